@@ -1,0 +1,61 @@
+// UTF-8 stepping over text that is already known to be valid UTF-8 (query
+// text and every string value of the system are).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tamsel::utf8 {
+
+// Byte length of the sequence that starts with `lead`.
+inline size_t sequence_length(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead < 0xE0) return 2;
+  if (lead < 0xF0) return 3;
+  return 4;
+}
+
+// Decodes the code point at `pos`; `pos` must be at a character boundary.
+inline char32_t decode_at(std::string_view s, size_t pos, size_t* length) {
+  auto b = [&](size_t i) { return static_cast<unsigned char>(s[pos + i]); };
+  unsigned char lead = b(0);
+  size_t n = sequence_length(lead);
+  if (pos + n > s.size()) n = 1;  // truncated input: never read past the end
+  *length = n;
+  switch (n) {
+    case 1: return lead;
+    case 2: return ((lead & 0x1Fu) << 6) | (b(1) & 0x3Fu);
+    case 3: return ((lead & 0x0Fu) << 12) | ((b(1) & 0x3Fu) << 6) | (b(2) & 0x3Fu);
+    default:
+      return ((lead & 0x07u) << 18) | ((b(1) & 0x3Fu) << 12) | ((b(2) & 0x3Fu) << 6) |
+             (b(3) & 0x3Fu);
+  }
+}
+
+inline size_t count_code_points(std::string_view s) {
+  size_t n = 0;
+  for (unsigned char c : s) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+inline void append(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+}  // namespace tamsel::utf8
