@@ -1,0 +1,190 @@
+// Number literals: grammar, range, and finding them again in valid text.
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "value/json_scan.h"
+
+namespace tamsel::json_scan {
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool ends_token(char c) {
+  switch (c) {
+    case ' ': case '\t': case '\n': case '\r':
+    case ',': case ':': case '[': case ']': case '{': case '}':
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Exponent digits are read into a 64-bit value; once it has passed this, a
+// further digit is refused rather than read on.
+constexpr uint64_t kExponentLimit = uint64_t{1} << 32;
+
+// Whether the unsigned integer in `digits` (no leading zeros unless it is
+// "0") exceeds `limit`.
+bool integer_exceeds(std::string_view digits, uint64_t limit) {
+  if (digits.size() > 20) return true;
+  uint64_t value = 0;
+  for (char c : digits) {
+    uint64_t d = static_cast<uint64_t>(c - '0');
+    if (value > (UINT64_MAX - d) / 10) return true;
+    value = value * 10 + d;
+  }
+  return value > limit;
+}
+
+// Whether a float literal rounds to infinity. `mantissa` is the text from the
+// first digit to the end of the fraction, `exponent` the signed exponent.
+bool float_overflows(std::string_view literal, std::string_view mantissa, int64_t exponent) {
+  // The decimal exponent of the leading significant digit: the value lies in
+  // [10^(scale-1), 10^scale).
+  int64_t scale = 0;
+  bool seen_point = false, significant = false;
+  int64_t integer_digits = 0, leading_fraction_zeros = 0;
+  size_t i = 0;
+  for (; i < mantissa.size(); ++i) {
+    char c = mantissa[i];
+    if (c == '.') { seen_point = true; continue; }
+    if (c != '0') { significant = true; break; }
+    if (seen_point) ++leading_fraction_zeros;
+  }
+  if (!significant) return false;  // zero, whatever the exponent
+  if (!seen_point) {
+    for (size_t j = i; j < mantissa.size() && mantissa[j] != '.'; ++j) ++integer_digits;
+    scale = integer_digits + exponent;
+  } else {
+    scale = exponent - leading_fraction_zeros;
+  }
+  // DBL_MAX is about 1.8e308: below 10^308 nothing rounds up to infinity, and
+  // from 10^309 everything does. Only the decade between needs real rounding.
+  if (scale <= 308) return false;
+  if (scale >= 310) return true;
+  double value = 0;
+  auto result = std::from_chars(literal.data(), literal.data() + literal.size(), value);
+  return result.ec == std::errc::result_out_of_range || std::isinf(value);
+}
+
+}  // namespace
+
+std::optional<JsonError> check_input_size(uint64_t size) {
+  if (size < kMaxInputSize) return std::nullopt;
+  return JsonError{"InputTooLarge", 0, false, 0};
+}
+
+JsonError error_at(std::string_view text, const char* kind, size_t index) {
+  JsonError error{kind, index, false, 0};
+  if (index < text.size()) {
+    error.has_character = true;
+    error.character = static_cast<unsigned char>(text[index]);
+  }
+  return error;
+}
+
+std::optional<JsonError> scan_number(std::string_view text, size_t start, NumberToken* token) {
+  const size_t n = text.size();
+  size_t p = start;
+  token->negative = p < n && text[p] == '-';
+  if (token->negative) ++p;
+  const size_t first_digit = p;
+  if (p == n || !is_digit(text[p])) return error_at(text, "InvalidNumber", p);
+  if (text[p] == '0') {
+    ++p;
+  } else {
+    while (p < n && is_digit(text[p])) ++p;
+  }
+  const size_t integer_end = p;
+  token->integer = true;
+  if (p < n && text[p] == '.') {
+    token->integer = false;
+    ++p;
+    if (p == n || !is_digit(text[p])) return error_at(text, "InvalidNumber", p);
+    while (p < n && is_digit(text[p])) ++p;
+  }
+  const size_t mantissa_end = p;
+  int64_t exponent = 0;
+  if (p < n && (text[p] == 'e' || text[p] == 'E')) {
+    token->integer = false;
+    ++p;
+    bool negative_exponent = false;
+    if (p < n && (text[p] == '+' || text[p] == '-')) negative_exponent = text[p++] == '-';
+    if (p == n || !is_digit(text[p])) return error_at(text, "InvalidNumber", p);
+    uint64_t magnitude = 0;
+    for (; p < n && is_digit(text[p]); ++p) {
+      if (magnitude > kExponentLimit) return error_at(text, "InvalidNumber", p);
+      magnitude = magnitude * 10 + static_cast<uint64_t>(text[p] - '0');
+    }
+    exponent = static_cast<int64_t>(magnitude);
+    if (negative_exponent) exponent = -exponent;
+  }
+  // Covers a leading zero followed by a digit too ("01" fails at the 1).
+  if (p < n && !ends_token(text[p])) return error_at(text, "InvalidNumber", p);
+  token->end = p;
+
+  if (token->integer) {
+    std::string_view digits = text.substr(first_digit, integer_end - first_digit);
+    uint64_t limit = token->negative ? uint64_t{1} << 63 : UINT64_MAX;
+    if (integer_exceeds(digits, limit)) return error_at(text, "InvalidNumber", start);
+  } else if (float_overflows(text.substr(start, p - start),
+                             text.substr(first_digit, mantissa_end - first_digit), exponent)) {
+    return error_at(text, "InvalidNumber", start);
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+// Byte classes for walking valid text: a quote opens a string, '-' or a
+// digit a number literal; everything else between tokens is skipped.
+enum : uint8_t { kOther, kQuote, kNumberStart, kNumberByte };
+
+struct ByteClasses {
+  uint8_t at[256] = {};
+  constexpr ByteClasses() {
+    at[static_cast<uint8_t>('"')] = kQuote;
+    at[static_cast<uint8_t>('-')] = kNumberStart;
+    for (char c = '0'; c <= '9'; ++c) at[static_cast<uint8_t>(c)] = kNumberStart;
+    for (char c : {'+', '.', 'e', 'E'}) at[static_cast<uint8_t>(c)] = kNumberByte;
+  }
+};
+constexpr ByteClasses kClasses;
+
+}  // namespace
+
+size_t NumberCursor::start_of(uint64_t ordinal) {
+  const size_t n = text_.size();
+  const char* const t = text_.data();
+  while (next_ordinal_ <= ordinal && pos_ < n) {
+    switch (kClasses.at[static_cast<uint8_t>(t[pos_])]) {
+      case kQuote: {
+        // Its end is the first quote not escaped by an odd run of backslashes.
+        size_t q = pos_ + 1;
+        for (;;) {
+          const void* found = std::memchr(t + q, '"', n - q);
+          if (!found) { q = n; break; }
+          q = static_cast<size_t>(static_cast<const char*>(found) - t);
+          size_t backslashes = 0;
+          while (t[q - 1 - backslashes] == '\\') ++backslashes;
+          ++q;
+          if (backslashes % 2 == 0) break;
+        }
+        pos_ = q;
+        break;
+      }
+      case kNumberStart:
+        last_start_ = pos_;
+        ++next_ordinal_;
+        do ++pos_;
+        while (pos_ < n && kClasses.at[static_cast<uint8_t>(t[pos_])] >= kNumberStart);
+        break;
+      default:
+        ++pos_;
+    }
+  }
+  return last_start_;
+}
+
+}  // namespace tamsel::json_scan

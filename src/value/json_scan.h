@@ -1,0 +1,55 @@
+// Byte-level checks of JSON text that back up the simdjson parse: simdjson
+// tells whether a text is valid but not where it went wrong, and it reads a
+// few number forms differently from our rules.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "value/json.h"
+
+namespace tamsel::json_scan {
+
+// Texts of 4 GiB or more are refused before anything is read.
+inline constexpr uint64_t kMaxInputSize = uint64_t{1} << 32;
+std::optional<JsonError> check_input_size(uint64_t size);
+
+// An error of `kind` at `index`, with the byte there as its character (none at
+// the end of the text).
+JsonError error_at(std::string_view text, const char* kind, size_t index);
+
+struct NumberToken {
+  size_t end = 0;        // one past the last byte
+  bool negative = false;
+  bool integer = false;  // no fraction and no exponent
+};
+
+// Checks the number literal starting at `start` (a '-' or a digit): its
+// grammar, the byte that follows it, and that its value fits its kind (an
+// integer within the 64-bit range of its sign, a float short of infinity).
+std::optional<JsonError> scan_number(std::string_view text, size_t start, NumberToken* token);
+
+// The first error of a text, in text order, or nothing when the text is one
+// valid JSON value. Iterative, so any nesting is safe; nesting deeper than
+// kMaxJsonDepth is an error.
+std::optional<JsonError> diagnose(std::string_view text);
+
+// Walks the number literals of a text already known to be valid JSON, in
+// text order: the order in which the parsed tree holds its numbers.
+class NumberCursor {
+ public:
+  explicit NumberCursor(std::string_view text) : text_(text) {}
+  // Start offset of the literal with ordinal `ordinal` (0-based). Ordinals
+  // must be asked in increasing order.
+  size_t start_of(uint64_t ordinal);
+
+ private:
+  std::string_view text_;
+  size_t pos_ = 0;
+  uint64_t next_ordinal_ = 0;
+  size_t last_start_ = 0;
+};
+
+}  // namespace tamsel::json_scan

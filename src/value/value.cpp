@@ -1,0 +1,56 @@
+#include "value/value.h"
+
+namespace tamsel {
+
+Value Value::object(ObjectMap map) {
+  Value v;
+  v.obj_ = new ObjectMap(std::move(map));
+  v.kind_ = Kind::Object;
+  return v;
+}
+
+Value Value::copy() const {
+  switch (kind_) {
+    case Kind::String:
+      return owns_ ? Value::string(as_string()) : Value::string_view(str_, len_);
+    case Kind::Array: {
+      Array elements;
+      elements.reserve(arr_->size());
+      for (const Value& element : *arr_) elements.push_back(element.copy());
+      return Value::array(std::move(elements));
+    }
+    case Kind::Object:
+      return Value::object(obj_->copy());
+    case Kind::Bool:
+      return Value::boolean(b_);
+    case Kind::I64:
+      return Value::i64(i_);
+    case Kind::U64:
+      return Value::u64(u_);
+    case Kind::F64:
+      return Value::f64(f_);
+    case Kind::Null:
+      break;
+  }
+  return Value();
+}
+
+void Value::release() noexcept {
+  switch (kind_) {
+    case Kind::String:
+      if (owns_) delete[] str_;
+      break;
+    case Kind::Array:
+      delete arr_;
+      break;
+    case Kind::Object:
+      delete obj_;
+      break;
+    default:
+      break;
+  }
+  kind_ = Kind::Null;
+  owns_ = false;
+}
+
+}  // namespace tamsel
