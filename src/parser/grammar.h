@@ -1,0 +1,15 @@
+// The recursive-descent grammar of the query language.
+#pragma once
+
+#include <string_view>
+
+#include "parser/filter.h"
+#include "parser/parse_result.h"
+
+namespace tamsel::query {
+
+// Runs the query rule from the start of `text`. On success `rest` is where
+// the parse stopped; the caller decides what may follow.
+Parsed<Pipeline> parse_query(std::string_view text);
+
+}  // namespace tamsel::query
