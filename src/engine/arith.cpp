@@ -1,0 +1,132 @@
+#include "engine/arith.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "engine/compare.h"
+
+namespace tamsel::engine {
+
+namespace {
+
+using query::ArithOp;
+
+double number_as_float(const Value& v) {
+  switch (v.kind()) {
+    case Kind::I64: return static_cast<double>(v.as_i64());
+    case Kind::U64: return static_cast<double>(v.as_u64());
+    default: return v.as_f64();
+  }
+}
+
+// Float to int64 with saturation at both ends and NaN as 0.
+int64_t saturate_to_i64(double x) {
+  constexpr double kTwoTo63 = 9223372036854775808.0;
+  if (std::isnan(x)) return 0;
+  if (x >= kTwoTo63) return std::numeric_limits<int64_t>::max();
+  if (x < -kTwoTo63) return std::numeric_limits<int64_t>::min();
+  return static_cast<int64_t>(x);
+}
+
+// Two's-complement wrapping: the arithmetic is done on uint64_t, where
+// overflow is defined, and converted back modulo 2^64.
+int64_t wrap(uint64_t bits) { return static_cast<int64_t>(bits); }
+
+std::optional<Value> integer_op(double fa, ArithOp op, double fb) {
+  const int64_t a = saturate_to_i64(fa);
+  const int64_t b = saturate_to_i64(fb);
+  const auto ua = static_cast<uint64_t>(a);
+  const auto ub = static_cast<uint64_t>(b);
+  switch (op) {
+    case ArithOp::Add: return Value::i64(wrap(ua + ub));
+    case ArithOp::Sub: return Value::i64(wrap(ua - ub));
+    case ArithOp::Mul: return Value::i64(wrap(ua * ub));
+    case ArithOp::Mod:
+      if (b == 0) throw InternalFault("attempt to calculate the remainder with a divisor of zero");
+      if (a == std::numeric_limits<int64_t>::min() && b == -1) {
+        throw InternalFault("attempt to calculate the remainder with overflow");
+      }
+      return Value::i64(a % b);
+    case ArithOp::Div: break;  // always a float operation
+  }
+  return std::nullopt;
+}
+
+std::optional<Value> numeric(const Value& a, ArithOp op, const Value& b) {
+  const double fa = number_as_float(a);
+  const double fb = number_as_float(b);
+  const bool is_float = a.kind() == Kind::F64 || b.kind() == Kind::F64;
+  if (op == ArithOp::Div) return Value::f64(fa / fb);
+  if (!is_float) return integer_op(fa, op, fb);
+  switch (op) {
+    case ArithOp::Add: return Value::f64(fa + fb);
+    case ArithOp::Sub: return Value::f64(fa - fb);
+    case ArithOp::Mul: return Value::f64(fa * fb);
+    case ArithOp::Mod: return Value::f64(std::fmod(fa, fb));
+    case ArithOp::Div: break;
+  }
+  return std::nullopt;
+}
+
+Value concat_arrays(const Array& a, const Array& b) {
+  Array out;
+  out.reserve(a.size() + b.size());
+  for (const Value& v : a) out.push_back(v.copy());
+  for (const Value& v : b) out.push_back(v.copy());
+  return Value::array(std::move(out));
+}
+
+// Shallow merge: members of b replace those of a with the same key.
+Value merge_objects(const ObjectMap& a, const ObjectMap& b) {
+  ObjectMap out = ObjectMap::with_capacity(a.size() + b.size());
+  for (const ObjectMap::Entry& e : a) out.insert(e.key.copy(), e.value.copy());
+  for (const ObjectMap::Entry& e : b) out.insert(e.key.copy(), e.value.copy());
+  return Value::object(std::move(out));
+}
+
+Value concat_strings(std::string_view a, std::string_view b) {
+  // Refuse an unrepresentable length before allocating for it.
+  Value::checked_length(a.size() + b.size());
+  std::string text;
+  text.reserve(a.size() + b.size());
+  text.append(a);
+  text.append(b);
+  return Value::string(text);
+}
+
+Value subtract_arrays(const Array& a, const Array& b) {
+  Array out;
+  for (const Value& v : a) {
+    bool found = false;
+    for (const Value& w : b) {
+      if (compare_values(v, query::CompareOp::Eq, w)) {
+        found = true;
+        break;
+      }
+    }
+    if (!found) out.push_back(v.copy());
+  }
+  return Value::array(std::move(out));
+}
+
+}  // namespace
+
+std::optional<Value> arith(const Value& a, ArithOp op, const Value& b) {
+  const Kind ka = a.kind(), kb = b.kind();
+  if (op == ArithOp::Add) {
+    if (ka == Kind::Array && kb == Kind::Array) return concat_arrays(a.as_array(), b.as_array());
+    if (ka == Kind::Object && kb == Kind::Object) return merge_objects(a.as_object(), b.as_object());
+    if (ka == Kind::Null) return b.copy();
+    if (kb == Kind::Null) return a.copy();
+    if (ka == Kind::String && kb == Kind::String) return concat_strings(a.as_string(), b.as_string());
+  }
+  if (op == ArithOp::Sub && ka == Kind::Array && kb == Kind::Array) {
+    return subtract_arrays(a.as_array(), b.as_array());
+  }
+  if (a.is_number() && b.is_number()) return numeric(a, op, b);
+  return std::nullopt;
+}
+
+}  // namespace tamsel::engine

@@ -1,0 +1,108 @@
+// length, type, not, empty, tostring, tonumber, tojson, fromjson.
+#include <cmath>
+#include <variant>
+
+#include "engine/builtins_internal.h"
+#include "engine/number_text.h"
+#include "engine/render.h"
+#include "unicode/utf8.h"
+#include "value/json.h"
+
+namespace tamsel::engine {
+namespace {
+
+using query::BuiltinKind;
+
+void length(EvalValue input, ResultList& out) {
+  const Value& v = input.get();
+  switch (v.kind()) {
+    case Kind::Null: out.push_back(EvalValue::owned(Value::i64(0))); return;
+    case Kind::Bool: return;
+    case Kind::I64: out.push_back(EvalValue::owned(integer_magnitude(v.as_i64()))); return;
+    case Kind::U64: out.push_back(EvalValue::owned(Value::u64(v.as_u64()))); return;
+    case Kind::F64: out.push_back(EvalValue::owned(Value::f64(std::fabs(v.as_f64())))); return;
+    case Kind::String: {
+      auto n = utf8::count_code_points(v.as_string());
+      out.push_back(EvalValue::owned(Value::i64(static_cast<int64_t>(n))));
+      return;
+    }
+    case Kind::Array:
+      out.push_back(EvalValue::owned(Value::i64(static_cast<int64_t>(v.as_array().size()))));
+      return;
+    case Kind::Object:
+      out.push_back(EvalValue::owned(Value::i64(static_cast<int64_t>(v.as_object().size()))));
+      return;
+  }
+}
+
+const char* type_name(Kind kind) {
+  switch (kind) {
+    case Kind::Null: return "null";
+    case Kind::Bool: return "boolean";
+    case Kind::I64:
+    case Kind::U64:
+    case Kind::F64: return "number";
+    case Kind::String: return "string";
+    case Kind::Array: return "array";
+    case Kind::Object: return "object";
+  }
+  return "null";
+}
+
+bool is_falsy(const Value& v) {
+  return v.is_null() || (v.kind() == Kind::Bool && !v.as_bool());
+}
+
+void tostring(EvalValue input, ResultList& out) {
+  if (input.get().kind() == Kind::String) {
+    out.push_back(EvalValue::owned(std::move(input).take()));
+    return;
+  }
+  out.push_back(EvalValue::owned(Value::string(to_display_text(input.get()))));
+}
+
+void tonumber(EvalValue input, ResultList& out) {
+  const Value& v = input.get();
+  if (v.is_number()) {
+    out.push_back(std::move(input));
+  } else if (v.kind() == Kind::String) {
+    if (auto number = parse_number_text(v.as_string())) {
+      out.push_back(EvalValue::owned(std::move(*number)));
+    }
+  }
+}
+
+void fromjson(EvalValue input, ResultList& out) {
+  const Value& v = input.get();
+  if (v.kind() != Kind::String) return;
+  // The parser's storage dies with it, so the result must own its strings.
+  JsonParser parser;
+  auto parsed = parser.parse(v.as_string(), /*view_strings=*/false);
+  if (auto* value = std::get_if<Value>(&parsed)) {
+    out.push_back(EvalValue::owned(std::move(*value)));
+  }
+}
+
+}  // namespace
+
+void apply_general_builtin(BuiltinKind kind, EvalValue input, ResultList& out) {
+  switch (kind) {
+    case BuiltinKind::Length: return length(std::move(input), out);
+    case BuiltinKind::Type:
+      out.push_back(EvalValue::owned(Value::string(type_name(input.get().kind()))));
+      return;
+    case BuiltinKind::Not:
+      out.push_back(EvalValue::owned(Value::boolean(is_falsy(input.get()))));
+      return;
+    case BuiltinKind::Empty: return;
+    case BuiltinKind::Tostring: return tostring(std::move(input), out);
+    case BuiltinKind::Tonumber: return tonumber(std::move(input), out);
+    case BuiltinKind::Tojson:
+      out.push_back(EvalValue::owned(Value::string(to_json_text(input.get()))));
+      return;
+    case BuiltinKind::Fromjson: return fromjson(std::move(input), out);
+    default: return;
+  }
+}
+
+}  // namespace tamsel::engine

@@ -1,0 +1,44 @@
+// Shared pieces of the builtin implementations: one entry per theme, called
+// by the dispatchers, and the helper that hands out parts of an input.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/eval_value.h"
+#include "parser/filter.h"
+
+namespace tamsel::engine {
+
+// Theme entries of apply_builtin; each handles only the kinds routed to it.
+void apply_general_builtin(query::BuiltinKind kind, EvalValue input, ResultList& out);
+void apply_string_builtin(query::BuiltinKind kind, EvalValue input, ResultList& out);
+void apply_collection_builtin(query::BuiltinKind kind, EvalValue input, ResultList& out);
+void apply_numeric_builtin(query::BuiltinKind kind, EvalValue input, ResultList& out);
+
+// The elements of the array `input` with nested arrays spliced in, `depth`
+// levels deep; a negative depth has no limit.
+Value flatten_array(EvalValue& input, int64_t depth);
+
+// A part of `input` (an element, member value or key that lies inside it) as
+// a Value of its own: moved out of an owned input, which is about to be
+// dropped anyway, and deep-copied from a borrowed one, which must stay intact.
+inline Value take_part(EvalValue& input, const Value& part) {
+  if (input.is_borrowed()) return part.copy();
+  // `part` lives in storage the input owns; only its constness is a view.
+  return std::move(const_cast<Value&>(part));
+}
+
+// |n| of an I64. The magnitude of INT64_MIN has no I64 form, so it comes
+// out as the U64 2^63 instead of wrapping to a negative number.
+inline Value integer_magnitude(int64_t n) {
+  if (n == INT64_MIN) return Value::u64(uint64_t{1} << 63);
+  return Value::i64(n < 0 ? -n : n);
+}
+
+// Decimal text of an I64 or U64.
+inline std::string integer_text(const Value& v) {
+  return v.kind() == Kind::I64 ? std::to_string(v.as_i64()) : std::to_string(v.as_u64());
+}
+
+}  // namespace tamsel::engine

@@ -1,0 +1,85 @@
+// floor, ceil, round, sqrt, fabs, nan, infinite, isinfinite, isnan, isnormal.
+#include <bit>
+#include <cmath>
+#include <limits>
+
+#include "engine/builtins_internal.h"
+
+namespace tamsel::engine {
+namespace {
+
+using query::BuiltinKind;
+
+double number_as_float(const Value& v) {
+  switch (v.kind()) {
+    case Kind::I64: return static_cast<double>(v.as_i64());
+    case Kind::U64: return static_cast<double>(v.as_u64());
+    default: return v.as_f64();
+  }
+}
+
+// Truncation toward zero that clamps instead of overflowing: NaN is 0 and
+// anything beyond the I64 range takes the nearest end of it.
+int64_t float_to_int_saturating(double x) {
+  if (std::isnan(x)) return 0;
+  // 2^63 is exact as a double; every double below it fits an I64.
+  if (x >= 9223372036854775808.0) return INT64_MAX;
+  if (x < -9223372036854775808.0) return INT64_MIN;
+  return static_cast<int64_t>(x);
+}
+
+void push(ResultList& out, Value v) { out.push_back(EvalValue::owned(std::move(v))); }
+
+// floor, ceil and round: integers are already integral and pass through as
+// they are; floats are rounded, then clamped into an I64.
+void rounding(EvalValue input, double (*round_fn)(double), ResultList& out) {
+  const Value& v = input.get();
+  if (v.kind() == Kind::I64 || v.kind() == Kind::U64) {
+    out.push_back(std::move(input));
+  } else if (v.kind() == Kind::F64) {
+    push(out, Value::i64(float_to_int_saturating(round_fn(v.as_f64()))));
+  }
+}
+
+void fabs(EvalValue input, ResultList& out) {
+  const Value& v = input.get();
+  switch (v.kind()) {
+    case Kind::I64: push(out, integer_magnitude(v.as_i64())); return;
+    case Kind::U64: out.push_back(std::move(input)); return;
+    case Kind::F64: push(out, Value::f64(std::fabs(v.as_f64()))); return;
+    default: return;
+  }
+}
+
+}  // namespace
+
+void apply_numeric_builtin(BuiltinKind kind, EvalValue input, ResultList& out) {
+  const Value& v = input.get();
+  switch (kind) {
+    case BuiltinKind::Floor:
+      return rounding(std::move(input), [](double x) { return std::floor(x); }, out);
+    case BuiltinKind::Ceil:
+      return rounding(std::move(input), [](double x) { return std::ceil(x); }, out);
+    case BuiltinKind::Round:
+      // std::round takes halves away from zero.
+      return rounding(std::move(input), [](double x) { return std::round(x); }, out);
+    case BuiltinKind::Sqrt:
+      if (v.is_number()) push(out, Value::f64(std::sqrt(number_as_float(v))));
+      return;
+    case BuiltinKind::Fabs: return fabs(std::move(input), out);
+    case BuiltinKind::Nan:
+      return push(out, Value::f64(std::bit_cast<double>(uint64_t{0x7FF8000000000000})));
+    case BuiltinKind::Infinite:
+      return push(out, Value::f64(std::numeric_limits<double>::infinity()));
+    case BuiltinKind::Isinfinite:
+      return push(out, Value::boolean(v.is_number() && std::isinf(number_as_float(v))));
+    case BuiltinKind::Isnan:
+      return push(out, Value::boolean(v.kind() == Kind::F64 && std::isnan(v.as_f64())));
+    case BuiltinKind::Isnormal:
+      return push(out, Value::boolean(v.is_number() &&
+                                      std::fpclassify(number_as_float(v)) == FP_NORMAL));
+    default: return;
+  }
+}
+
+}  // namespace tamsel::engine

@@ -1,0 +1,89 @@
+// ascii_downcase, ascii_upcase, explode, implode and reverse of a string.
+#include <string>
+
+#include "engine/builtins_internal.h"
+#include "unicode/utf8.h"
+
+namespace tamsel::engine {
+namespace {
+
+using query::BuiltinKind;
+
+// Shifts the bytes in [first, last] by `delta`. Bytes of multi-byte
+// characters are all >= 0x80, so they never fall in an ASCII letter range.
+Value shift_ascii(std::string_view s, char first, char last, int delta) {
+  std::string text(s);
+  for (char& c : text) {
+    if (c >= first && c <= last) c = static_cast<char>(c + delta);
+  }
+  return Value::string(text);
+}
+
+Value explode(std::string_view s) {
+  Array code_points;
+  code_points.reserve(s.size());
+  for (size_t pos = 0; pos < s.size();) {
+    size_t length = 0;
+    code_points.push_back(Value::i64(utf8::decode_at(s, pos, &length)));
+    pos += length;
+  }
+  return Value::array(std::move(code_points));
+}
+
+Value implode(const Array& elements) {
+  std::string text;
+  for (const Value& e : elements) {
+    uint64_t bits;
+    if (e.kind() == Kind::I64) {
+      bits = static_cast<uint64_t>(e.as_i64());
+    } else if (e.kind() == Kind::U64) {
+      bits = e.as_u64();
+    } else {
+      continue;  // floats too, even integral ones
+    }
+    // Only the low 32 bits name the candidate code point.
+    auto candidate = static_cast<uint32_t>(bits);
+    if (candidate > 0x10FFFF || (candidate >= 0xD800 && candidate <= 0xDFFF)) continue;
+    utf8::append(text, static_cast<char32_t>(candidate));
+  }
+  return Value::string(text);
+}
+
+Value reverse_code_points(std::string_view s) {
+  std::string text(s.size(), '\0');
+  // Copy each character's bytes, in order, to the mirrored position.
+  size_t end = s.size();
+  for (size_t pos = 0; pos < s.size();) {
+    size_t length = utf8::sequence_length(static_cast<unsigned char>(s[pos]));
+    if (pos + length > s.size()) length = 1;
+    end -= length;
+    text.replace(end, length, s.substr(pos, length));
+    pos += length;
+  }
+  return Value::string(text);
+}
+
+}  // namespace
+
+void apply_string_builtin(BuiltinKind kind, EvalValue input, ResultList& out) {
+  const Value& v = input.get();
+  if (kind == BuiltinKind::Implode) {
+    if (v.kind() == Kind::Array) out.push_back(EvalValue::owned(implode(v.as_array())));
+    return;
+  }
+  if (v.kind() != Kind::String) return;
+  std::string_view s = v.as_string();
+  switch (kind) {
+    case BuiltinKind::AsciiDowncase:
+      out.push_back(EvalValue::owned(shift_ascii(s, 'A', 'Z', 'a' - 'A')));
+      return;
+    case BuiltinKind::AsciiUpcase:
+      out.push_back(EvalValue::owned(shift_ascii(s, 'a', 'z', 'A' - 'a')));
+      return;
+    case BuiltinKind::Explode: out.push_back(EvalValue::owned(explode(s))); return;
+    case BuiltinKind::Reverse: out.push_back(EvalValue::owned(reverse_code_points(s))); return;
+    default: return;
+  }
+}
+
+}  // namespace tamsel::engine

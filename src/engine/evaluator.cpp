@@ -1,0 +1,251 @@
+#include "engine/evaluator.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "engine/arith.h"
+#include "engine/builtins.h"
+#include "engine/compare.h"
+#include "engine/paths.h"
+#include "unicode/utf8.h"
+#include "value/object_map.h"
+
+namespace tamsel::engine {
+namespace {
+
+using namespace query;
+
+void apply(const Filter& filter, EvalValue v, ResultList& out);
+
+// Appends the member `name` of an object.
+void apply_field(const Field& field, EvalValue v, ResultList& out) {
+  if (v.get().kind() != Kind::Object) return;
+  if (v.is_borrowed()) {
+    if (const Value* member = v.get().as_object().get(field.name)) {
+      out.push_back(EvalValue::borrowed(*member));
+    }
+  } else if (Value* member = v.owned_value().as_object().get(field.name)) {
+    out.push_back(EvalValue::owned(std::move(*member)));
+  }
+}
+
+void apply_index(const Index& index, EvalValue v, ResultList& out) {
+  if (v.get().kind() != Kind::Array) return;
+  const Array& elements = v.get().as_array();
+  int64_t n = static_cast<int64_t>(elements.size());
+  int64_t position = index.index >= 0 ? index.index : n + index.index;
+  if (position < 0 || position >= n) return;
+  if (v.is_borrowed()) {
+    out.push_back(EvalValue::borrowed(elements[position]));
+  } else {
+    out.push_back(EvalValue::owned(std::move(v.owned_value().as_array()[position])));
+  }
+}
+
+void apply_iterate(EvalValue v, ResultList& out) {
+  const Value& value = v.get();
+  if (value.kind() == Kind::Array) {
+    if (v.is_borrowed()) {
+      for (const Value& element : value.as_array()) out.push_back(EvalValue::borrowed(element));
+    } else {
+      for (Value& element : v.owned_value().as_array())
+        out.push_back(EvalValue::owned(std::move(element)));
+    }
+  } else if (value.kind() == Kind::Object) {
+    if (v.is_borrowed()) {
+      for (const ObjectMap::Entry& entry : value.as_object())
+        out.push_back(EvalValue::borrowed(entry.value));
+    } else {
+      for (ObjectMap::Entry& entry : v.owned_value().as_object())
+        out.push_back(EvalValue::owned(std::move(entry.value)));
+    }
+  }
+}
+
+// Clamps a slice bound to [0, n]; negative bounds count from the end.
+size_t slice_bound(const std::optional<int64_t>& bound, size_t n, size_t absent) {
+  if (!bound) return absent;
+  int64_t len = static_cast<int64_t>(n);
+  int64_t b = *bound;
+  if (b >= 0) return static_cast<size_t>(std::min(b, len));
+  // len + b cannot overflow: len >= 0 and b < 0.
+  return static_cast<size_t>(std::max<int64_t>(len + b, 0));
+}
+
+// Byte offset of code point number `index` in `s` (s.size() past the end).
+size_t code_point_offset(std::string_view s, size_t index) {
+  size_t offset = 0;
+  for (size_t i = 0; i < index && offset < s.size(); ++i)
+    offset += utf8::sequence_length(static_cast<unsigned char>(s[offset]));
+  return std::min(offset, s.size());
+}
+
+void apply_slice(const Slice& slice, EvalValue v, ResultList& out) {
+  const Value& value = v.get();
+  if (value.kind() == Kind::String) {
+    std::string_view s = value.as_string();
+    size_t n = utf8::count_code_points(s);
+    size_t from = slice_bound(slice.from, n, 0), to = slice_bound(slice.to, n, n);
+    if (from >= to) {
+      out.push_back(EvalValue::owned(Value::string("")));
+      return;
+    }
+    size_t begin = code_point_offset(s, from);
+    size_t end = begin + code_point_offset(s.substr(begin), to - from);
+    out.push_back(EvalValue::owned(Value::string(s.substr(begin, end - begin))));
+  } else if (value.kind() == Kind::Array) {
+    const Array& elements = value.as_array();
+    size_t n = elements.size();
+    size_t from = slice_bound(slice.from, n, 0), to = slice_bound(slice.to, n, n);
+    Array part;
+    if (from < to) {
+      part.reserve(to - from);
+      for (size_t i = from; i < to; ++i) part.push_back(elements[i].copy());
+    }
+    out.push_back(EvalValue::owned(Value::array(std::move(part))));
+  }
+}
+
+void append_all(ResultList& out, ResultList&& more) {
+  if (out.empty()) {
+    out = std::move(more);
+    return;
+  }
+  out.reserve(out.size() + more.size());
+  for (EvalValue& value : more) out.push_back(std::move(value));
+}
+
+void apply_comma(const Comma& comma, EvalValue v, ResultList& out) {
+  size_t last = comma.branches.size() - 1;
+  for (size_t i = 0; i < last; ++i) append_all(out, evaluate(comma.branches[i], v.share(), false));
+  append_all(out, evaluate(comma.branches[last], std::move(v), false));
+}
+
+// Entry values are copied into the new objects before `v` is dropped, so the
+// entry pipelines can read `v` by reference even when it is owned.
+void apply_object_construct(const ObjectConstruct& construct, EvalValue v, ResultList& out) {
+  std::vector<ObjectMap> partial;
+  partial.push_back(ObjectMap::with_capacity(construct.entries.size()));
+  for (const ObjectEntry& entry : construct.entries) {
+    ResultList values = evaluate(entry.value, EvalValue::borrowed(v.get()), false);
+    if (values.empty()) return;
+    if (values.size() == 1) {
+      // One value: every partial object gets it, no products to form.
+      for (size_t i = 0; i < partial.size(); ++i) {
+        partial[i].insert(Value::string(entry.key), values[0].get().copy());
+      }
+      continue;
+    }
+    std::vector<ObjectMap> product;
+    product.reserve(partial.size() * values.size());
+    for (const ObjectMap& base : partial) {
+      for (const EvalValue& value : values) {
+        ObjectMap map = base.copy();
+        map.insert(Value::string(entry.key), value.get().copy());
+        product.push_back(std::move(map));
+      }
+    }
+    partial = std::move(product);
+  }
+  out.reserve(out.size() + partial.size());
+  for (ObjectMap& map : partial) out.push_back(EvalValue::owned(Value::object(std::move(map))));
+}
+
+bool is_truthy(const Value& v) {
+  return !(v.kind() == Kind::Null || (v.kind() == Kind::Bool && !v.as_bool()));
+}
+
+bool holds(const Condition& condition, const Value& v) {
+  return std::visit(
+      [&](const auto& node) -> bool {
+        using Node = std::decay_t<decltype(node)>;
+        if constexpr (std::is_same_v<Node, CompareLiteral>) {
+          ResultList lhs = evaluate(node.lhs, EvalValue::borrowed(v), false);
+          if (lhs.empty()) return false;
+          return compare_values(lhs.front().get(), node.op, literal_to_value(node.rhs));
+        } else if constexpr (std::is_same_v<Node, CompareFilter>) {
+          ResultList lhs = evaluate(node.lhs, EvalValue::borrowed(v), false);
+          if (lhs.empty()) return false;
+          ResultList rhs = evaluate(node.rhs, EvalValue::borrowed(v), false);
+          if (rhs.empty()) return false;
+          return compare_values(lhs.front().get(), node.op, rhs.front().get());
+        } else if constexpr (std::is_same_v<Node, Truthy>) {
+          ResultList operand = evaluate(node.operand, EvalValue::borrowed(v), false);
+          return !operand.empty() && is_truthy(operand.front().get());
+        } else if constexpr (std::is_same_v<Node, And>) {
+          return holds(*node.left, v) && holds(*node.right, v);
+        } else if constexpr (std::is_same_v<Node, Or>) {
+          return holds(*node.left, v) || holds(*node.right, v);
+        } else {
+          return !holds(*node.operand, v);
+        }
+      },
+      condition.node);
+}
+
+// Both operands only feed arith(), which copies what it keeps, so they read
+// `v` by reference even when it is owned; `v` lives until the result is built.
+void apply_arithmetic(const Arithmetic& arithmetic, EvalValue v, ResultList& out) {
+  ResultList left = evaluate(arithmetic.left, EvalValue::borrowed(v.get()), false);
+  ResultList right = evaluate(arithmetic.right, EvalValue::borrowed(v.get()), false);
+  if (left.empty() || right.empty()) return;
+  if (auto result = arith(left.front().get(), arithmetic.op, right.front().get()))
+    out.push_back(EvalValue::owned(std::move(*result)));
+}
+
+void apply(const Filter& filter, EvalValue v, ResultList& out) {
+  std::visit(
+      [&](const auto& node) {
+        using Node = std::decay_t<decltype(node)>;
+        if constexpr (std::is_same_v<Node, Identity>) {
+          out.push_back(std::move(v));
+        } else if constexpr (std::is_same_v<Node, Field>) {
+          apply_field(node, std::move(v), out);
+        } else if constexpr (std::is_same_v<Node, Index>) {
+          apply_index(node, std::move(v), out);
+        } else if constexpr (std::is_same_v<Node, Iterate>) {
+          apply_iterate(std::move(v), out);
+        } else if constexpr (std::is_same_v<Node, ObjectConstruct>) {
+          apply_object_construct(node, std::move(v), out);
+        } else if constexpr (std::is_same_v<Node, Select>) {
+          if (holds(node.condition, v.get())) out.push_back(std::move(v));
+        } else if constexpr (std::is_same_v<Node, Comma>) {
+          apply_comma(node, std::move(v), out);
+        } else if constexpr (std::is_same_v<Node, Arithmetic>) {
+          apply_arithmetic(node, std::move(v), out);
+        } else if constexpr (std::is_same_v<Node, Literal>) {
+          out.push_back(EvalValue::owned(literal_to_value(node.value)));
+        } else if constexpr (std::is_same_v<Node, Builtin>) {
+          apply_builtin(node.kind, std::move(v), out);
+        } else if constexpr (std::is_same_v<Node, BuiltinWithArg>) {
+          apply_builtin_with_arg(node, std::move(v), out);
+        } else if constexpr (std::is_same_v<Node, RecursiveDescent>) {
+          recursive_descent(std::move(v), out);
+        } else {
+          static_assert(std::is_same_v<Node, Slice>);
+          apply_slice(node, std::move(v), out);
+        }
+      },
+      filter.node);
+}
+
+}  // namespace
+
+ResultList evaluate(const Pipeline& pipeline, EvalValue input, bool first_result) {
+  ResultList current;
+  current.push_back(std::move(input));
+  for (size_t stage = 0; stage < pipeline.size() && !current.empty(); ++stage) {
+    bool stop_early = first_result && stage + 1 == pipeline.size();
+    ResultList next;
+    next.reserve(current.size());
+    for (EvalValue& value : current) {
+      apply(pipeline[stage], std::move(value), next);
+      if (stop_early && !next.empty()) break;
+    }
+    current = std::move(next);
+  }
+  return current;
+}
+
+}  // namespace tamsel::engine

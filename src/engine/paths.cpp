@@ -1,0 +1,42 @@
+#include "engine/paths.h"
+
+#include "value/object_map.h"
+
+namespace tamsel::engine {
+namespace {
+
+// Pre-order walk below `v`, references only.
+void descend_borrowed(const Value& v, ResultList& out) {
+  out.push_back(EvalValue::borrowed(v));
+  if (v.kind() == Kind::Array) {
+    for (const Value& element : v.as_array()) descend_borrowed(element, out);
+  } else if (v.kind() == Kind::Object) {
+    for (const ObjectMap::Entry& entry : v.as_object()) descend_borrowed(entry.value, out);
+  }
+}
+
+// Pre-order walk that takes `v` apart: each container is output as a copy
+// before its children are visited, each scalar is moved out.
+void descend_owned(Value& v, ResultList& out) {
+  if (v.kind() == Kind::Array) {
+    out.push_back(EvalValue::owned(v.copy()));
+    for (Value& element : v.as_array()) descend_owned(element, out);
+  } else if (v.kind() == Kind::Object) {
+    out.push_back(EvalValue::owned(v.copy()));
+    for (ObjectMap::Entry& entry : v.as_object()) descend_owned(entry.value, out);
+  } else {
+    out.push_back(EvalValue::owned(std::move(v)));
+  }
+}
+
+}  // namespace
+
+void recursive_descent(EvalValue v, ResultList& out) {
+  if (v.is_borrowed()) {
+    descend_borrowed(v.get(), out);
+  } else {
+    descend_owned(v.owned_value(), out);
+  }
+}
+
+}  // namespace tamsel::engine

@@ -1,0 +1,20 @@
+// Values as text: compact JSON (tojson) and the display text of tostring.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "value/value.h"
+
+namespace tamsel::engine {
+
+std::string to_json_text(const Value& v);
+std::string to_display_text(const Value& v);
+
+// Appends `text` as a quoted, escaped JSON string.
+void escape_json_string(std::string& out, std::string_view text);
+// Appends a finite float as its shortest round-trip digits, positionally
+// (never an exponent): 1e21 is "1000000000000000000000", 2.0 is "2".
+void append_float(std::string& out, double x);
+
+}  // namespace tamsel::engine

@@ -1,0 +1,95 @@
+#include "engine/text_search.h"
+
+#include "engine/compare.h"
+#include "unicode/utf8.h"
+
+namespace tamsel::engine {
+namespace {
+
+int64_t code_points_before(std::string_view s, size_t byte_pos) {
+  return static_cast<int64_t>(utf8::count_code_points(s.substr(0, byte_pos)));
+}
+
+}  // namespace
+
+std::optional<int64_t> first_position(std::string_view s, std::string_view needle) {
+  size_t pos = s.find(needle);
+  if (pos == std::string_view::npos) return std::nullopt;
+  return code_points_before(s, pos);
+}
+
+std::optional<int64_t> last_position(std::string_view s, std::string_view needle) {
+  size_t pos = s.rfind(needle);
+  if (pos == std::string_view::npos) return std::nullopt;
+  return code_points_before(s, pos);
+}
+
+Array all_positions(std::string_view s, std::string_view needle) {
+  Array positions;
+  if (needle.empty()) return positions;
+  // Count code points incrementally so the whole scan stays linear in the
+  // number of bytes passed over.
+  size_t counted_bytes = 0;
+  int64_t counted = 0;
+  for (size_t pos = s.find(needle); pos != std::string_view::npos;) {
+    counted += static_cast<int64_t>(
+        utf8::count_code_points(s.substr(counted_bytes, pos - counted_bytes)));
+    counted_bytes = pos;
+    positions.push_back(Value::i64(counted));
+    // Resume one character in, so overlapping occurrences are found too.
+    pos = s.find(needle, pos + utf8::sequence_length(static_cast<unsigned char>(s[pos])));
+  }
+  return positions;
+}
+
+Array split_text(std::string_view s, std::string_view separator) {
+  Array pieces;
+  if (separator.empty()) {
+    pieces.push_back(Value::string(""));
+    for (size_t pos = 0; pos < s.size();) {
+      size_t length = 0;
+      utf8::decode_at(s, pos, &length);
+      pieces.push_back(Value::string(s.substr(pos, length)));
+      pos += length;
+    }
+    pieces.push_back(Value::string(""));
+    return pieces;
+  }
+  size_t start = 0;
+  for (size_t pos = s.find(separator); pos != std::string_view::npos;
+       pos = s.find(separator, start)) {
+    pieces.push_back(Value::string(s.substr(start, pos - start)));
+    start = pos + separator.size();
+  }
+  pieces.push_back(Value::string(s.substr(start)));
+  return pieces;
+}
+
+bool contains_value(const Value& a, const Value& b) {
+  if (a.kind() == Kind::String && b.kind() == Kind::String) {
+    return a.as_string().find(b.as_string()) != std::string_view::npos;
+  }
+  if (a.kind() == Kind::Array && b.kind() == Kind::Array) {
+    for (const Value& wanted : b.as_array()) {
+      bool found = false;
+      for (const Value& candidate : a.as_array()) {
+        if (contains_value(candidate, wanted)) {
+          found = true;
+          break;
+        }
+      }
+      if (!found) return false;
+    }
+    return true;
+  }
+  if (a.kind() == Kind::Object && b.kind() == Kind::Object) {
+    for (const auto& entry : b.as_object()) {
+      const Value* member = a.as_object().get(entry.key.as_string());
+      if (member == nullptr || !contains_value(*member, entry.value)) return false;
+    }
+    return true;
+  }
+  return compare_values(a, query::CompareOp::Eq, b);
+}
+
+}  // namespace tamsel::engine
