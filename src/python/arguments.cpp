@@ -1,0 +1,61 @@
+#include "python/arguments.h"
+
+#include "python/py_ref.h"
+
+namespace tamsel::python {
+namespace {
+
+// The type's qualified name ("bytes", "Outer.Inner"), as a new reference.
+PyRef qualified_type_name(PyObject* obj) {
+  PyRef name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__"));
+  if (!name) {
+    PyErr_Clear();
+    name = PyRef(PyUnicode_FromString(Py_TYPE(obj)->tp_name));
+  }
+  return name;
+}
+
+}  // namespace
+
+bool parse_text_argument(const char* full_name, const char* param, PyObject* const* args,
+                         Py_ssize_t nargs, PyObject* kwnames, std::string_view* text) {
+  if (nargs > 1) {
+    PyErr_Format(PyExc_TypeError, "%s takes 1 positional arguments but %zd were given", full_name,
+                 nargs);
+    return false;
+  }
+  PyObject* arg = nargs == 1 ? args[0] : nullptr;
+  Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+  for (Py_ssize_t i = 0; i < nkw; ++i) {
+    PyObject* kw = PyTuple_GET_ITEM(kwnames, i);
+    int same = PyUnicode_CompareWithASCIIString(kw, param) == 0;
+    if (!same) {
+      PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", full_name, kw);
+      return false;
+    }
+    if (arg) {
+      PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", full_name, param);
+      return false;
+    }
+    arg = args[nargs + i];
+  }
+  if (!arg) {
+    PyErr_Format(PyExc_TypeError, "%s missing 1 required positional argument: '%s'", full_name,
+                 param);
+    return false;
+  }
+  if (!PyUnicode_Check(arg)) {
+    PyRef type_name = qualified_type_name(arg);
+    if (!type_name) return false;
+    PyErr_Format(PyExc_TypeError, "argument '%s': '%U' object cannot be converted to 'PyString'",
+                 param, type_name.get());
+    return false;
+  }
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(arg, &size);  // UnicodeEncodeError passes through
+  if (!data) return false;
+  *text = std::string_view(data, static_cast<size_t>(size));
+  return true;
+}
+
+}  // namespace tamsel::python

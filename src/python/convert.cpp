@@ -1,0 +1,79 @@
+#include "python/convert.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "python/py_ref.h"
+#include "value/object_map.h"
+
+namespace tamsel::python {
+namespace {
+
+bool is_ascii(std::string_view s) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
+  size_t n = s.size(), i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    if (word & 0x8080808080808080ull) return false;
+  }
+  for (; i < n; ++i)
+    if (p[i] & 0x80) return false;
+  return true;
+}
+
+// New reference to a str holding `s` (valid UTF-8).
+PyObject* to_python_str(std::string_view s) {
+  if (is_ascii(s)) {
+    // ASCII text is its own compact one-byte representation: copy it in.
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(s.size()), 127);
+    if (str) std::memcpy(PyUnicode_1BYTE_DATA(str), s.data(), s.size());
+    return str;
+  }
+  return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), nullptr);
+}
+
+PyObject* to_python_list(const Array& elements) {
+  PyRef list(PyList_New(static_cast<Py_ssize_t>(elements.size())));
+  if (!list) return nullptr;
+  Py_ssize_t i = 0;
+  for (const Value& element : elements) {
+    PyObject* item = to_python(element);
+    if (!item) return nullptr;  // the list releases what it holds so far
+    PyList_SET_ITEM(list.get(), i++, item);
+  }
+  return list.release();
+}
+
+PyObject* to_python_dict(const ObjectMap& map) {
+  PyRef dict(PyDict_New());
+  if (!dict) return nullptr;
+  for (const ObjectMap::Entry& entry : map) {
+    PyRef value(to_python(entry.value));
+    if (!value) return nullptr;
+    PyRef key(to_python_str(entry.key.as_string()));
+    if (!key) return nullptr;
+    if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
+  }
+  return dict.release();
+}
+
+}  // namespace
+
+PyObject* to_python(const Value& v) {
+  switch (v.kind()) {
+    case Kind::Null: Py_RETURN_NONE;
+    case Kind::Bool:
+      if (v.as_bool()) Py_RETURN_TRUE;
+      Py_RETURN_FALSE;
+    case Kind::I64: return PyLong_FromLongLong(v.as_i64());
+    case Kind::U64: return PyLong_FromUnsignedLongLong(v.as_u64());
+    case Kind::F64: return PyFloat_FromDouble(v.as_f64());
+    case Kind::String: return to_python_str(v.as_string());
+    case Kind::Array: return to_python_list(v.as_array());
+    case Kind::Object: return to_python_dict(v.as_object());
+  }
+  Py_RETURN_NONE;
+}
+
+}  // namespace tamsel::python

@@ -1,0 +1,43 @@
+#include "python/errors.h"
+
+#include "python/py_ref.h"
+
+namespace tamsel::python {
+
+PyObject* panic_exception_type() {
+  // Kept for the life of the process, like the module object itself.
+  static PyObject* type = nullptr;
+  if (!type) {
+    type = PyErr_NewExceptionWithDoc(
+        "tamsel_vonk.PanicException",
+        "An internal fault ended the call (for example an integer remainder by zero).\n"
+        "The program that raised it stays usable.",
+        PyExc_BaseException, nullptr);
+  }
+  return type;
+}
+
+void raise_value_error(const std::string& message) {
+  // Messages can hold a NUL character ("Syntax at character 0 ('\0')").
+  PyRef text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
+                                  "replace"));
+  if (text) PyErr_SetObject(PyExc_ValueError, text.get());
+}
+
+void raise_panic(const std::string& message) {
+  PyObject* type = panic_exception_type();
+  if (!type) return;
+  PyErr_SetString(type, message.empty() ? "internal fault" : message.c_str());
+}
+
+void raise_panic_from_pending() {
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyRef owned_type(type), owned_value(value), owned_traceback(traceback);
+  PyRef text(value ? PyObject_Str(value) : nullptr);
+  const char* message = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+  PyErr_Clear();
+  raise_panic(std::string("could not create a Python object: ") + (message ? message : "?"));
+}
+
+}  // namespace tamsel::python

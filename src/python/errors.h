@@ -1,0 +1,41 @@
+// The one place where failures become Python exceptions.
+#pragma once
+
+#include <Python.h>
+
+#include <new>
+#include <string>
+
+#include "value/fault.h"
+
+namespace tamsel::python {
+
+// The module's PanicException class (derived directly from BaseException),
+// created once per process. Borrowed reference; nullptr with an exception set
+// if it cannot be created.
+PyObject* panic_exception_type();
+
+void raise_value_error(const std::string& message);
+void raise_panic(const std::string& message);
+// Replaces the pending Python exception (a failed object creation inside a
+// run) by PanicException carrying its text.
+void raise_panic_from_pending();
+
+// Runs `work` and turns an internal fault escaping it into PanicException
+// (and running out of memory into MemoryError). Returns false when it raised.
+template <class Work>
+bool run_guarded(Work&& work) {
+  try {
+    work();
+    return true;
+  } catch (const InternalFault& fault) {
+    raise_panic(fault.message);
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::exception& e) {
+    raise_panic(e.what());
+  }
+  return false;
+}
+
+}  // namespace tamsel::python

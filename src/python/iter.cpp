@@ -1,0 +1,104 @@
+// TamselVonkIter: hands out the finished results of one input() call.
+#include <cstddef>
+#include <vector>
+
+#include "python/borrow.h"
+#include "python/errors.h"
+#include "python/types.h"
+
+namespace tamsel::python {
+namespace {
+
+struct IterObject {
+  PyObject_HEAD
+  std::vector<PyObject*>* items;  // strong references not yet handed out
+  size_t cursor;
+  BorrowFlag* borrow;
+};
+
+IterObject* as_iter(PyObject* self) { return reinterpret_cast<IterObject*>(self); }
+
+PyObject* iter_iter(PyObject* self) {
+  SharedBorrow borrow(*as_iter(self)->borrow);
+  if (!borrow.held()) return nullptr;
+  Py_INCREF(self);
+  return self;
+}
+
+PyObject* iter_next(PyObject* self) {
+  IterObject* it = as_iter(self);
+  ExclusiveBorrow borrow(*it->borrow);
+  if (!borrow.held()) return nullptr;
+  if (it->cursor < it->items->size()) {
+    PyObject* item = (*it->items)[it->cursor];
+    (*it->items)[it->cursor++] = nullptr;  // the caller now owns it
+    return item;
+  }
+  return nullptr;  // exhausted: StopIteration, for this and every later call
+}
+
+void iter_dealloc(PyObject* self) {
+  IterObject* it = as_iter(self);
+  if (it->items) {
+    for (size_t i = it->cursor; i < it->items->size(); ++i) Py_XDECREF((*it->items)[i]);
+    delete it->items;
+  }
+  delete it->borrow;
+  PyTypeObject* type = Py_TYPE(self);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyType_Slot iter_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(iter_dealloc)},
+    {Py_tp_iter, reinterpret_cast<void*>(iter_iter)},
+    {Py_tp_iternext, reinterpret_cast<void*>(iter_next)},
+    {0, nullptr},
+};
+
+PyType_Spec iter_spec = {
+    "tamsel_vonk.TamselVonkIter",
+    sizeof(IterObject),
+    0,
+    Py_TPFLAGS_DEFAULT,
+    iter_slots,
+};
+
+void release_all(std::vector<PyObject*>& items) {
+  for (PyObject* item : items) Py_XDECREF(item);
+  items.clear();
+}
+
+}  // namespace
+
+PyTypeObject* iter_type() {
+  static PyObject* type = nullptr;
+  if (!type) type = PyType_FromSpec(&iter_spec);
+  return reinterpret_cast<PyTypeObject*>(type);
+}
+
+PyObject* new_iter(std::vector<PyObject*> items) {
+  PyTypeObject* type = iter_type();
+  PyObject* self = type ? type->tp_alloc(type, 0) : nullptr;
+  if (!self) {
+    release_all(items);
+    return nullptr;
+  }
+  IterObject* it = as_iter(self);
+  it->items = nullptr;
+  it->cursor = 0;
+  it->borrow = nullptr;
+  bool ok = run_guarded([&] {
+    it->borrow = new BorrowFlag();
+    it->items = new std::vector<PyObject*>(std::move(items));
+  });
+  if (!ok) {
+    release_all(items);
+    Py_DECREF(self);
+    return nullptr;
+  }
+  return self;
+}
+
+}  // namespace tamsel::python

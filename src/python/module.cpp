@@ -1,0 +1,92 @@
+// The module entry: compile(), the two classes and PanicException.
+#include <Python.h>
+
+#include <cstdint>
+#include <string_view>
+#include <variant>
+
+#include "parser/parser.h"
+#include "python/arguments.h"
+#include "python/errors.h"
+#include "python/py_ref.h"
+#include "python/types.h"
+
+namespace tamsel::python {
+namespace {
+
+PyObject* compile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  std::string_view text;
+  if (!parse_text_argument("compile()", "query", args, nargs, kwnames, &text)) return nullptr;
+  PyObject* program = nullptr;
+  run_guarded([&] {
+    auto compiled = query::compile_query(text);
+    if (auto* error = std::get_if<query::CompileError>(&compiled)) {
+      raise_value_error(error->message);
+      return;
+    }
+    program = new_program(std::get<query::Pipeline>(std::move(compiled)));
+  });
+  return program;
+}
+
+PyMethodDef compile_def = {
+    "compile", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(compile)),
+    METH_FASTCALL | METH_KEYWORDS, "compile(query)\n--\n\n"};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "tamsel_vonk", "", -1, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+// Sets module.<name> = member and appends name to module.__all__.
+bool add_member(PyObject* module, PyObject* all, const char* name, PyObject* member) {
+  PyRef owned(member);
+  if (!owned) return false;
+  PyRef key(PyUnicode_FromString(name));
+  if (!key || PyList_Append(all, key.get()) < 0) return false;
+  return PyObject_SetAttr(module, key.get(), owned.get()) == 0;
+}
+
+PyObject* create_module() {
+  PyRef module(PyModule_Create(&module_def));
+  if (!module) return nullptr;
+  PyRef all(PyList_New(0));
+  if (!all || PyObject_SetAttrString(module.get(), "__all__", all.get()) < 0) return nullptr;
+  PyRef name(PyUnicode_FromString("tamsel_vonk"));
+  if (!name) return nullptr;
+  PyObject* compile_function = PyCFunction_NewEx(&compile_def, module.get(), name.get());
+  if (!add_member(module.get(), all.get(), "compile", compile_function)) return nullptr;
+  PyObject* program = reinterpret_cast<PyObject*>(program_type());
+  Py_XINCREF(program);
+  if (!add_member(module.get(), all.get(), "TamselProgram", program)) return nullptr;
+  PyObject* iter = reinterpret_cast<PyObject*>(iter_type());
+  Py_XINCREF(iter);
+  if (!add_member(module.get(), all.get(), "TamselVonkIter", iter)) return nullptr;
+  // Reachable by name so callers can catch it, but not one of the exported names.
+  PyObject* panic = panic_exception_type();
+  if (!panic || PyObject_SetAttrString(module.get(), "PanicException", panic) < 0) return nullptr;
+  return module.release();
+}
+
+}  // namespace
+}  // namespace tamsel::python
+
+PyMODINIT_FUNC PyInit_tamsel_vonk() {
+  using namespace tamsel::python;
+  // One module object per process, and only for the interpreter that first
+  // imported it: the compiled state is not isolated per interpreter.
+  static int64_t first_interpreter = -1;
+  static PyObject* module = nullptr;
+  int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+  if (id == -1) return nullptr;
+  if (first_interpreter == -1) {
+    first_interpreter = id;
+  } else if (id != first_interpreter) {
+    PyErr_SetString(PyExc_ImportError,
+                    "tamsel_vonk does not support sub-interpreters: it can only be imported "
+                    "once per process, in the interpreter that first imported it");
+    return nullptr;
+  }
+  if (!module) module = create_module();
+  Py_XINCREF(module);
+  return module;
+}

@@ -1,0 +1,26 @@
+// The module's two classes. Both are created on first use and kept for the
+// life of the process; neither can be instantiated from Python.
+#pragma once
+
+#include <Python.h>
+
+#include <vector>
+
+#include "parser/filter.h"
+
+namespace tamsel::python {
+
+// Borrowed references to the class objects, or nullptr with an exception set.
+PyTypeObject* program_type();
+PyTypeObject* iter_type();
+
+// A new TamselProgram owning `pipeline`, or nullptr with an exception set.
+PyObject* new_program(query::Pipeline pipeline);
+// A new TamselVonkIter handing out `items` (strong references, taken over;
+// released here if creation fails), or nullptr with an exception set.
+PyObject* new_iter(std::vector<PyObject*> items);
+
+// Shared by both classes: calling the class raises TypeError.
+PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*);
+
+}  // namespace tamsel::python
