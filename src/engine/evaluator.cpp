@@ -9,6 +9,7 @@
 #include "engine/compare.h"
 #include "engine/paths.h"
 #include "unicode/utf8.h"
+#include "value/depth.h"
 #include "value/object_map.h"
 
 namespace tamsel::engine {
@@ -130,6 +131,7 @@ void apply_object_construct(const ObjectConstruct& construct, EvalValue v, Resul
   for (const ObjectEntry& entry : construct.entries) {
     ResultList values = evaluate(entry.value, EvalValue::borrowed(v.get()), false);
     if (values.empty()) return;
+    for (const EvalValue& value : values) ensure_room_to_wrap(value.get());
     if (values.size() == 1) {
       // One value: every partial object gets it, no products to form.
       for (size_t i = 0; i < partial.size(); ++i) {

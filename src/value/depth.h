@@ -1,0 +1,25 @@
+// A bound on how deeply values built by a query may nest. Copying, releasing,
+// rendering and converting a value recurse once per level, so without a bound
+// a long query such as `{a: .} | {a: .} | ...` could build a value deep enough
+// to exhaust the native stack.
+#pragma once
+
+#include <cstddef>
+
+#include "value/value.h"
+
+namespace tamsel {
+
+// Levels of arrays and objects a value built during a run may have: room for
+// the deepest document plus every level a query tree can add in one stage.
+inline constexpr size_t kMaxValueDepth = 2048;
+
+// True when `v` has more than `levels` levels of arrays and objects (a scalar
+// has none). Stops descending once the answer is known.
+bool nested_deeper_than(const Value& v, size_t levels);
+
+// Throws InternalFault unless a new container holding `part` stays within
+// kMaxValueDepth levels.
+void ensure_room_to_wrap(const Value& part);
+
+}  // namespace tamsel
