@@ -8,7 +8,7 @@ from tamsel_vonk import PanicException, compile
 DEEP_DOCUMENT = "[" * 1024 + "]" * 1024
 
 
-@pytest.mark.parametrize("stage", ["{a: .} | ", "to_entries | .[-1] | "])
+@pytest.mark.parametrize("stage", ["{a: .} | ", "{a: {b: .}, c: 1} | "])
 def test_values_nested_past_the_bound_raise_panic(stage):
     program = compile(stage * 5000 + ".")
     with pytest.raises(PanicException, match="^value nested deeper than 2048 levels$"):

@@ -7,7 +7,6 @@
 #include "engine/compare.h"
 #include "engine/paths.h"
 #include "engine/stable_sort.h"
-#include "value/depth.h"
 
 namespace tamsel::engine {
 namespace {
@@ -133,7 +132,6 @@ Value add(EvalValue& input) {
 }
 
 Value to_entries(EvalValue& input) {
-  ensure_room_to_wrap(input.get());  // each value moves one level down
   Array result;
   result.reserve(input.get().as_object().size());
   for (const auto& entry : input.get().as_object()) {

@@ -1,4 +1,7 @@
-// A bound on how deeply values built by a query may nest. Copying, releasing,
+// A bound on how deeply values built by a query may nest. Only object
+// construction wraps a value in new levels (every other builtin keeps or lowers
+// the depth, or adds one level that the next stage cannot keep), so that is
+// where it is checked. Copying, releasing,
 // rendering and converting a value recurse once per level, so without a bound
 // a long query such as `{a: .} | {a: .} | ...` could build a value deep enough
 // to exhaust the native stack.
