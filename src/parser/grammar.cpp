@@ -17,8 +17,8 @@
 //
 // Backtracking: the only rule that parses the same text twice is the
 // not-condition ("not" then a comparison, else a comparison of the whole).
-// Nested, that doubles per level, so select and object terms met while the
-// first attempt runs are remembered by position and not parsed again.
+// Nested, that doubles per level, so select and object terms that failed are
+// remembered by position and not parsed again.
 
 #include "parser/grammar.h"
 
@@ -32,7 +32,6 @@
 #include "parser/lexical.h"
 #include "parser/literal.h"
 #include "parser/parser.h"
-#include "parser/tree_copy.h"
 
 #define TAMSEL_OUT_OF_LINE __attribute__((noinline))
 
@@ -275,32 +274,26 @@ class Grammar {
     out.fail(recoverable(ErrorKind::Char, pos));
   }
 
-  // Select and object terms are the only ones that recurse, and the only
-  // ones worth remembering. A result found at some nesting level stands for
-  // any shallower level too; deeper, the nesting limit might cut it short.
-  struct Remembered {
+  // Select and object terms are the only ones that recurse, so their
+  // failures are remembered by position: the second attempt of a
+  // not-condition meets them again at the same place. (A term that succeeded
+  // is not worth keeping: the second attempt can only differ from the first
+  // before it, so the inner term is read at most twice per failing level.) A
+  // failure met at some nesting level stands for any shallower level too;
+  // deeper, the nesting limit might have cut the parse short first.
+  struct RememberedFailure {
     int nesting;
     ParseError error;
-    std::optional<Filter> filter;  // empty when the term failed
-    size_t rest;
-    int height;
   };
 
   TAMSEL_OUT_OF_LINE void remembered(size_t pos, FilterRule rule, Parsed<Filter>& out) {
-    auto found = memo_.find(pos);
-    if (found != memo_.end() && nesting_ <= found->second.nesting) {
-      const Remembered& entry = found->second;
-      if (!entry.filter) return out.fail(entry.error);
-      return out.succeed(copy_filter(*entry.filter), entry.rest, entry.height);
+    auto found = failures_.find(pos);
+    if (found != failures_.end() && nesting_ <= found->second.nesting) {
+      return out.fail(found->second.error);
     }
     (this->*rule)(pos, out);
-    if (!out.ok()) {
-      if (out.error.severity != Severity::TooDeep) {
-        memo_.insert_or_assign(pos, Remembered{nesting_, out.error, std::nullopt, 0, 0});
-      }
-    } else if (speculating_ > 0) {
-      memo_.insert_or_assign(
-          pos, Remembered{nesting_, {}, copy_filter(*out.value), out.rest, out.height});
+    if (!out.ok() && out.error.severity != Severity::TooDeep) {
+      failures_.insert_or_assign(pos, RememberedFailure{nesting_, out.error});
     }
   }
 
@@ -478,9 +471,7 @@ class Grammar {
   // "not" may be the builtin at the start of a pipeline).
   TAMSEL_OUT_OF_LINE void not_condition(size_t pos, Parsed<Condition>& out) {
     if (keyword_at(text_, pos, "not")) {
-      ++speculating_;
       comparison(ws(pos + 3), out);
-      --speculating_;
       if (out.ok()) negate(out, pos);
       if (out.ok() || !out.error.recoverable()) return;
     }
@@ -550,9 +541,8 @@ class Grammar {
   }
 
   std::string_view text_;
-  int nesting_ = 0;      // enclosing "select(", "{" and grouping "("
-  int speculating_ = 0;  // open first attempts of a not-condition
-  std::unordered_map<size_t, Remembered> memo_;
+  int nesting_ = 0;  // enclosing "select(", "{" and grouping "("
+  std::unordered_map<size_t, RememberedFailure> failures_;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Helpers shared by the parser test files.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -42,6 +43,13 @@ struct Case {
   std::string query;
   std::string expected;
 };
+
+// Concatenation that keeps GCC's -Wrestrict quiet about `"literal" + string`.
+inline std::string concat(std::initializer_list<std::string_view> parts) {
+  std::string out;
+  for (std::string_view part : parts) out += part;
+  return out;
+}
 
 inline std::string repeat(std::string_view text, int times) {
   std::string out;
