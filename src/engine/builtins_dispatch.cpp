@@ -22,7 +22,7 @@ void apply_builtin(BuiltinKind kind, EvalValue input, ResultList& out) {
     case BuiltinKind::Implode:
       return apply_string_builtin(kind, std::move(input), out);
     case BuiltinKind::Reverse:
-      if (input.get().kind() == Kind::String) {
+      if (input.kind() == Kind::String) {
         return apply_string_builtin(kind, std::move(input), out);
       }
       return apply_collection_builtin(kind, std::move(input), out);

@@ -7,6 +7,7 @@
 #include "engine/render.h"
 #include "unicode/utf8.h"
 #include "value/json.h"
+#include "value/json_ref.h"
 
 namespace tamsel::engine {
 namespace {
@@ -14,6 +15,16 @@ namespace {
 using query::BuiltinKind;
 
 void length(EvalValue input, ResultList& out) {
+  if (input.is_document()) {
+    // Counted on the tape: no need to build the container.
+    JsonRef ref = input.json();
+    if (ref.is_array() || ref.is_object()) {
+      size_t n = ref.is_array() ? json_element_count(json_array(ref))
+                                : json_element_count(json_object(ref));
+      out.push_back(EvalValue::owned(Value::i64(static_cast<int64_t>(n))));
+      return;
+    }
+  }
   const Value& v = input.get();
   switch (v.kind()) {
     case Kind::Null: out.push_back(EvalValue::owned(Value::i64(0))); return;
@@ -49,8 +60,9 @@ const char* type_name(Kind kind) {
   return "null";
 }
 
-bool is_falsy(const Value& v) {
-  return v.is_null() || (v.kind() == Kind::Bool && !v.as_bool());
+bool is_falsy(const EvalValue& v) {
+  Kind kind = v.kind();
+  return kind == Kind::Null || (kind == Kind::Bool && !v.get().as_bool());
 }
 
 void tostring(EvalValue input, ResultList& out) {
@@ -89,10 +101,10 @@ void apply_general_builtin(BuiltinKind kind, EvalValue input, ResultList& out) {
   switch (kind) {
     case BuiltinKind::Length: return length(std::move(input), out);
     case BuiltinKind::Type:
-      out.push_back(EvalValue::owned(Value::string(type_name(input.get().kind()))));
+      out.push_back(EvalValue::owned(Value::string(type_name(input.kind()))));
       return;
     case BuiltinKind::Not:
-      out.push_back(EvalValue::owned(Value::boolean(is_falsy(input.get()))));
+      out.push_back(EvalValue::owned(Value::boolean(is_falsy(input))));
       return;
     case BuiltinKind::Empty: return;
     case BuiltinKind::Tostring: return tostring(std::move(input), out);

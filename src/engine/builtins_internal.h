@@ -24,7 +24,7 @@ Value flatten_array(EvalValue& input, int64_t depth);
 // a Value of its own: moved out of an owned input, which is about to be
 // dropped anyway, and deep-copied from a borrowed one, which must stay intact.
 inline Value take_part(EvalValue& input, const Value& part) {
-  if (input.is_borrowed()) return part.copy();
+  if (!input.owns_storage()) return part.copy();
   // `part` lives in storage the input owns; only its constness is a view.
   return std::move(const_cast<Value&>(part));
 }

@@ -10,6 +10,7 @@
 #include "engine/paths.h"
 #include "unicode/utf8.h"
 #include "value/depth.h"
+#include "value/json_ref.h"
 #include "value/object_map.h"
 
 namespace tamsel::engine {
@@ -21,6 +22,14 @@ void apply(const Filter& filter, EvalValue v, ResultList& out);
 
 // Appends the member `name` of an object.
 void apply_field(const Field& field, EvalValue v, ResultList& out) {
+  if (v.is_document()) {
+    simdjson::dom::object object;
+    if (v.json().get_object().get(object) != simdjson::SUCCESS) return;
+    JsonRef member;
+    if (object.at_key(field.name).get(member) == simdjson::SUCCESS)
+      out.push_back(EvalValue::document(member));
+    return;
+  }
   if (v.get().kind() != Kind::Object) return;
   if (v.is_borrowed()) {
     if (const Value* member = v.get().as_object().get(field.name)) {
@@ -31,20 +40,45 @@ void apply_field(const Field& field, EvalValue v, ResultList& out) {
   }
 }
 
+// The effective position of `index` in an array of `n` elements, if inside.
+std::optional<size_t> array_position(int32_t index, size_t n) {
+  int64_t count = static_cast<int64_t>(n);
+  int64_t position = index >= 0 ? index : count + index;
+  if (position < 0 || position >= count) return std::nullopt;
+  return static_cast<size_t>(position);
+}
+
 void apply_index(const Index& index, EvalValue v, ResultList& out) {
+  if (v.is_document()) {
+    simdjson::dom::array array;
+    if (v.json().get_array().get(array) != simdjson::SUCCESS) return;
+    if (auto position = array_position(index.index, json_element_count(array)))
+      out.push_back(EvalValue::document(array.at(*position).value_unsafe()));
+    return;
+  }
   if (v.get().kind() != Kind::Array) return;
   const Array& elements = v.get().as_array();
-  int64_t n = static_cast<int64_t>(elements.size());
-  int64_t position = index.index >= 0 ? index.index : n + index.index;
-  if (position < 0 || position >= n) return;
+  auto position = array_position(index.index, elements.size());
+  if (!position) return;
   if (v.is_borrowed()) {
-    out.push_back(EvalValue::borrowed(elements[position]));
+    out.push_back(EvalValue::borrowed(elements[*position]));
   } else {
-    out.push_back(EvalValue::owned(std::move(v.owned_value().as_array()[position])));
+    out.push_back(EvalValue::owned(std::move(v.owned_value().as_array()[*position])));
   }
 }
 
 void apply_iterate(EvalValue v, ResultList& out) {
+  if (v.is_document()) {
+    JsonRef ref = v.json();
+    if (ref.is_array()) {
+      for (JsonRef element : json_array(ref))
+        out.push_back(EvalValue::document(element));
+    } else if (ref.is_object()) {
+      for (simdjson::dom::key_value_pair member : json_object(ref))
+        out.push_back(EvalValue::document(member.value));
+    }
+    return;
+  }
   const Value& value = v.get();
   if (value.kind() == Kind::Array) {
     if (v.is_borrowed()) {
@@ -83,6 +117,23 @@ size_t code_point_offset(std::string_view s, size_t index) {
 }
 
 void apply_slice(const Slice& slice, EvalValue v, ResultList& out) {
+  if (v.is_document() && v.json().is_array()) {
+    simdjson::dom::array array = json_array(v.json());
+    size_t n = json_element_count(array);
+    size_t from = slice_bound(slice.from, n, 0), to = slice_bound(slice.to, n, n);
+    Array part;
+    if (from < to) {
+      part.reserve(to - from);
+      size_t i = 0;
+      for (JsonRef element : array) {
+        if (i >= to) break;
+        if (i++ >= from) part.push_back(materialize(element));
+      }
+    }
+    out.push_back(EvalValue::owned(Value::array(std::move(part))));
+    return;
+  }
+  if (v.is_document() && !v.json().is_string()) return;
   const Value& value = v.get();
   if (value.kind() == Kind::String) {
     std::string_view s = value.as_string();
@@ -129,14 +180,14 @@ void apply_object_construct(const ObjectConstruct& construct, EvalValue v, Resul
   std::vector<ObjectMap> partial;
   partial.push_back(ObjectMap::with_capacity(construct.entries.size()));
   for (const ObjectEntry& entry : construct.entries) {
-    ResultList values = evaluate(entry.value, EvalValue::borrowed(v.get()), false);
+    ResultList values = evaluate(entry.value, v.borrow(), false);
     if (values.empty()) return;
     for (const EvalValue& value : values) ensure_room_to_wrap(value.get());
     if (values.size() == 1) {
       // One value: every partial object gets it, no products to form.
-      for (size_t i = 0; i < partial.size(); ++i) {
+      for (size_t i = 0; i + 1 < partial.size(); ++i)
         partial[i].insert(Value::string(entry.key), values[0].get().copy());
-      }
+      partial.back().insert(Value::string(entry.key), std::move(values[0]).take());
       continue;
     }
     std::vector<ObjectMap> product;
@@ -154,27 +205,38 @@ void apply_object_construct(const ObjectConstruct& construct, EvalValue v, Resul
   for (ObjectMap& map : partial) out.push_back(EvalValue::owned(Value::object(std::move(map))));
 }
 
-bool is_truthy(const Value& v) {
-  return !(v.kind() == Kind::Null || (v.kind() == Kind::Bool && !v.as_bool()));
+bool is_truthy(const EvalValue& v) {
+  Kind kind = v.kind();
+  return !(kind == Kind::Null || (kind == Kind::Bool && !v.get().as_bool()));
 }
 
-bool holds(const Condition& condition, const Value& v) {
+bool is_container(Kind kind) { return kind == Kind::Array || kind == Kind::Object; }
+
+// compare_values of two operands; arrays and objects never compare equal to
+// anything, so they are settled without building them from the document.
+bool compare(const EvalValue& a, CompareOp op, const Value& b) {
+  if (is_container(a.kind()) || is_container(b.kind())) return op == CompareOp::Ne;
+  return compare_values(a.get(), op, b);
+}
+
+bool holds(const Condition& condition, const EvalValue& v) {
   return std::visit(
       [&](const auto& node) -> bool {
         using Node = std::decay_t<decltype(node)>;
         if constexpr (std::is_same_v<Node, CompareLiteral>) {
-          ResultList lhs = evaluate(node.lhs, EvalValue::borrowed(v), false);
+          ResultList lhs = evaluate(node.lhs, v.borrow(), false);
           if (lhs.empty()) return false;
-          return compare_values(lhs.front().get(), node.op, literal_to_value(node.rhs));
+          return compare(lhs.front(), node.op, literal_to_value(node.rhs));
         } else if constexpr (std::is_same_v<Node, CompareFilter>) {
-          ResultList lhs = evaluate(node.lhs, EvalValue::borrowed(v), false);
+          ResultList lhs = evaluate(node.lhs, v.borrow(), false);
           if (lhs.empty()) return false;
-          ResultList rhs = evaluate(node.rhs, EvalValue::borrowed(v), false);
+          ResultList rhs = evaluate(node.rhs, v.borrow(), false);
           if (rhs.empty()) return false;
-          return compare_values(lhs.front().get(), node.op, rhs.front().get());
+          if (is_container(rhs.front().kind())) return node.op == CompareOp::Ne;
+          return compare(lhs.front(), node.op, rhs.front().get());
         } else if constexpr (std::is_same_v<Node, Truthy>) {
-          ResultList operand = evaluate(node.operand, EvalValue::borrowed(v), false);
-          return !operand.empty() && is_truthy(operand.front().get());
+          ResultList operand = evaluate(node.operand, v.borrow(), false);
+          return !operand.empty() && is_truthy(operand.front());
         } else if constexpr (std::is_same_v<Node, And>) {
           return holds(*node.left, v) && holds(*node.right, v);
         } else if constexpr (std::is_same_v<Node, Or>) {
@@ -189,8 +251,8 @@ bool holds(const Condition& condition, const Value& v) {
 // Both operands only feed arith(), which copies what it keeps, so they read
 // `v` by reference even when it is owned; `v` lives until the result is built.
 void apply_arithmetic(const Arithmetic& arithmetic, EvalValue v, ResultList& out) {
-  ResultList left = evaluate(arithmetic.left, EvalValue::borrowed(v.get()), false);
-  ResultList right = evaluate(arithmetic.right, EvalValue::borrowed(v.get()), false);
+  ResultList left = evaluate(arithmetic.left, v.borrow(), false);
+  ResultList right = evaluate(arithmetic.right, v.borrow(), false);
   if (left.empty() || right.empty()) return;
   if (auto result = arith(left.front().get(), arithmetic.op, right.front().get()))
     out.push_back(EvalValue::owned(std::move(*result)));
@@ -211,7 +273,7 @@ void apply(const Filter& filter, EvalValue v, ResultList& out) {
         } else if constexpr (std::is_same_v<Node, ObjectConstruct>) {
           apply_object_construct(node, std::move(v), out);
         } else if constexpr (std::is_same_v<Node, Select>) {
-          if (holds(node.condition, v.get())) out.push_back(std::move(v));
+          if (holds(node.condition, v)) out.push_back(std::move(v));
         } else if constexpr (std::is_same_v<Node, Comma>) {
           apply_comma(node, std::move(v), out);
         } else if constexpr (std::is_same_v<Node, Arithmetic>) {

@@ -29,10 +29,23 @@ void descend_owned(Value& v, ResultList& out) {
   }
 }
 
+// Pre-order walk of a part of the input document, read in place.
+void descend_document(JsonRef v, ResultList& out) {
+  out.push_back(EvalValue::document(v));
+  if (v.is_array()) {
+    for (JsonRef element : json_array(v)) descend_document(element, out);
+  } else if (v.is_object()) {
+    for (simdjson::dom::key_value_pair member : json_object(v))
+      descend_document(member.value, out);
+  }
+}
+
 }  // namespace
 
 void recursive_descent(EvalValue v, ResultList& out) {
-  if (v.is_borrowed()) {
+  if (v.is_document()) {
+    descend_document(v.json(), out);
+  } else if (!v.owns_storage()) {
     descend_borrowed(v.get(), out);
   } else {
     descend_owned(v.owned_value(), out);

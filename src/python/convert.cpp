@@ -45,8 +45,11 @@ PyObject* to_python_list(const Array& elements) {
   return list.release();
 }
 
+// An empty dict with room for `n` members, so inserting them never resizes.
+PyObject* new_dict(size_t n) { return _PyDict_NewPresized(static_cast<Py_ssize_t>(n)); }
+
 PyObject* to_python_dict(const ObjectMap& map) {
-  PyRef dict(PyDict_New());
+  PyRef dict(new_dict(map.size()));
   if (!dict) return nullptr;
   for (const ObjectMap::Entry& entry : map) {
     PyRef value(to_python(entry.value));
@@ -58,7 +61,54 @@ PyObject* to_python_dict(const ObjectMap& map) {
   return dict.release();
 }
 
+PyObject* to_python_list(simdjson::dom::array elements) {
+  PyRef list(PyList_New(static_cast<Py_ssize_t>(json_element_count(elements))));
+  if (!list) return nullptr;
+  Py_ssize_t i = 0;
+  for (JsonRef element : elements) {
+    PyObject* item = to_python(element);
+    if (!item) return nullptr;
+    PyList_SET_ITEM(list.get(), i++, item);
+  }
+  return list.release();
+}
+
+PyObject* to_python_dict(simdjson::dom::object members) {
+  PyRef dict(new_dict(json_element_count(members)));
+  if (!dict) return nullptr;
+  for (simdjson::dom::key_value_pair member : members) {
+    PyRef value(to_python(member.value));
+    if (!value) return nullptr;
+    PyRef key(to_python_str(member.key));
+    if (!key) return nullptr;
+    if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
+  }
+  return dict.release();
+}
+
 }  // namespace
+
+PyObject* to_python(JsonRef ref) {
+  using simdjson::dom::element_type;
+  switch (ref.type()) {
+    case element_type::ARRAY: return to_python_list(json_array(ref));
+    case element_type::OBJECT: return to_python_dict(json_object(ref));
+    case element_type::INT64: return PyLong_FromLongLong(ref.get_int64().value_unsafe());
+    case element_type::UINT64: return PyLong_FromUnsignedLongLong(ref.get_uint64().value_unsafe());
+    case element_type::DOUBLE: return PyFloat_FromDouble(ref.get_double().value_unsafe());
+    case element_type::STRING: return to_python_str(ref.get_string().value_unsafe());
+    case element_type::BOOL:
+      if (ref.get_bool().value_unsafe()) Py_RETURN_TRUE;
+      Py_RETURN_FALSE;
+    case element_type::NULL_VALUE: break;
+  }
+  Py_RETURN_NONE;
+}
+
+PyObject* to_python(const engine::EvalValue& result) {
+  if (result.is_document()) return to_python(result.json());
+  return to_python(result.get());
+}
 
 PyObject* to_python(const Value& v) {
   switch (v.kind()) {

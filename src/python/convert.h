@@ -3,6 +3,8 @@
 
 #include <Python.h>
 
+#include "engine/eval_value.h"
+#include "value/json_ref.h"
 #include "value/value.h"
 
 namespace tamsel::python {
@@ -10,5 +12,9 @@ namespace tamsel::python {
 // A new Python object for `v` (None, bool, int, float, str, list, dict), or
 // nullptr with the Python exception set. Never changes `v`.
 PyObject* to_python(const Value& v);
+// The same for a part of the input document, read in place.
+PyObject* to_python(JsonRef ref);
+// The same for a result of the evaluator, whichever form it has.
+PyObject* to_python(const engine::EvalValue& result);
 
 }  // namespace tamsel::python

@@ -13,6 +13,7 @@
 #include "python/py_ref.h"
 #include "python/types.h"
 #include "value/json.h"
+#include "value/json_ref.h"
 
 namespace tamsel::python {
 namespace {
@@ -64,19 +65,18 @@ PyObject* run(ProgramObject* program, std::string_view text, bool first_only) {
   PyObject* outcome = nullptr;
   run_guarded([&] {
     ParserLease lease(program);
-    std::variant<Value, JsonError> parsed = lease.parser().parse(text);
+    auto parsed = lease.parser().parse_document(text);
     if (auto* error = std::get_if<JsonError>(&parsed)) {
       raise_value_error(error->message());
       return;
     }
-    const Value& document = std::get<Value>(parsed);
-    engine::ResultList results =
-        engine::evaluate(*program->pipeline, engine::EvalValue::borrowed(document), first_only);
+    engine::ResultList results = engine::evaluate(
+        *program->pipeline, engine::EvalValue::document(std::get<JsonRef>(parsed)), first_only);
     if (first_only) {
       if (results.empty()) {
         Py_INCREF(Py_None);
         outcome = Py_None;
-      } else if (!(outcome = to_python(results.front().get()))) {
+      } else if (!(outcome = to_python(results.front()))) {
         raise_panic_from_pending();
       }
       return;
@@ -84,7 +84,7 @@ PyObject* run(ProgramObject* program, std::string_view text, bool first_only) {
     std::vector<PyObject*> items;
     items.reserve(results.size());
     for (const engine::EvalValue& result : results) {
-      PyObject* item = to_python(result.get());
+      PyObject* item = to_python(result);
       if (!item) {
         for (PyObject* done : items) Py_DECREF(done);
         raise_panic_from_pending();

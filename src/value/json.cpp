@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "value/json_ref.h"
 #include "value/json_scan.h"
 
 namespace tamsel {
@@ -26,9 +27,6 @@ size_t grown_capacity(size_t current, size_t needed) {
   return std::min(std::max(needed, current * 2), kKeepBuffersUpTo);
 }
 
-// simdjson stores container sizes in 24 bits and saturates above.
-constexpr size_t kSaturatedCount = 0xFFFFFF;
-
 // A simdjson failure that the scanner could not place: name it as best we can.
 JsonError fallback_error(simdjson::error_code code) {
   const char* kind = "InternalError(TapeError)";
@@ -48,131 +46,97 @@ JsonError fallback_error(simdjson::error_code code) {
   return JsonError{kind, 0, false, 0};
 }
 
-// Turns simdjson's tree into Values, in text order. simdjson's number kinds
-// differ from ours in two places, settled against the literal text:
-// - "-0" comes back as the integer 0, but is our I64 0, not the U64 0;
-// - a zero mantissa or a very negative exponent gives the double 0 however
-//   many exponent digits follow, where our rules refuse an exponent that
-//   keeps going after passing 2^32.
-// Both only concern numbers whose value is zero, so the text is looked at
-// only then, through one forward cursor over the literals.
-class Builder {
- public:
-  Builder(std::string_view text, bool view_strings)
-      : text_(text), view_strings_(view_strings), cursor_(text) {}
-
-  // `depth` is the nesting level of `element`'s container, the root's is 1.
-  Value build(dom::element element, size_t depth = 1);
-  std::optional<JsonError>& error() { return error_; }
-
- private:
-  Value string(std::string_view s) const {
-    return view_strings_ ? Value::string_view(s.data(), static_cast<uint32_t>(s.size()))
-                         : Value::string(s);
+// Checks what simdjson accepts but our rules refuse, in one pass over the
+// tape (the parsed document in text order):
+// - an empty container one level deeper than kMaxJsonDepth (simdjson counts
+//   only non-empty containers against its limit);
+// - a number that parsed to the double zero although its exponent runs on
+//   after passing 2^32, which simdjson reads as zero and we refuse. Only zero
+//   values can hide that, so only their literals are looked at, through one
+//   forward cursor over the text's numbers.
+std::optional<JsonError> check_tape(const dom::document& doc, std::string_view text) {
+  const uint64_t* tape = doc.tape.get();
+  const uint64_t end = tape[0] & simdjson::internal::JSON_VALUE_MASK;
+  json_scan::NumberCursor cursor(text);
+  uint64_t number_ordinal = 0;
+  size_t depth = 0;
+  for (uint64_t i = 1; i < end; ++i) {
+    switch (static_cast<char>(tape[i] >> 56)) {
+      case '[':
+      case '{':
+        if (++depth > kMaxJsonDepth) {
+          auto error = json_scan::diagnose(text);
+          return error ? error : fallback_error(simdjson::DEPTH_ERROR);
+        }
+        break;
+      case ']':
+      case '}':
+        --depth;
+        break;
+      case 'l':
+      case 'u':
+        ++number_ordinal;
+        ++i;  // the value word
+        break;
+      case 'd': {
+        ++i;
+        const uint64_t ordinal = number_ordinal++;
+        if ((tape[i] << 1) == 0) {  // +0.0 or -0.0
+          json_scan::NumberToken token;
+          if (auto error = json_scan::scan_number(text, cursor.start_of(ordinal), &token))
+            return error;
+        }
+        break;
+      }
+      default:
+        break;
+    }
   }
-  Value number(dom::element element);
-  // Whether the text may hold a "-0" literal at all; decided once, lazily.
-  bool may_hold_negative_zero();
+  return std::nullopt;
+}
 
-  std::string_view text_;
-  bool view_strings_;
-  json_scan::NumberCursor cursor_;
-  uint64_t number_ordinal_ = 0;  // of the number being built
-  int negative_zero_candidates_ = -1;  // unknown until first needed
-  std::optional<JsonError> error_;
-};
+Value materialize_string(std::string_view s, bool view_strings) {
+  return view_strings ? Value::string_view(s.data(), static_cast<uint32_t>(s.size()))
+                      : Value::string(s);
+}
 
-Value Builder::build(dom::element element, size_t depth) {
-  const dom::element_type type = element.type();
-  if (depth > kMaxJsonDepth &&
-      (type == dom::element_type::ARRAY || type == dom::element_type::OBJECT)) {
-    // simdjson lets an empty container sit one level below its limit.
-    error_ = json_scan::diagnose(text_);
-    if (!error_) error_ = fallback_error(simdjson::DEPTH_ERROR);
-    return Value();
-  }
-  switch (type) {
+}  // namespace
+
+Value materialize(JsonRef ref, bool view_strings) {
+  switch (ref.type()) {
     case dom::element_type::ARRAY: {
-      dom::array array = element.get_array().value_unsafe();
-      size_t count = array.size();
-      if (count >= kSaturatedCount) {
-        count = static_cast<size_t>(std::distance(array.begin(), array.end()));
-      }
+      dom::array array = ref.get_array().value_unsafe();
       Array elements;
-      elements.reserve(count);
-      for (dom::element child : array) {
-        elements.push_back(build(child, depth + 1));
-        if (error_) return Value();
-      }
+      elements.reserve(json_element_count(array));
+      for (dom::element child : array) elements.push_back(materialize(child, view_strings));
       return Value::array(std::move(elements));
     }
     case dom::element_type::OBJECT: {
-      dom::object object = element.get_object().value_unsafe();
-      size_t count = object.size();
-      if (count >= kSaturatedCount) {
-        count = static_cast<size_t>(std::distance(object.begin(), object.end()));
-      }
-      ObjectMap map = ObjectMap::with_capacity(count);
+      dom::object object = ref.get_object().value_unsafe();
+      ObjectMap map = ObjectMap::with_capacity(json_element_count(object));
       for (dom::key_value_pair member : object) {
-        Value key = string(member.key);
-        Value value = build(member.value, depth + 1);
-        if (error_) return Value();
-        map.insert_unchecked(std::move(key), std::move(value));
+        Value key = materialize_string(member.key, view_strings);
+        map.insert_unchecked(std::move(key), materialize(member.value, view_strings));
       }
       return Value::object(std::move(map));
     }
     case dom::element_type::STRING:
-      return string(element.get_string().value_unsafe());
+      return materialize_string(ref.get_string().value_unsafe(), view_strings);
     case dom::element_type::BOOL:
-      return Value::boolean(element.get_bool().value_unsafe());
+      return Value::boolean(ref.get_bool().value_unsafe());
     case dom::element_type::NULL_VALUE:
       return Value::null();
-    default:
-      return number(element);
-  }
-}
-
-Value Builder::number(dom::element element) {
-  const uint64_t ordinal = number_ordinal_++;
-  switch (element.type()) {
     case dom::element_type::INT64: {
-      const int64_t i = element.get_int64().value_unsafe();
-      if (i > 0) return Value::u64(static_cast<uint64_t>(i));
-      if (i < 0) return Value::i64(i);
-      if (may_hold_negative_zero() && text_[cursor_.start_of(ordinal)] == '-') return Value::i64(0);
-      return Value::u64(0);
+      const int64_t i = ref.get_int64().value_unsafe();
+      return i < 0 ? Value::i64(i) : Value::u64(static_cast<uint64_t>(i));
     }
     case dom::element_type::UINT64:
-      return Value::u64(element.get_uint64().value_unsafe());
-    default: {
-      const double d = element.get_double().value_unsafe();
-      if (d == 0) {
-        json_scan::NumberToken token;
-        error_ = json_scan::scan_number(text_, cursor_.start_of(ordinal), &token);
-      }
-      return Value::f64(d);
-    }
+      return Value::u64(ref.get_uint64().value_unsafe());
+    case dom::element_type::DOUBLE:
+      return Value::f64(ref.get_double().value_unsafe());
   }
+  return Value::null();
 }
-
-bool Builder::may_hold_negative_zero() {
-  if (negative_zero_candidates_ < 0) {
-    // A "-0" literal is "-0" followed by something that cannot continue a
-    // number; dates and the like ("2024-01-05") don't count.
-    negative_zero_candidates_ = 0;
-    for (size_t at = text_.find("-0"); at != std::string_view::npos;
-         at = text_.find("-0", at + 2)) {
-      const char next = at + 2 < text_.size() ? text_[at + 2] : ' ';
-      if (!((next >= '0' && next <= '9') || next == '.' || next == 'e' || next == 'E')) {
-        negative_zero_candidates_ = 1;
-        break;
-      }
-    }
-  }
-  return negative_zero_candidates_ == 1;
-}
-
-}  // namespace
 
 struct JsonParser::State {
   dom::parser parser;
@@ -190,7 +154,7 @@ struct JsonParser::State {
 JsonParser::JsonParser() : state_(std::make_unique<State>()) {}
 JsonParser::~JsonParser() = default;
 
-std::variant<Value, JsonError> JsonParser::parse(std::string_view text, bool view_strings) {
+std::variant<JsonRef, JsonError> JsonParser::parse_document(std::string_view text) {
   if (auto error = json_scan::check_input_size(text.size())) return *error;
   State& s = *state_;
   // Strings of the previous result may point into the buffers until now.
@@ -209,7 +173,7 @@ std::variant<Value, JsonError> JsonParser::parse(std::string_view text, bool vie
   std::memset(s.buffer.get() + size, 0, simdjson::SIMDJSON_PADDING);
   // simdjson counts only non-empty containers against its limit, and refuses
   // one at the limit itself; an empty container one level deeper than ours
-  // is caught while building.
+  // is caught by check_tape.
   constexpr size_t kParserDepth = kMaxJsonDepth + 1;
   if (s.parser.capacity() < size || s.parser.max_depth() != kParserDepth) {
     const size_t capacity = grown_capacity(s.parser.capacity(), size);
@@ -231,10 +195,15 @@ std::variant<Value, JsonError> JsonParser::parse(std::string_view text, bool vie
     auto error = json_scan::diagnose(copy);
     return error ? std::move(*error) : fallback_error(code);
   }
+  if (auto error = check_tape(s.parser.doc, copy)) return std::move(*error);
+  return root;
+}
 
-  Builder builder(copy, view_strings);
-  Value document = builder.build(root);
-  if (builder.error()) return std::move(*builder.error());
+std::variant<Value, JsonError> JsonParser::parse(std::string_view text, bool view_strings) {
+  auto parsed = parse_document(text);
+  if (auto* error = std::get_if<JsonError>(&parsed)) return std::move(*error);
+  Value document = materialize(std::get<JsonRef>(parsed), view_strings);
+  State& s = *state_;
   if (!view_strings && s.last_size > kKeepBuffersUpTo) {
     s.drop_buffers();
     s.last_size = 0;

@@ -10,6 +10,10 @@
 
 #include "value/value.h"
 
+namespace simdjson::dom {
+class element;
+}
+
 namespace tamsel {
 
 // Deepest nesting of arrays and objects a document may have. Building,
@@ -42,6 +46,11 @@ class JsonParser {
   // result are views into this parser's storage and stay valid until the next
   // parse() or the parser's destruction; without it they are owned copies.
   std::variant<Value, JsonError> parse(std::string_view text, bool view_strings = true);
+
+  // Parses exactly one JSON value and leaves it in the parser: the returned
+  // root (a simdjson::dom::element, see json_ref.h) reads it in place and is
+  // valid until the next parse or the parser's destruction.
+  std::variant<simdjson::dom::element, JsonError> parse_document(std::string_view text);
 
  private:
   struct State;
