@@ -46,7 +46,10 @@ class ParserLease {
     }
   }
   ~ParserLease() {
-    if (!own_) program_->parser_busy = false;
+    if (!own_) {
+      program_->parser->release_large_buffers();
+      program_->parser_busy = false;
+    }
   }
   JsonParser& parser() { return *parser_; }
 

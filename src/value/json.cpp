@@ -14,10 +14,11 @@ namespace {
 
 namespace dom = simdjson::dom;
 
-// Buffers sized for inputs up to this are kept for the next parse; larger
-// ones are dropped so that one huge document does not pin its memory (the
-// parser's tape alone takes eight bytes per input byte).
-constexpr size_t kKeepBuffersUpTo = size_t{16} << 20;
+// Buffers sized for inputs up to this are kept for the next parse (about five
+// times the text: the padded copy, simdjson's tape and string storage);
+// larger ones are dropped once the caller is done, so that a program that
+// once read a huge document does not pin its memory.
+constexpr size_t kKeepBuffersUpTo = size_t{4} << 20;
 
 // A fresh parser gets exactly what its first text needs (a parser made for a
 // single small text stays small); later growth doubles, within the kept size,
@@ -199,15 +200,19 @@ std::variant<JsonRef, JsonError> JsonParser::parse_document(std::string_view tex
   return root;
 }
 
+void JsonParser::release_large_buffers() {
+  State& s = *state_;
+  if (s.last_size > kKeepBuffersUpTo) {
+    s.drop_buffers();
+    s.last_size = 0;
+  }
+}
+
 std::variant<Value, JsonError> JsonParser::parse(std::string_view text, bool view_strings) {
   auto parsed = parse_document(text);
   if (auto* error = std::get_if<JsonError>(&parsed)) return std::move(*error);
   Value document = materialize(std::get<JsonRef>(parsed), view_strings);
-  State& s = *state_;
-  if (!view_strings && s.last_size > kKeepBuffersUpTo) {
-    s.drop_buffers();
-    s.last_size = 0;
-  }
+  if (!view_strings) release_large_buffers();
   return document;
 }
 

@@ -52,6 +52,10 @@ class JsonParser {
   // valid until the next parse or the parser's destruction.
   std::variant<simdjson::dom::element, JsonError> parse_document(std::string_view text);
 
+  // Frees the buffers if the last text was too large to keep them for the
+  // next parse. Ends the validity of what the last parse returned.
+  void release_large_buffers();
+
  private:
   struct State;
   std::unique_ptr<State> state_;

@@ -1,0 +1,100 @@
+"""The peers: each does a workload's job from the same `str` and returns the
+list of results. Peers whose package is not installed are left out."""
+
+import importlib
+import json
+
+import tamsel_vonk
+
+PEERS = ["ours", "orjson", "json", "jq", "jmespath"]
+
+
+def _try_import(name):
+    try:
+        return importlib.import_module(name)
+    except ImportError:
+        return None
+
+
+orjson = _try_import("orjson")
+jq = _try_import("jq")
+jmespath = _try_import("jmespath")
+
+
+def available():
+    """Peer names whose packages can be imported."""
+    present = {"ours": True, "json": True, "orjson": orjson is not None,
+               "jq": jq is not None, "jmespath": jmespath is not None}
+    return [p for p in PEERS if present[p]]
+
+
+def _json_dumps(value):
+    return json.dumps(value, ensure_ascii=False, separators=(",", ":"))
+
+
+def _one_call(peer, w):
+    """A function text -> list of results, or None where the peer cannot
+    express the workload (or is not installed)."""
+    if peer == "ours":
+        program = tamsel_vonk.compile(w.query)
+        if w.first:
+            first = program.first
+            return lambda text: [first(text)]
+        run = program.input
+        return lambda text: list(run(text))
+    if peer in ("orjson", "json"):
+        if peer == "orjson":
+            if orjson is None:
+                return None
+            loads, dumps = orjson.loads, (lambda v: orjson.dumps(v).decode())
+        else:
+            loads, dumps = json.loads, _json_dumps
+        python = w.python
+        return lambda text: python(loads(text), dumps)
+    if peer == "jq":
+        if jq is None or w.jq is None:
+            return None
+        if w.first:
+            program = jq.compile("first(%s)" % w.jq)
+            return lambda text: [program.input_text(text).first()]
+        program = jq.compile(w.jq)
+        return lambda text: program.input_text(text).all()
+    if peer == "jmespath":
+        if jmespath is None or w.jmespath is None:
+            return None
+        # JMESPath works on parsed data: give it the fastest parser at hand.
+        loads = orjson.loads if orjson is not None else json.loads
+        search = jmespath.compile(w.jmespath).search
+        if w.jmespath_many:
+            def run_many(text):
+                found = search(loads(text))
+                return [] if found is None else found
+            return run_many
+        return lambda text: [search(loads(text))]
+    raise ValueError(peer)
+
+
+def make_call(peer, w):
+    """Like _one_call, for a whole workload: over a list of texts when the
+    workload is many small documents (one result list per document)."""
+    call = _one_call(peer, w)
+    if call is None or not w.many:
+        return call
+    return lambda texts: [call(t) for t in texts]
+
+
+def same(a, b, json_numbers=False):
+    """Equal values of the same types all the way down: 1, 1.0 and True are
+    three different results here, and so are dict key orders. With
+    `json_numbers`, an int and a float of equal value count as equal (for jq,
+    whose numbers are all doubles and which prints 1.0 as 1)."""
+    if type(a) is not type(b):
+        return (json_numbers and type(a) in (int, float) and type(b) in (int, float)
+                and a == b)
+    if isinstance(a, dict):
+        return list(a) == list(b) and all(same(a[k], b[k], json_numbers) for k in a)
+    if isinstance(a, list):
+        return len(a) == len(b) and all(same(x, y, json_numbers) for x, y in zip(a, b))
+    if isinstance(a, float) and a != a:
+        return b != b
+    return a == b

@@ -1,0 +1,168 @@
+"""The benchmark workloads: one query, the same job written for every peer.
+
+Each workload names a document, our query, the equivalent Python code (run
+after orjson.loads or json.loads), the jq program and, where the query can be
+expressed there, the JMESPath expression. Every peer returns the list of
+results, so that each peer's output can be compared with ours before timing.
+"""
+
+from dataclasses import dataclass
+from typing import Callable, Optional
+
+# Groups, and what the targets expect of them.
+IDENTITY = "identity"      # parse plus full conversion
+PATH = "path"              # a deep path to one small value
+SELECT = "select"          # iterate + select + object construction
+BUILTIN = "builtin"        # keys, to_entries, tojson, sort
+FIRST = "first"            # first() against input() on many results
+SMALL = "small"            # many small documents, program compiled once
+GROWTH = "growth"          # generated documents of growing size
+
+SELECTIVE = (PATH, SELECT)
+
+
+@dataclass
+class Workload:
+    group: str
+    name: str
+    doc: str                  # key of the document text (or text list)
+    query: str
+    # python(document, dumps) -> list of results; `dumps` is the peer's own
+    # compact serialiser, for the tojson workloads.
+    python: Callable
+    jq: Optional[str] = None
+    jmespath: Optional[str] = None
+    jmespath_many: bool = False    # the expression yields a list of results
+    first: bool = False            # ours runs first(), jq wraps in first(...)
+    many: bool = False             # doc is a list of small texts
+
+    @property
+    def label(self):
+        return "%s %s" % (self.name, self.doc)
+
+
+def _one(f):
+    return lambda d, dumps: [f(d)]
+
+
+def _entries(o):
+    return [{"key": k, "value": v} for k, v in o.items()]
+
+
+REAL_DOCS = [
+    "twitter.json", "citm_catalog.json", "canada.json", "github_events.json",
+    "gsoc-2018.json", "mesh.json", "numbers.json", "marine_ik.json",
+    "instruments.json", "update-center.json",
+]
+
+
+def real_workloads(available):
+    """Workloads over the real-world documents present in `available`."""
+    w = [Workload(IDENTITY, "identity", doc, ".", _one(lambda d: d), jq=".", jmespath="@")
+         for doc in REAL_DOCS]
+    w += [
+        Workload(PATH, "deep path", "twitter.json", ".statuses.[42].user.screen_name",
+                 _one(lambda d: d["statuses"][42]["user"]["screen_name"]),
+                 jq=".statuses.[42].user.screen_name",
+                 jmespath="statuses[42].user.screen_name"),
+        Workload(PATH, "deep path", "citm_catalog.json",
+                 ".performances.[100].seatCategories.[0].areas.[0].areaId",
+                 _one(lambda d: d["performances"][100]["seatCategories"][0]["areas"][0]["areaId"]),
+                 jq=".performances.[100].seatCategories.[0].areas.[0].areaId",
+                 jmespath="performances[100].seatCategories[0].areas[0].areaId"),
+        Workload(PATH, "deep path", "canada.json", ".features.[0].geometry.coordinates.[0].[10].[1]",
+                 _one(lambda d: d["features"][0]["geometry"]["coordinates"][0][10][1]),
+                 jq=".features.[0].geometry.coordinates.[0].[10].[1]",
+                 jmespath="features[0].geometry.coordinates[0][10][1]"),
+        Workload(PATH, "deep path", "update-center.json", ".plugins.git.version",
+                 _one(lambda d: d["plugins"]["git"]["version"]),
+                 jq=".plugins.git.version", jmespath="plugins.git.version"),
+        Workload(SELECT, "select+construct", "twitter.json",
+                 ".statuses.[] | select(.user.followers_count > 1000) | "
+                 "{id: .id_str, user: .user.screen_name, retweets: .retweet_count}",
+                 lambda d, dumps: [{"id": s["id_str"], "user": s["user"]["screen_name"],
+                                    "retweets": s["retweet_count"]}
+                                   for s in d["statuses"] if s["user"]["followers_count"] > 1000],
+                 jq=".statuses.[] | select(.user.followers_count > 1000) | "
+                    "{id: .id_str, user: .user.screen_name, retweets: .retweet_count}",
+                 jmespath="statuses[?user.followers_count > `1000`]."
+                          "{id: id_str, user: user.screen_name, retweets: retweet_count}",
+                 jmespath_many=True),
+        Workload(SELECT, "select+construct", "citm_catalog.json",
+                 '.performances.[] | select(.venueCode == "PLEYEL_PLEYEL" and .start > 1380000000000) | '
+                 "{id: .id, event: .eventId, start: .start}",
+                 lambda d, dumps: [{"id": p["id"], "event": p["eventId"], "start": p["start"]}
+                                   for p in d["performances"]
+                                   if p["venueCode"] == "PLEYEL_PLEYEL" and p["start"] > 1380000000000],
+                 jq='.performances.[] | select(.venueCode == "PLEYEL_PLEYEL" and .start > 1380000000000) | '
+                    "{id: .id, event: .eventId, start: .start}",
+                 jmespath="performances[?venueCode == 'PLEYEL_PLEYEL' && start > `1380000000000`]."
+                          "{id: id, event: eventId, start: start}",
+                 jmespath_many=True),
+        Workload(SELECT, "select+construct", "github_events.json",
+                 '.[] | select(.type == "PushEvent") | {id: .id, repo: .repo.name, who: .actor.login}',
+                 lambda d, dumps: [{"id": e["id"], "repo": e["repo"]["name"], "who": e["actor"]["login"]}
+                                   for e in d if e["type"] == "PushEvent"],
+                 jq='.[] | select(.type == "PushEvent") | {id: .id, repo: .repo.name, who: .actor.login}',
+                 jmespath="[?type == 'PushEvent'].{id: id, repo: repo.name, who: actor.login}",
+                 jmespath_many=True),
+        Workload(BUILTIN, "keys", "citm_catalog.json", ".events | keys",
+                 _one(lambda d: sorted(d["events"])),
+                 jq=".events | keys", jmespath="sort(keys(events))"),
+        Workload(BUILTIN, "to_entries", "twitter.json", ".statuses.[] | .user | to_entries",
+                 lambda d, dumps: [_entries(s["user"]) for s in d["statuses"]],
+                 jq=".statuses.[] | .user | to_entries"),
+        Workload(BUILTIN, "tojson", "github_events.json", ".[] | tojson",
+                 lambda d, dumps: [dumps(e) for e in d], jq=".[] | tojson"),
+        Workload(BUILTIN, "sort", "numbers.json", "sort",
+                 _one(sorted), jq="sort", jmespath="sort(@)"),
+        Workload(FIRST, "input(many)", "twitter.json", ".statuses.[] | .user.screen_name",
+                 lambda d, dumps: [s["user"]["screen_name"] for s in d["statuses"]],
+                 jq=".statuses.[] | .user.screen_name",
+                 jmespath="statuses[].user.screen_name", jmespath_many=True),
+        Workload(FIRST, "first(many)", "twitter.json", ".statuses.[] | .user.screen_name",
+                 _one(lambda d: d["statuses"][0]["user"]["screen_name"]),
+                 jq=".statuses.[] | .user.screen_name",
+                 jmespath="statuses[0].user.screen_name", first=True),
+    ]
+    return [x for x in w if x.doc in available]
+
+
+def generated_workloads(doc):
+    """Workloads over one generated document (see gen.document)."""
+    return [
+        Workload(GROWTH, "identity", doc, ".", _one(lambda d: d), jq=".", jmespath="@"),
+        Workload(GROWTH, "deep path", doc, ".meta.info.deep.leaf",
+                 _one(lambda d: d["meta"]["info"]["deep"]["leaf"]),
+                 jq=".meta.info.deep.leaf", jmespath="meta.info.deep.leaf"),
+        Workload(GROWTH, "select+construct", doc,
+                 ".items.[] | select(.score > 90 and .active) | {id: .id, name: .name, lat: .geo.lat}",
+                 lambda d, dumps: [{"id": r["id"], "name": r["name"], "lat": r["geo"]["lat"]}
+                                   for r in d["items"] if r["score"] > 90 and r["active"]],
+                 jq=".items.[] | select(.score > 90 and .active) | {id: .id, name: .name, lat: .geo.lat}",
+                 jmespath="items[?score > `90` && active].{id: id, name: name, lat: geo.lat}",
+                 jmespath_many=True),
+    ]
+
+
+def first_workloads(doc):
+    """first() against input() over a generated document with many results."""
+    return [
+        Workload(FIRST, "input(many)", doc, ".items.[] | .name",
+                 lambda d, dumps: [r["name"] for r in d["items"]],
+                 jq=".items.[] | .name", jmespath="items[].name", jmespath_many=True),
+        Workload(FIRST, "first(many)", doc, ".items.[] | .name",
+                 _one(lambda d: d["items"][0]["name"]),
+                 jq=".items.[] | .name", jmespath="items[0].name", first=True),
+    ]
+
+
+def small_workload(doc):
+    """Many ~200-byte documents through one compiled program."""
+    return Workload(SMALL, "small docs", doc,
+                    "select(.score > 50) | {id: .id, name: .name, lat: .geo.lat, tags: .tags}",
+                    lambda d, dumps: ([{"id": d["id"], "name": d["name"], "lat": d["geo"]["lat"],
+                                        "tags": d["tags"]}] if d["score"] > 50 else []),
+                    jq="select(.score > 50) | {id: .id, name: .name, lat: .geo.lat, tags: .tags}",
+                    jmespath="[@][?score > `50`].{id: id, name: name, lat: geo.lat, tags: tags}",
+                    jmespath_many=True, many=True)

@@ -1,0 +1,106 @@
+"""The benchmark's correctness checks at smoke-run sizes: every peer must
+return what we return for every workload, or the timings compare different
+jobs. No timing is asserted here."""
+
+import importlib.util
+import os
+import sys
+
+import pytest
+
+BENCH = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "bench")
+sys.path.insert(0, BENCH)
+
+import run  # noqa: E402
+import workloads  # noqa: E402
+
+
+@pytest.fixture(scope="module")
+def checks():
+    return run.check_only(quick=True)
+
+
+def test_every_workload_runs_on_ours(checks):
+    assert checks, "no workloads"
+    failed = [(r["name"], r["doc"], r["status"].get("ours")) for r in checks
+              if r["status"].get("ours") != "ok"]
+    assert failed == []
+
+
+@pytest.mark.parametrize("peer", ["orjson", "json", "jq", "jmespath"])
+def test_peer_agrees_with_ours(checks, peer):
+    if peer != "json" and importlib.util.find_spec(peer) is None:
+        pytest.skip("%s is not installed" % peer)
+    disagree = []
+    for r in checks:
+        status = r["status"].get(peer, "n/a")
+        # jq's numbers are doubles: integers above 2**53 come back rounded, so
+        # a whole document holding such ids cannot round-trip through it.
+        if peer == "jq" and r["group"] == workloads.IDENTITY and r["doc"] == "twitter.json":
+            continue
+        if status not in ("ok", "n/a"):
+            disagree.append((r["name"], r["doc"], status))
+    assert disagree == []
+
+
+def test_generated_documents_are_deterministic():
+    import gen
+    assert gen.document(4096) == gen.document(4096)
+    assert gen.document(4096, seed=1) != gen.document(4096)
+    assert gen.small_documents(3) == gen.small_documents(3)
+
+
+def test_strict_comparison_tells_number_kinds_and_key_order_apart():
+    import peers
+    cases = [
+        (1, 1.0, False, True),
+        (True, 1, False, False),
+        ({"a": 1, "b": 2}, {"b": 2, "a": 1}, False, False),
+        ([1, [2.5, None]], [1, [2.5, None]], True, True),
+        (float("nan"), float("nan"), True, True),
+        ("1", 1, False, False),
+    ]
+    for a, b, strict, loose in cases:
+        assert peers.same(a, b) is strict, (a, b)
+        assert peers.same(a, b, json_numbers=True) is loose, (a, b)
+
+
+def test_generated_document_size_and_shape():
+    import json as stdjson
+    import gen
+    assert len(stdjson.loads(gen.document(1))["items"]) == 2
+    for size in (1024, 50_000):
+        n = len(gen.document(size).encode())
+        # At least the requested size, and never a whole record past it.
+        assert size <= n <= size + 400
+
+
+def _record(group, name, doc, ratio, size=1000, ours=1.0):
+    return {"group": group, "name": name, "doc": doc, "bytes": size,
+            "median_s": {"ours": ours}, "ratio": ratio}
+
+
+@pytest.mark.parametrize("record, cpp, expected", [
+    # ratio = peer time / our time: identity passes at orjson's speed or better
+    (_record("identity", "identity", "a.json", {"orjson": 1.0}), {}, ("1.00x", "PASS")),
+    (_record("identity", "identity", "a.json", {"orjson": 0.5}), {}, ("0.50x", "MISS")),
+    (_record("path", "deep path", "a.json", {"orjson": 6.0, "jq": 25.0}), {},
+     ("6.00x orjson, 25.0x jq", "PASS")),
+    (_record("select", "sel", "a.json", {"orjson": 6.0, "jq": 19.0}), {},
+     ("6.00x orjson, 19.0x jq", "MISS")),
+    (_record("small", "small docs", "n", {"orjson": 1.6}), {}, ("1.60x", "PASS")),
+    (None, {"simdjson_dom/a.json": 100.0, "parse_build/a.json": 150.0}, ("1.50x", "PASS")),
+    (None, {"simdjson_dom/a.json": 100.0, "parse_build/a.json": 151.0}, ("1.51x", "MISS")),
+])
+def test_target_verdicts(record, cpp, expected):
+    rows = run.verdicts([record] if record else [], [], cpp, [])
+    assert [r[2:] for r in rows] == [expected]
+
+
+def test_linear_growth_compares_time_per_byte_from_one_megabyte():
+    mb = run.MB
+    records = [_record("growth", "identity", "g", {}, size=s, ours=t)
+               for s, t in ((1024, 1.0), (mb, 1.0), (100 * mb, 140.0))]
+    assert [r[2:] for r in run.verdicts(records, [], {}, [])] == [("1.40x", "PASS")]
+    records[-1]["median_s"]["ours"] = 160.0
+    assert [r[2:] for r in run.verdicts(records, [], {}, [])] == [("1.60x", "MISS")]
