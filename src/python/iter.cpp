@@ -1,25 +1,27 @@
 // TamselVonkIter: hands out the finished results of one input() call.
 #include <cstddef>
+#include <new>
 #include <vector>
 
 #include "python/borrow.h"
-#include "python/errors.h"
 #include "python/types.h"
 
 namespace tamsel::python {
 namespace {
 
+// The C++ members are constructed in place after tp_alloc and destroyed in
+// dealloc, so creating an iterator costs one allocation besides its items.
 struct IterObject {
   PyObject_HEAD
-  std::vector<PyObject*>* items;  // strong references not yet handed out
+  std::vector<PyObject*> items;  // strong references not yet handed out
   size_t cursor;
-  BorrowFlag* borrow;
+  BorrowFlag borrow;
 };
 
 IterObject* as_iter(PyObject* self) { return reinterpret_cast<IterObject*>(self); }
 
 PyObject* iter_iter(PyObject* self) {
-  SharedBorrow borrow(*as_iter(self)->borrow);
+  SharedBorrow borrow(as_iter(self)->borrow);
   if (!borrow.held()) return nullptr;
   Py_INCREF(self);
   return self;
@@ -27,11 +29,11 @@ PyObject* iter_iter(PyObject* self) {
 
 PyObject* iter_next(PyObject* self) {
   IterObject* it = as_iter(self);
-  ExclusiveBorrow borrow(*it->borrow);
+  ExclusiveBorrow borrow(it->borrow);
   if (!borrow.held()) return nullptr;
-  if (it->cursor < it->items->size()) {
-    PyObject* item = (*it->items)[it->cursor];
-    (*it->items)[it->cursor++] = nullptr;  // the caller now owns it
+  if (it->cursor < it->items.size()) {
+    PyObject* item = it->items[it->cursor];
+    it->items[it->cursor++] = nullptr;  // the caller now owns it
     return item;
   }
   return nullptr;  // exhausted: StopIteration, for this and every later call
@@ -39,11 +41,9 @@ PyObject* iter_next(PyObject* self) {
 
 void iter_dealloc(PyObject* self) {
   IterObject* it = as_iter(self);
-  if (it->items) {
-    for (size_t i = it->cursor; i < it->items->size(); ++i) Py_XDECREF((*it->items)[i]);
-    delete it->items;
-  }
-  delete it->borrow;
+  for (size_t i = it->cursor; i < it->items.size(); ++i) Py_XDECREF(it->items[i]);
+  it->items.~vector();
+  it->borrow.~BorrowFlag();
   PyTypeObject* type = Py_TYPE(self);
   type->tp_free(self);
   Py_DECREF(type);
@@ -86,18 +86,9 @@ PyObject* new_iter(std::vector<PyObject*> items) {
     return nullptr;
   }
   IterObject* it = as_iter(self);
-  it->items = nullptr;
+  new (&it->items) std::vector<PyObject*>(std::move(items));  // cannot throw
   it->cursor = 0;
-  it->borrow = nullptr;
-  bool ok = run_guarded([&] {
-    it->borrow = new BorrowFlag();
-    it->items = new std::vector<PyObject*>(std::move(items));
-  });
-  if (!ok) {
-    release_all(items);
-    Py_DECREF(self);
-    return nullptr;
-  }
+  new (&it->borrow) BorrowFlag();
   return self;
 }
 
