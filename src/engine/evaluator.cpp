@@ -18,6 +18,23 @@ namespace {
 
 using namespace query;
 
+// Evaluation is eager, so every value of a stage is held at once. These bounds
+// turn a query whose output grows past what memory can hold (a chain of
+// `..`, commas in a row, a product of large iterations in one object) into a
+// PanicException instead of exhausting the machine.
+// - Values in one result list: 67 million, 1.5 GiB for the list alone; `..`
+//   reaches it only on a document of well over 100 MiB of text.
+constexpr size_t kMaxResults = size_t{1} << 26;
+// - Objects one object construction builds (each costs a few hundred bytes
+//   here and again as a Python dict).
+constexpr size_t kMaxConstructed = size_t{1} << 21;
+
+void ensure_results_fit(size_t count) {
+  if (count > kMaxResults)
+    throw InternalFault("too many results: a stage produced more than " +
+                        std::to_string(kMaxResults) + " values");
+}
+
 void apply(const Filter& filter, EvalValue v, ResultList& out);
 
 // Appends the member `name` of an object.
@@ -159,12 +176,20 @@ void apply_slice(const Slice& slice, EvalValue v, ResultList& out) {
   }
 }
 
+// Room for `more` further items. Stages append to one list input after input,
+// so growth must stay geometric: reserving exactly the new size each time
+// would copy the whole list on every append.
+void reserve_more(ResultList& out, size_t more) {
+  if (out.size() + more > out.capacity())
+    out.reserve(std::max(out.size() + more, out.capacity() * 2));
+}
+
 void append_all(ResultList& out, ResultList&& more) {
   if (out.empty()) {
     out = std::move(more);
     return;
   }
-  out.reserve(out.size() + more.size());
+  reserve_more(out, more.size());
   for (EvalValue& value : more) out.push_back(std::move(value));
 }
 
@@ -172,6 +197,12 @@ void apply_comma(const Comma& comma, EvalValue v, ResultList& out) {
   size_t last = comma.branches.size() - 1;
   for (size_t i = 0; i < last; ++i) append_all(out, evaluate(comma.branches[i], v.share(), false));
   append_all(out, evaluate(comma.branches[last], std::move(v), false));
+}
+
+// The key of a constructed member: a view of the key in the query, which
+// outlives every value of the run.
+Value key_of(const ObjectEntry& entry) {
+  return Value::string_view(entry.key.data(), Value::checked_length(entry.key.size()));
 }
 
 // Entry values are copied into the new objects before `v` is dropped, so the
@@ -186,22 +217,26 @@ void apply_object_construct(const ObjectConstruct& construct, EvalValue v, Resul
     if (values.size() == 1) {
       // One value: every partial object gets it, no products to form.
       for (size_t i = 0; i + 1 < partial.size(); ++i)
-        partial[i].insert(Value::string(entry.key), values[0].get().copy());
-      partial.back().insert(Value::string(entry.key), std::move(values[0]).take());
+        partial[i].insert(key_of(entry), values[0].get().copy());
+      partial.back().insert(key_of(entry), std::move(values[0]).take());
       continue;
     }
+    // values.size() is at most kMaxResults, so the product cannot overflow.
+    if (partial.size() * values.size() > kMaxConstructed)
+      throw InternalFault("too many results: object construction would build more than " +
+                          std::to_string(kMaxConstructed) + " objects");
     std::vector<ObjectMap> product;
     product.reserve(partial.size() * values.size());
     for (const ObjectMap& base : partial) {
       for (const EvalValue& value : values) {
         ObjectMap map = base.copy();
-        map.insert(Value::string(entry.key), value.get().copy());
+        map.insert(key_of(entry), value.get().copy());
         product.push_back(std::move(map));
       }
     }
     partial = std::move(product);
   }
-  out.reserve(out.size() + partial.size());
+  reserve_more(out, partial.size());
   for (ObjectMap& map : partial) out.push_back(EvalValue::owned(Value::object(std::move(map))));
 }
 
@@ -298,13 +333,20 @@ void apply(const Filter& filter, EvalValue v, ResultList& out) {
 
 ResultList evaluate(const Pipeline& pipeline, EvalValue input, bool first_result) {
   ResultList current;
-  current.push_back(std::move(input));
-  for (size_t stage = 0; stage < pipeline.size() && !current.empty(); ++stage) {
+  if (pipeline.empty()) {
+    current.push_back(std::move(input));
+    return current;
+  }
+  // The first stage has the one input: apply it directly, without a list.
+  apply(pipeline[0], std::move(input), current);
+  ensure_results_fit(current.size());
+  for (size_t stage = 1; stage < pipeline.size() && !current.empty(); ++stage) {
     bool stop_early = first_result && stage + 1 == pipeline.size();
     ResultList next;
     next.reserve(current.size());
     for (EvalValue& value : current) {
       apply(pipeline[stage], std::move(value), next);
+      ensure_results_fit(next.size());
       if (stop_early && !next.empty()) break;
     }
     current = std::move(next);

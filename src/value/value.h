@@ -49,7 +49,8 @@ class Value {
   static Value i64(int64_t i) { Value v; v.kind_ = Kind::I64; v.i_ = i; return v; }
   static Value u64(uint64_t u) { Value v; v.kind_ = Kind::U64; v.u_ = u; return v; }
   static Value f64(double d) { Value v; v.kind_ = Kind::F64; v.f_ = d; return v; }
-  // A view of bytes that outlive the value (the parsed document's strings).
+  // A view of bytes that outlive the value: the parsed document's strings, or
+  // text of the compiled query, both alive until the run's results are gone.
   static Value string_view(const char* data, uint32_t length) {
     Value v;
     v.kind_ = Kind::String;
