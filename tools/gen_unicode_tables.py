@@ -266,7 +266,8 @@ def main(argv: List[str]) -> int:
             return 1
         return 0
     args.output.parent.mkdir(parents=True, exist_ok=True)
-    args.output.write_text(text, encoding="utf-8", newline="\n")
+    with open(args.output, "w", encoding="utf-8", newline="\n") as out:
+        out.write(text)
     return 0
 
 

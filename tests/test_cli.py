@@ -1,0 +1,129 @@
+"""The tamsel-vonk command: documents in, one compact JSON result per line out."""
+import io
+import os
+import subprocess
+import sys
+import sysconfig
+from pathlib import Path
+
+import pytest
+
+tamsel_vonk_cli = pytest.importorskip("tamsel_vonk_cli")
+
+ROOT = Path(__file__).resolve().parent.parent
+
+
+def run(args, stdin=b"", files=None, tmp_path=None):
+    """Runs main() in-process; returns (status, stdout text, stderr text)."""
+    for name, content in (files or {}).items():
+        (tmp_path / name).write_bytes(content)
+    args = [str(tmp_path / a) if files and a in files else a for a in args]
+    out, err = io.BytesIO(), io.StringIO()
+    status = tamsel_vonk_cli.main(args, stdin=io.BytesIO(stdin), stdout=out, stderr=err)
+    return status, out.getvalue().decode("utf-8"), err.getvalue()
+
+
+@pytest.mark.parametrize("args, stdin, stdout", [
+    ([".a.[]"], b'{"a": [1, "x", null]}', '1\n"x"\nnull\n'),
+    ([".[] | select(. > 1)"], b"[1]", ""),
+    # Non-ASCII stays as it is; no spaces after separators; floats as tojson writes them.
+    (["{n: .name, v: .v}"], '{"name": "é€😀", "v": 1.0}'.encode(), '{"n":"é€😀","v":1}\n'),
+    (["nan, infinite, .a - infinite, .f, 1.5"], b'{"a": 0, "f": 1e-7}',
+     "null\n1.7976931348623157e+308\n-1.7976931348623157e+308\n0.0000001\n1.5\n"),
+    # A key repeated in the document is printed as often as it was written.
+    (["."], b'{"a": 1, "a": 2}', '{"a":1,"a":2}\n'),
+    # --first prints null for a null first result and nothing for no result.
+    (["--first", ".[]"], b"[null, 1]", "null\n"),
+    (["-f", ".[]"], b"[]", ""),
+    (["--first", ".[] | select(. > 1)"], b"[1, 2, 3]", "2\n"),
+    # Trailing Unicode white space after the query is ignored, as compile() does.
+    (["length\u3000\u00a0\n"], b'"abc"', "3\n"),
+    # A byte order mark before the document is skipped.
+    (["."], b"\xef\xbb\xbf[1]", "[1]\n"),
+    # --lines: one document per non-blank line.
+    (["-l", ".id"], b'{"id": 1}\n\n   \n{"id": 2}\r\n{"x": 0}\n{"id": 3}', "1\n2\n3\n"),
+    (["--lines", "."], b"", ""),
+])
+def test_results_are_printed_one_per_line(args, stdin, stdout, tmp_path):
+    assert run(args, stdin, tmp_path=tmp_path) == (0, stdout, "")
+
+
+def test_deeply_nested_results_print_as_json(tmp_path):
+    deep = "[" * 1024 + "]" * 1024
+    assert run(["."], deep.encode(), tmp_path=tmp_path) == (0, deep + "\n", "")
+
+
+def test_files_are_documents_in_order_and_dash_is_stdin(tmp_path):
+    files = {"one.json": b'{"v": 1}', "two.json": b'{"v": 2}'}
+    status, out, err = run([".v", "two.json", "-", "one.json"], b'{"v": 0}', files, tmp_path)
+    assert (status, out, err) == (0, "2\n0\n1\n", "")
+
+
+@pytest.mark.parametrize("args, stdin, files, status, stdout, stderr", [
+    # A bad query stops before any input is read.
+    (["foo", "missing.json"], b"", {}, 3, "",
+     'tamsel-vonk: query: Invalid query syntax: Parsing Error: Error { input: "foo", code: Digit }\n'),
+    ([".a[0]"], b"{}", {}, 3, "", "tamsel-vonk: query: Extra chars\n"),
+    # A command-line argument that was not UTF-8 arrives with lone surrogates.
+    ([".a\udcff"], b"{}", {}, 3, "", "tamsel-vonk: query: not UTF-8 text\n"),
+    # Bad JSON is reported with its source, and the next document still runs.
+    ([".", "bad.json", "good.json"], b"", {"bad.json": b"1 2", "good.json": b"[1]"}, 4, "[1]\n",
+     "tamsel-vonk: {tmp}/bad.json: TrailingData at character 0 ('1')\n"),
+    ([".a"], b"\xff{}", {}, 4, "", "tamsel-vonk: <stdin>: not UTF-8 text (byte 0)\n"),
+    (["-l", ".a"], b'{"a": 1}\n{"a":\n{"a": 3}\n', {}, 4, "1\n3\n",
+     "tamsel-vonk: <stdin>:2: ExpectedObjectContent at character 6\n"),
+    # An unreadable file is reported and skipped.
+    ([".", "nope.json", "good.json"], b"", {"good.json": b"2"}, 5, "2\n",
+     "tamsel-vonk: nope.json: cannot read: No such file or directory\n"),
+    # An internal fault ends that document only.
+    (["-l", "10 % .d"], b'{"d": 0}\n{"d": 3}\n', {}, 6, "1\n",
+     "tamsel-vonk: <stdin>:1: internal fault: "
+     "attempt to calculate the remainder with a divisor of zero\n"),
+    # The first problem decides the status.
+    ([".", "nope.json", "bad.json"], b"", {"bad.json": b"["}, 5, "",
+     "tamsel-vonk: nope.json: cannot read: No such file or directory\n"
+     "tamsel-vonk: {tmp}/bad.json: ExpectedArrayContent at character 1\n"),
+])
+def test_problems_go_to_stderr_with_a_status(args, stdin, files, status, stdout, stderr,
+                                             tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    result = run(args, stdin, files, tmp_path)
+    assert result == (status, stdout, stderr.replace("{tmp}", str(tmp_path)))
+
+
+def test_a_directory_is_an_unreadable_file(tmp_path):
+    status, out, err = run([".", str(tmp_path)], tmp_path=tmp_path)
+    assert status == 5 and out == "" and err.startswith(f"tamsel-vonk: {tmp_path}: cannot read: ")
+
+
+def test_usage_errors_exit_with_status_2(capsys):
+    with pytest.raises(SystemExit) as exited:
+        tamsel_vonk_cli.main([])
+    assert exited.value.code == 2
+    assert "QUERY" in capsys.readouterr().err
+
+
+def installed_command():
+    path = Path(sysconfig.get_path("scripts")) / "tamsel-vonk"
+    if not path.exists():
+        pytest.skip("the tamsel-vonk command is not installed with this interpreter")
+    return str(path)
+
+
+def test_installed_command_runs_on_the_sample():
+    done = subprocess.run(
+        [installed_command(), ".books.[] | select(.price < 10) | .title",
+         str(ROOT / "examples" / "sample.json")],
+        capture_output=True, text=True, timeout=60)
+    assert (done.returncode, done.stdout, done.stderr) == (
+        0, '"The Long Query"\n"Objects in Mirror"\n', "")
+
+
+def test_installed_command_stops_quietly_when_the_reader_goes_away(tmp_path):
+    big = tmp_path / "big.json"
+    big.write_text("[" + ",".join(['"' + "x" * 100 + '"'] * 200000) + "]")
+    done = subprocess.run(f"'{installed_command()}' '.[]' '{big}' | head -n 1",
+                          shell=True, capture_output=True, text=True, timeout=60,
+                          env=dict(os.environ, PYTHONUNBUFFERED="0"))
+    assert done.stdout == '"' + "x" * 100 + '"\n'
+    assert done.stderr == ""
