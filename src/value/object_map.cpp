@@ -86,12 +86,22 @@ size_t ObjectMap::free_slot(std::string_view key) const {
   return slot;
 }
 
+void ObjectMap::index_entry(size_t position) {
+  // Only the first entry of each key is indexed: lookups never need a later
+  // duplicate, and a document repeating one key many times would otherwise
+  // pile every copy into one probe sequence and make parsing it quadratic.
+  std::string_view key = entries_[position].key.as_string();
+  size_t slot = hash(key) & index_mask_;
+  for (; index_[slot] != 0; slot = (slot + 1) & index_mask_) {
+    if (equal_key(index_[slot] - 1, key)) return;
+  }
+  index_[slot] = static_cast<uint32_t>(position + 1);
+}
+
 void ObjectMap::rebuild_index(size_t slots) {
   index_ = std::make_unique<uint32_t[]>(slots);  // zeroed
   index_mask_ = slots - 1;
-  for (size_t i = 0; i < entries_.size(); ++i) {
-    index_[free_slot(entries_[i].key.as_string())] = static_cast<uint32_t>(i + 1);
-  }
+  for (size_t i = 0; i < entries_.size(); ++i) index_entry(i);
 }
 
 void ObjectMap::reserve_one_more() {
@@ -154,8 +164,8 @@ bool ObjectMap::insert(Value key, Value value) {
 
 void ObjectMap::insert_unchecked(Value key, Value value) {
   reserve_one_more();
-  if (index_) index_[free_slot(key.as_string())] = static_cast<uint32_t>(entries_.size() + 1);
   entries_.push_back(Entry{std::move(key), std::move(value)});
+  if (index_) index_entry(entries_.size() - 1);
 }
 
 ObjectMap ObjectMap::copy() const {

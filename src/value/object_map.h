@@ -77,8 +77,11 @@ class ObjectMap {
   // Makes room for one more entry in the array and, when hashed, the index,
   // so that the append that follows cannot fail halfway.
   void reserve_one_more();
-  // A fresh zeroed index of `slots` slots (a power of two) holding every
-  // entry, in entry order.
+  // Puts entry `position` into the index unless an entry with an equal key
+  // is there already.
+  void index_entry(size_t position);
+  // A fresh zeroed index of `slots` slots (a power of two) holding the first
+  // entry of every key, in entry order.
   void rebuild_index(size_t slots);
   void convert_to_hashed();
   bool insert_hashed(Value key, Value value);

@@ -108,6 +108,26 @@ TEST(ObjectMap, GetReturnsFirstDuplicateInBothForms) {
   }
 }
 
+TEST(ObjectMap, ParsedMapRepeatingOneKeyStaysLinear) {
+  // Every repeat hashes alike. Probing past each earlier copy would make
+  // filling this map take some 10^11 steps; with one index slot per distinct
+  // key it is instant, and lookups, copies and merges still see the first.
+  constexpr size_t n = 1'000'000;
+  ObjectMap map = ObjectMap::with_capacity(n + 1);
+  for (size_t i = 0; i < n; ++i) map.insert_unchecked(key("k"), Value::u64(i));
+  map.insert_unchecked(key("other"), Value::u64(n));
+  EXPECT_EQ(map.size(), n + 1);
+  EXPECT_EQ(value_of(map, "k"), 0u);
+  EXPECT_EQ(value_of(map, "other"), n);
+  ObjectMap copy = map.copy();
+  EXPECT_EQ(copy.size(), n + 1);
+  EXPECT_EQ(value_of(copy, "k"), 0u);
+  EXPECT_TRUE(map.insert(key("k"), Value::u64(7)));  // replaces the first copy
+  EXPECT_EQ(value_of(map, "k"), 7u);
+  EXPECT_EQ(map.begin()->value.as_u64(), 7u);
+  EXPECT_EQ((map.begin() + 1)->value.as_u64(), 1u);
+}
+
 TEST(ObjectMap, ManyKeysWithSharedPrefixesAndEmptyKey) {
   ObjectMap map;
   const std::string prefix(100, 'p');

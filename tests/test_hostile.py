@@ -1,0 +1,340 @@
+"""Hostile inputs: far past every limit, huge, crafted to collide, concurrent.
+
+Each case must end in a result or one of the module's own exceptions, quickly
+and without exhausting memory.
+
+TAMSEL_SKIP_HUGE=1 skips the 100 MB document; TAMSEL_HEAVY_TESTS=1 runs the
+one case that needs gigabytes (a stage reaching the result bound).
+"""
+import json
+import os
+import sys
+import threading
+import time
+
+import pytest
+
+from tamsel_vonk import PanicException, compile
+
+MILLION = 1_000_000
+SANITIZED = bool(os.environ.get("TAMSEL_SANITIZED"))
+# Generous ceilings: they catch quadratic behaviour, not slow machines.
+FAST = 30.0 if SANITIZED else 5.0
+
+
+def run_all(query, document):
+    return list(compile(query).input(document))
+
+
+# --- Nesting far past the limits ------------------------------------------
+
+def short_id(value):
+    text = repr(value)
+    return text if len(text) <= 24 else f"{text[:16]}...({len(text)})"
+
+
+@pytest.mark.parametrize("document, message", [
+    ("[" * MILLION + "]" * MILLION, "NestingTooDeep"),
+    ("[" * MILLION, "NestingTooDeep"),
+    ('{"a":' * MILLION + "1" + "}" * MILLION, "NestingTooDeep"),
+    ('[{"a":' * (MILLION // 2), "NestingTooDeep"),
+], ids=short_id)
+def test_documents_nested_a_million_levels_are_refused(document, message):
+    with pytest.raises(ValueError, match=f"^{message} at character"):
+        compile(".").input(document)
+
+
+@pytest.mark.parametrize("query", [
+    "select(" * MILLION + ".a" + ")" * MILLION,
+    "{a: " * MILLION + "." + "}" * MILLION,
+    "select(" + "(" * MILLION + ".a" + ")" * MILLION + ")",
+    "select(" + "not (" * MILLION + ".a" + ")" * MILLION + ")",
+    "select(.a" + " == .b | select(.c" * MILLION + ")" * MILLION + ")",
+], ids=short_id)
+def test_queries_nested_a_million_levels_are_refused(query):
+    with pytest.raises(ValueError, match="query nested deeper than 256 levels"):
+        compile(query)
+
+
+@pytest.mark.parametrize("query, document, expected", [
+    # Long but flat: a chain of a million steps is not deep.
+    (".a" * MILLION, "{}", []),
+    (" | ".join(["."] * 100_000), "7", [7]),
+    (", ".join(["."] * 100_000), "7", [7] * 100_000),
+], ids=short_id)
+def test_long_flat_queries_run(query, document, expected):
+    assert run_all(query, document) == expected
+
+
+def test_operator_chain_of_a_million_terms_is_refused_or_runs():
+    for query in (" + ".join(["1"] * MILLION), " * ".join(["."] * MILLION)):
+        try:
+            results = run_all(query, "1")
+        except ValueError as error:
+            assert "nested deeper than 256 levels" in str(error)
+        else:
+            assert results in ([MILLION], [1])
+
+
+# --- Size ------------------------------------------------------------------
+
+@pytest.mark.skipif(bool(os.environ.get("TAMSEL_SKIP_HUGE")), reason="TAMSEL_SKIP_HUGE is set")
+def test_hundred_megabyte_string():
+    size = 100 * 1024 * 1024
+    body = "x" * (size - 2) + "\u00e9"  # one two-byte character at the very end
+    document = '"' + body + '"'
+    start = time.perf_counter()
+    program = compile("length, .[-1:], .[0:3], tojson")
+    results = list(program.input(document))
+    assert results[:3] == [size - 1, "\u00e9", "xxx"] and len(results[3]) == size + 1
+    del results
+    assert compile(".").first(document) == body
+    del document, body
+    assert time.perf_counter() - start < (60 if SANITIZED else 10)
+
+
+def key_sets(count):
+    prefix = "k" * 200
+    return {
+        # Long common prefix, differing only in the last characters.
+        "common prefix": [f"{prefix}{i:08d}" for i in range(count)],
+        # Same length, same characters, one position differs.
+        "one position": [f"{prefix[:100]}{chr(0x4e00 + i % 20000)}{i // 20000}" for i in range(count)],
+    }
+
+
+@pytest.mark.parametrize("name", ["common prefix", "one position"])
+def test_hundred_thousand_keys_that_collide_poorly(name):
+    keys = key_sets(100_000)[name]
+    document = json.dumps({k: i for i, k in enumerate(keys)})
+    start = time.perf_counter()
+    result = compile(".").first(document)
+    assert list(result) == keys
+    # Lookups against the parsed document and against a built object.
+    assert run_all(f'has("{keys[-1]}"), has("{keys[0]}x")', document) == [True, False]
+    if keys[-1].isidentifier():
+        assert compile(f".{keys[-1]}").first(document) == len(keys) - 1
+    built = compile("to_entries | from_entries").first(document)
+    assert built == result and list(built) == keys
+    assert compile("keys | length").first(document) == len(keys)
+    assert time.perf_counter() - start < FAST * 2
+
+
+def test_one_key_repeated_three_hundred_thousand_times():
+    # Every repeat hashes alike; the object must still build in linear time.
+    document = "{" + ",".join(f'"k":{i}' for i in range(300_000)) + "}"
+    start = time.perf_counter()
+    assert compile("{a: .} | .a").first(document) == {"k": 299_999}
+    assert compile("to_entries | length").first(document) == 300_000
+    assert compile("keys").first(document) == ["k"] * 300_000
+    assert time.perf_counter() - start < FAST
+
+
+# --- Output growth -----------------------------------------------------------
+
+@pytest.mark.parametrize("query, per_element", [
+    (".[] | ., .", 2),
+    (".[] | .x, .x, .x", 3),
+    (".[] | {a: .x, b: .y.[]}", 2),
+])
+def test_outputs_accumulate_in_linear_time(query, per_element):
+    # Each input appends a few outputs to the stage's list; growing that list
+    # by exactly what is added each time once made this quadratic (minutes).
+    n = 200_000
+    document = json.dumps([{"x": i, "y": [i, -i]} for i in range(n)])
+    start = time.perf_counter()
+    results = list(compile(query).input(document))
+    assert len(results) == per_element * n
+    assert time.perf_counter() - start < FAST
+
+
+FUZZ_DOCUMENTS = [
+    '{"a":[1,"x",{"b":null,"c":true}],"c":-2.5,"d":"h\\u00e9llo","e":[3,1,2],"n":0}',
+    '[3,-1,2.5,"s","",[],{},[1,[2,[3]]],{"k":"v","a":1},null,false,18446744073709551615]',
+    '{"b":{"b":[1,2,3],"k00":{"x":[4,5]}},"k00":[6,7,8]}',
+]
+
+
+@pytest.mark.parametrize("query", [
+    # Found by fuzzing: each took minutes while stage lists grew quadratically.
+    "..............,..............|. |..,............|. |..,.................a...../.....,......",
+    '..|"eto' + "\x00" * 20 + "sztristude" + "\x00" * 70 + '00\\n" | explode |.. | .-.|.+.n-8tojsnot.,-4',
+    "{c: {b: {b: .[], k00: .[], k00: .[]}}} | " + ", ".join([" + ".join([".[]"] * 8)] * 2),
+], ids=short_id)
+def test_fuzzer_slow_units_finish(query):
+    program = compile(query)
+    start = time.perf_counter()
+    for document in FUZZ_DOCUMENTS:
+        try:
+            list(program.input(document))
+        except PanicException:
+            pass
+    assert time.perf_counter() - start < FAST
+
+
+def test_object_construction_product_is_bounded():
+    document = json.dumps(list(range(200)))
+    program = compile("{a: .[], b: .[], c: .[]}")  # 8 million objects
+    start = time.perf_counter()
+    with pytest.raises(PanicException, match="^too many results: object construction would "
+                                             "build more than 2097152 objects$"):
+        program.input(document)
+    assert time.perf_counter() - start < FAST
+    # A product under the bound is built in full, last key fastest.
+    results = list(compile("{a: .[], b: .[]}").input(json.dumps(list(range(300)))))
+    assert len(results) == 90_000
+    assert results[:2] == [{"a": 0, "b": 0}, {"a": 0, "b": 1}] and results[-1] == {"a": 299, "b": 299}
+    # The program stays usable.
+    assert program.first("[1]") == {"a": 1, "b": 1, "c": 1}
+
+
+@pytest.mark.skipif(not os.environ.get("TAMSEL_HEAVY_TESTS"), reason="needs TAMSEL_HEAVY_TESTS=1")
+def test_stage_output_is_bounded():
+    # About 1.7e8 results from a 2 KB document and an 11-character query.
+    with pytest.raises(PanicException, match="^too many results: a stage produced more than"):
+        compile(".. | .. | ..").input("[" * 1000 + "]" * 1000)
+
+
+# --- Characters --------------------------------------------------------------
+
+ESCAPES = '"\\u0000 \\" \\\\ \\/ \\b \\f \\n \\r \\t \\u001f \\u007f \\u00e9 \\u2028 \\ud83d\\ude00 \\uffff"'
+DECODED = "\x00 \" \\ / \b \f \n \r \t \x1f \x7f \u00e9 \u2028 \U0001F600 \uffff"
+
+
+@pytest.mark.parametrize("query, document, expected", [
+    (".", ESCAPES, [DECODED]),
+    ("tojson | fromjson", ESCAPES, [DECODED]),
+    ("length", ESCAPES, [len(DECODED)]),
+    ("explode | implode", ESCAPES, [DECODED]),
+    ("split(\"\\u0000\")", '"a\\u0000b\\u0000"', [["a", "b", ""]]),
+    ("tojson", '"\\u0000\\u001f"', ['"\\u0000\\u001f"']),
+    ('{a: "\\u0000"} | .a', "null", ["\x00"]),
+    ('"a\x00b"', "null", ["a\x00b"]),  # a raw NUL inside a query's string literal
+    ("keys", '{"\\u0000":1,"\\u0000\\u0000":2}', [["\x00", "\x00\x00"]]),
+])
+def test_nul_characters_and_every_escape(query, document, expected):
+    assert run_all(query, document) == expected
+
+
+@pytest.mark.parametrize("document, message", [
+    ('"a\x00b"', "Syntax at character 2 ('\x00')"),
+    ("[1]\x00", "TrailingData at character 3 ('\x00')"),
+    ("\x00", None),
+    ('"\\ud800"', "InvalidUnicodeCodepoint at character 1 ('\\')"),
+])
+def test_raw_nul_and_broken_escapes_in_documents(document, message):
+    with pytest.raises(ValueError) as caught:
+        compile(".").input(document)
+    if message is not None:
+        assert str(caught.value) == message
+
+
+@pytest.mark.parametrize("call", [
+    lambda: compile('"\ud800"'),
+    lambda: compile(".a | \udfff"),
+    lambda: compile(".").input('"\udc00"'),
+    lambda: compile(".").first('["\ud83d"]'),
+    lambda: compile(".").input(json_text="\ud800"),
+])
+def test_lone_surrogates_in_arguments(call):
+    with pytest.raises(UnicodeEncodeError):
+        call()
+    assert compile(".").first('"\U0001F600"') == "\U0001F600"
+
+
+# --- Numbers at the edges ----------------------------------------------------
+
+@pytest.mark.parametrize("document, expected", [
+    ("0", 0), ("-0", 0), ("9223372036854775807", 2**63 - 1), ("-9223372036854775808", -(2**63)),
+    ("9223372036854775808", 2**63), ("18446744073709551615", 2**64 - 1),
+    ("[2147483647,-2147483648,4294967295,4294967296]", [2**31 - 1, -(2**31), 2**32 - 1, 2**32]),
+    ("1.7976931348623157e308", 1.7976931348623157e308), ("5e-324", 5e-324), ("1e-400", 0.0),
+    ("0." + "0" * 100_000 + "1", 0.0),
+    ("1." + "0" * 100_000, 1.0),
+], ids=short_id)
+def test_integers_and_floats_at_every_boundary(document, expected):
+    result = compile(".").first(document)
+    assert result == expected and type(result) is type(expected)
+
+
+@pytest.mark.parametrize("document", [
+    "18446744073709551616", "-9223372036854775809", "1e309", "-1e309",
+    "1" + "0" * 100_000, "-" + "9" * 100_000, "1" + "0" * 100_000 + ".0",
+    "1e" + "9" * 100_000, "1e-" + "9" * 100_000,
+], ids=short_id)
+def test_numbers_out_of_range_or_a_hundred_thousand_digits_long(document):
+    with pytest.raises(ValueError, match="^InvalidNumber at character"):
+        compile(".").input(document)
+
+
+@pytest.mark.parametrize("query, document, expected", [
+    (". + 1", "9223372036854775807", -(2**63)),
+    (". - 1", "-9223372036854775808", 2**63 - 1),
+    (". * -1", "-9223372036854775808", -(2**63)),
+    (". % 7", "-9223372036854775808", -1),
+    (". / 0", "1", float("inf")),
+    ("tostring", "18446744073709551615", "18446744073709551615"),
+    ("tojson", "-9223372036854775808", "-9223372036854775808"),
+    (".[9223372036854775807:]", "[1,2]", []),
+    (".[-9223372036854775808:]", "[1,2]", [1, 2]),
+    (".[:-9223372036854775808]", "[1,2]", []),
+    (".[-2147483648]", "[1,2]", None),
+    ("limit(9223372036854775807)", "[1,2]", [1, 2]),
+])
+def test_arithmetic_and_positions_at_integer_boundaries(query, document, expected):
+    assert compile(query).first(document) == expected
+
+
+@pytest.mark.parametrize("query", ["1" + "0" * 100_000, "-" + "9" * 100_000,
+                                   "limit(" + "9" * 100_000 + ")"], ids=short_id)
+def test_query_integers_a_hundred_thousand_digits_long(query):
+    try:
+        compile(query)
+    except ValueError:
+        pass
+
+
+@pytest.mark.parametrize("query, document, message", [
+    (". % 0", "5", "attempt to calculate the remainder with a divisor of zero"),
+    (". % -1", "-9223372036854775808", "attempt to calculate the remainder with overflow"),
+])
+def test_remainder_faults(query, document, message):
+    with pytest.raises(PanicException, match=f"^{message}$"):
+        compile(query).input(document)
+
+
+# --- Threads -----------------------------------------------------------------
+
+def test_one_program_from_many_threads():
+    program = compile(".items.[] | select(.n % 3 == 0) | {n: .n, s: .s | ascii_upcase}")
+    documents = [json.dumps({"items": [{"n": n, "s": f"s{n}-{t}"} for n in range(60)]})
+                 for t in range(8)]
+    expected = [list(program.input(d)) for d in documents]
+    errors = []
+    old_interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)  # switch threads as often as possible
+    barrier = threading.Barrier(8)
+
+    def work(t):
+        try:
+            barrier.wait()
+            for i in range(150):
+                it = program.input(documents[t])
+                assert next(it) == expected[t][0]
+                assert list(it) == expected[t][1:]
+                assert program.first(documents[(t + i) % 8]) == expected[(t + i) % 8][0]
+                if i % 25 == 0:
+                    with pytest.raises(ValueError):
+                        program.input("[")
+        except BaseException as error:  # noqa: BLE001 - reported below
+            errors.append(error)
+
+    threads = [threading.Thread(target=work, args=(t,)) for t in range(8)]
+    try:
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+    finally:
+        sys.setswitchinterval(old_interval)
+    assert errors == []
