@@ -27,14 +27,16 @@ using Array = std::vector<Value>;
 class Value {
  public:
   Value() noexcept : kind_(Kind::Null), owns_(false), len_(0), u_(0) {}
-  ~Value() { release(); }
+  ~Value() {
+    if (owns_storage()) release();
+  }
   Value(Value&& o) noexcept : kind_(o.kind_), owns_(o.owns_), len_(o.len_), u_(o.u_) {
     o.kind_ = Kind::Null;
     o.owns_ = false;
   }
   Value& operator=(Value&& o) noexcept {
     if (this != &o) {
-      release();
+      if (owns_storage()) release();
       kind_ = o.kind_, owns_ = o.owns_, len_ = o.len_, u_ = o.u_;
       o.kind_ = Kind::Null;
       o.owns_ = false;
@@ -105,6 +107,8 @@ class Value {
   }
 
  private:
+  // Scalars and views own nothing; only these need the out-of-line release.
+  bool owns_storage() const { return owns_ || kind_ == Kind::Array || kind_ == Kind::Object; }
   void release() noexcept;
 
   Kind kind_;
