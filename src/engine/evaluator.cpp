@@ -213,7 +213,9 @@ void apply_object_construct(const ObjectConstruct& construct, EvalValue v, Resul
   for (const ObjectEntry& entry : construct.entries) {
     ResultList values = evaluate(entry.value, v.borrow(), false);
     if (values.empty()) return;
-    for (const EvalValue& value : values) ensure_room_to_wrap(value.get());
+    // Parts of the document are within its own, smaller, nesting limit.
+    for (const EvalValue& value : values)
+      if (!value.is_document()) ensure_room_to_wrap(value.get());
     if (values.size() == 1) {
       // One value: every partial object gets it, no products to form.
       for (size_t i = 0; i + 1 < partial.size(); ++i)
