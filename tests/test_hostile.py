@@ -1,7 +1,9 @@
 """Hostile inputs: far past every limit, huge, crafted to collide, concurrent.
 
-Each case must end in a result or one of the module's own exceptions, quickly
-and without exhausting memory.
+Each case must end in a result or one of the module's own exceptions without
+exhausting memory. Cases that once took minutes (quadratic growth) carry no
+time assertion: speed is held by the benchmarks, and a regression shows here
+as a run that takes minutes instead of a second.
 
 TAMSEL_SKIP_HUGE=1 skips the 100 MB document; TAMSEL_HEAVY_TESTS=1 runs the
 one case that needs gigabytes (a stage reaching the result bound).
@@ -10,16 +12,12 @@ import json
 import os
 import sys
 import threading
-import time
 
 import pytest
 
 from tamsel_vonk import PanicException, compile
 
 MILLION = 1_000_000
-SANITIZED = bool(os.environ.get("TAMSEL_SANITIZED"))
-# Generous ceilings: they catch quadratic behaviour, not slow machines.
-FAST = 30.0 if SANITIZED else 5.0
 
 
 def run_all(query, document):
@@ -83,14 +81,12 @@ def test_hundred_megabyte_string():
     size = 100 * 1024 * 1024
     body = "x" * (size - 2) + "\u00e9"  # one two-byte character at the very end
     document = '"' + body + '"'
-    start = time.perf_counter()
     program = compile("length, .[-1:], .[0:3], tojson")
     results = list(program.input(document))
     assert results[:3] == [size - 1, "\u00e9", "xxx"] and len(results[3]) == size + 1
     del results
     assert compile(".").first(document) == body
     del document, body
-    assert time.perf_counter() - start < (60 if SANITIZED else 10)
 
 
 def key_sets(count):
@@ -107,7 +103,6 @@ def key_sets(count):
 def test_hundred_thousand_keys_that_collide_poorly(name):
     keys = key_sets(100_000)[name]
     document = json.dumps({k: i for i, k in enumerate(keys)})
-    start = time.perf_counter()
     result = compile(".").first(document)
     assert list(result) == keys
     # Lookups against the parsed document and against a built object.
@@ -117,17 +112,14 @@ def test_hundred_thousand_keys_that_collide_poorly(name):
     built = compile("to_entries | from_entries").first(document)
     assert built == result and list(built) == keys
     assert compile("keys | length").first(document) == len(keys)
-    assert time.perf_counter() - start < FAST * 2
 
 
 def test_one_key_repeated_three_hundred_thousand_times():
     # Every repeat hashes alike; the object must still build in linear time.
     document = "{" + ",".join(f'"k":{i}' for i in range(300_000)) + "}"
-    start = time.perf_counter()
     assert compile("{a: .} | .a").first(document) == {"k": 299_999}
     assert compile("to_entries | length").first(document) == 300_000
     assert compile("keys").first(document) == ["k"] * 300_000
-    assert time.perf_counter() - start < FAST
 
 
 # --- Output growth -----------------------------------------------------------
@@ -142,10 +134,8 @@ def test_outputs_accumulate_in_linear_time(query, per_element):
     # by exactly what is added each time once made this quadratic (minutes).
     n = 200_000
     document = json.dumps([{"x": i, "y": [i, -i]} for i in range(n)])
-    start = time.perf_counter()
     results = list(compile(query).input(document))
     assert len(results) == per_element * n
-    assert time.perf_counter() - start < FAST
 
 
 FUZZ_DOCUMENTS = [
@@ -163,23 +153,19 @@ FUZZ_DOCUMENTS = [
 ], ids=short_id)
 def test_fuzzer_slow_units_finish(query):
     program = compile(query)
-    start = time.perf_counter()
     for document in FUZZ_DOCUMENTS:
         try:
             list(program.input(document))
         except PanicException:
             pass
-    assert time.perf_counter() - start < FAST
 
 
 def test_object_construction_product_is_bounded():
     document = json.dumps(list(range(200)))
     program = compile("{a: .[], b: .[], c: .[]}")  # 8 million objects
-    start = time.perf_counter()
     with pytest.raises(PanicException, match="^too many results: object construction would "
                                              "build more than 2097152 objects$"):
         program.input(document)
-    assert time.perf_counter() - start < FAST
     # A product under the bound is built in full, last key fastest.
     results = list(compile("{a: .[], b: .[]}").input(json.dumps(list(range(300)))))
     assert len(results) == 90_000
