@@ -60,11 +60,6 @@ const char* type_name(Kind kind) {
   return "null";
 }
 
-bool is_falsy(const EvalValue& v) {
-  Kind kind = v.kind();
-  return kind == Kind::Null || (kind == Kind::Bool && !v.get().as_bool());
-}
-
 void tostring(EvalValue input, ResultList& out) {
   if (input.get().kind() == Kind::String) {
     out.push_back(EvalValue::owned(std::move(input).take()));
@@ -104,7 +99,7 @@ void apply_general_builtin(BuiltinKind kind, EvalValue input, ResultList& out) {
       out.push_back(EvalValue::owned(Value::string(type_name(input.kind()))));
       return;
     case BuiltinKind::Not:
-      out.push_back(EvalValue::owned(Value::boolean(is_falsy(input))));
+      out.push_back(EvalValue::owned(Value::boolean(!is_truthy(input))));
       return;
     case BuiltinKind::Empty: return;
     case BuiltinKind::Tostring: return tostring(std::move(input), out);

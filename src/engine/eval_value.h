@@ -96,6 +96,12 @@ class EvalValue {
   mutable Value owned_;
 };
 
+// Only null and false are false; 0, "", [] and {} are true.
+inline bool is_truthy(const EvalValue& v) {
+  Kind kind = v.kind();
+  return !(kind == Kind::Null || (kind == Kind::Bool && !v.get().as_bool()));
+}
+
 // Outputs of a stage or a sub-pipeline, in order.
 using ResultList = std::vector<EvalValue>;
 

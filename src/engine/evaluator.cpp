@@ -242,11 +242,6 @@ void apply_object_construct(const ObjectConstruct& construct, EvalValue v, Resul
   for (ObjectMap& map : partial) out.push_back(EvalValue::owned(Value::object(std::move(map))));
 }
 
-bool is_truthy(const EvalValue& v) {
-  Kind kind = v.kind();
-  return !(kind == Kind::Null || (kind == Kind::Bool && !v.get().as_bool()));
-}
-
 bool is_container(Kind kind) { return kind == Kind::Array || kind == Kind::Object; }
 
 // compare_values of two operands; arrays and objects never compare equal to
