@@ -21,11 +21,6 @@ using tamsel::Value;
 using tamsel::engine::arith;
 using tamsel::query::ArithOp;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr int64_t kI64Min = std::numeric_limits<int64_t>::min();
-constexpr int64_t kI64Max = std::numeric_limits<int64_t>::max();
-constexpr uint64_t kU64Max = std::numeric_limits<uint64_t>::max();
 
 constexpr ArithOp Add = ArithOp::Add, Sub = ArithOp::Sub, Mul = ArithOp::Mul,
                   Div = ArithOp::Div, Mod = ArithOp::Mod;

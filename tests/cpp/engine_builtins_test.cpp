@@ -18,8 +18,6 @@ using tamsel::engine::EvalValue;
 using tamsel::engine::ResultList;
 using K = tamsel::query::BuiltinKind;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // Inputs are JSON text; outputs are kind-tagged (3 is I64, 3u U64, 3f F64),
 // space-separated, and "" when there is none.

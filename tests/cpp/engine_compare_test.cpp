@@ -19,11 +19,6 @@ using tamsel::engine::order_values;
 using tamsel::engine::Ordering;
 using tamsel::query::CompareOp;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr uint64_t kU64Max = std::numeric_limits<uint64_t>::max();
-constexpr int64_t kI64Min = std::numeric_limits<int64_t>::min();
-constexpr int64_t kI64Max = std::numeric_limits<int64_t>::max();
 
 Ordering reversed(Ordering o) {
   return o == Ordering::Less ? Ordering::Greater : o == Ordering::Greater ? Ordering::Less : o;

@@ -24,8 +24,6 @@ using tamsel::engine::escape_json_string;
 using tamsel::engine::to_display_text;
 using tamsel::engine::to_json_text;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 std::string zeros(size_t n) { return std::string(n, '0'); }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -12,6 +13,13 @@
 #include "value/value.h"
 
 namespace tamsel::testing {
+
+// Number edges the tables use.
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr int64_t kI64Min = std::numeric_limits<int64_t>::min();
+constexpr int64_t kI64Max = std::numeric_limits<int64_t>::max();
+constexpr uint64_t kU64Max = std::numeric_limits<uint64_t>::max();
 
 // Concatenates text pieces by appending (GCC 12 warns falsely on
 // `"literal" + std::string` at -O3).
