@@ -9,7 +9,8 @@ timed, its results must equal ours (same values, same types, same key order);
 a peer that differs is reported and not timed.
 
 Each workload runs in the flows callers have (see peers.py): every timed call
-gets a `str` that no call has seen, made before the clock starts (CPython
+gets a `str` that no call has seen, made just before it outside the timed
+region (CPython
 caches a `str`'s UTF-8 form on the object, so reusing one `str` would hide a
 cost every real call pays); identity, selective and growth workloads also run
 on UTF-8 `bytes`. Timing: one warm-up call, a
@@ -62,8 +63,6 @@ PARSE_BUILD_VS_SIMDJSON = 1.5
 LINEAR_SLACK = 1.5           # time per byte at the largest size / at 1 MB
 GROWTH_VS_ORJSON = 1.25      # our per-byte growth / orjson's, same sizes
 PROGRAMS_HELD_MB = 64        # held after twenty programs ran once each
-# The most memory the fresh texts of one timed batch may take.
-FRESH_BATCH_BYTES = 256 * MB
 MEMORY_FACTOR = 4.0          # peak <= 4 x text size + results
 
 
@@ -79,17 +78,11 @@ def _clock(kind):
     return time.process_time if kind == "cpu" else time.perf_counter
 
 
-def _batch(fn, args, clock):
-    t0 = clock()
-    for arg in args:
-        fn(arg)
-    return clock() - t0
-
-
 class Arguments:
-    """The argument of every call in a batch, made before the batch is timed:
-    in the bytes flow the same UTF-8 bytes each time (bytes carry no cache),
-    in the fresh str flow a new `str` for every call."""
+    """The argument of each call. In the bytes flow the same UTF-8 bytes every
+    time (bytes carry no cache), timed as one batch. In the fresh str flow a
+    new `str` for every call, made just before the call outside the timed
+    region, so each call is timed alone."""
 
     def __init__(self, arg, flow):
         self.many = isinstance(arg, list)
@@ -97,8 +90,6 @@ class Arguments:
         self.data = [t.encode("utf-8") for t in texts]
         self.flow = flow
         self.size = sum(len(d) for d in self.data)
-        # A str takes up to 4 bytes a character, besides its header.
-        self.cap = max(1, FRESH_BATCH_BYTES // (4 * self.size + 64 * len(texts)))
 
     def one(self):
         if self.flow == peers.BYTES:
@@ -106,10 +97,22 @@ class Arguments:
         texts = [d.decode("utf-8") for d in self.data]
         return texts if self.many else texts[0]
 
-    def batch(self, n):
+    def time(self, fn, n, clock):
+        """Seconds that `n` calls of `fn` take."""
         if self.flow == peers.BYTES:
-            return [self.one()] * n
-        return [self.one() for _ in range(n)]
+            arg = self.one()
+            t0 = clock()
+            for _ in range(n):
+                fn(arg)
+            return clock() - t0
+        total = 0.0
+        for _ in range(n):
+            arg = self.one()
+            t0 = clock()
+            fn(arg)
+            total += clock() - t0
+            del arg
+        return total
 
 
 def time_peers(calls, args, opts):
@@ -117,16 +120,14 @@ def time_peers(calls, args, opts):
     with the raw per-call samples."""
     clock = _clock(opts.clock)
     loops, estimate = {}, {}
-    limit = (1 << 20) if args.flow == peers.BYTES else args.cap
+    limit = 1 << 20
     for name, fn in calls.items():
         if opts.min_batch:
             fn(args.one())  # warm-up (the check already ran each call once)
         n = 1
         while True:
-            batch = args.batch(n)
             gc.collect()
-            t = _batch(fn, batch, clock)
-            del batch
+            t = args.time(fn, n, clock)
             if t >= opts.min_batch or n >= limit:
                 break
             n = min(limit, max(n * 2, int(n * opts.min_batch / max(t, 1e-7) * 1.2)))
@@ -137,10 +138,8 @@ def time_peers(calls, args, opts):
     names = list(calls)
     for r in range(rounds):
         for p in names[r % len(names):] + names[:r % len(names)]:
-            batch = args.batch(loops[p])
             gc.collect()
-            samples[p].append(_batch(calls[p], batch, clock) / loops[p])
-            del batch
+            samples[p].append(args.time(calls[p], loops[p], clock) / loops[p])
     return {p: statistics.median(s) for p, s in samples.items()}, samples
 
 

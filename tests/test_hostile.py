@@ -349,3 +349,55 @@ def test_conversion_out_of_memory_names_its_cause():
         pytest.skip("needs /proc, and an address-space cap that a sanitizer leaves room for")
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
     assert done.stdout.splitlines() == ["could not create a Python object: MemoryError", "1024"], done.stderr
+
+
+def test_ctrl_c_interrupts_a_long_call():
+    # Three thousand stages of tojson | fromjson over 600 KB take far longer
+    # than the second after which the signal comes.
+    code = textwrap.dedent("""
+        import json, os, signal, threading, time
+        import tamsel_vonk
+        doc = json.dumps([{"a": i, "b": "x" * 20} for i in range(20000)])
+        program = tamsel_vonk.compile(" | ".join(["tojson | fromjson"] * 3000))
+        threading.Timer(1.0, os.kill, (os.getpid(), signal.SIGINT)).start()
+        try:
+            program.first(doc)
+            print("finished")
+        except KeyboardInterrupt:
+            print("interrupted")
+        print(program.first("[]") is None, tamsel_vonk.compile(".[1].a").first(doc))
+    """)
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert done.stdout.splitlines() == ["interrupted", "False 1"], done.stderr
+
+
+def test_small_hostile_queries_end_with_a_result_or_their_own_error():
+    # In a child capped at 4 GiB above its start: every case ends in a result
+    # or PanicException (the call's memory budget), never the cap's MemoryError.
+    code = textwrap.dedent("""
+        import resource
+        import tamsel_vonk
+        with open("/proc/self/status") as status:
+            size = next(int(l.split()[1]) for l in status if l.startswith("VmSize"))
+        resource.setrlimit(resource.RLIMIT_AS, (size * 1024 + 4 * 2**30, resource.RLIM_INFINITY))
+        nested = '{"a":' * 700 + "1" + "}" * 700
+        cases = [
+            ("|".join([". + ."] * 27), "[0]"),
+            ("|".join(["tojson"] * 28), "[0]"),
+            ("..|..|..|empty", '{"a":' * 200 + "1" + "}" * 200),
+            (",".join(["......"] * 4), nested),
+            ('index("' + "a" * 499999 + 'b")', '"' + "a" * 1000000 + '"'),
+        ]
+        for query, document in cases:
+            try:
+                tamsel_vonk.compile(query).first(document)
+                print("result")
+            except tamsel_vonk.PanicException as error:
+                print("panic" if "budget" in str(error) or "too many" in str(error) else error)
+    """)
+    if not os.path.exists("/proc/self/status") or os.environ.get("TAMSEL_SANITIZED"):
+        pytest.skip("needs /proc, and an address-space cap that a sanitizer leaves room for")
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr
+    assert set(done.stdout.split()) <= {"result", "panic"}, done.stdout
+    assert done.stdout.split()[0] == "panic"  # the doubling array meets the budget

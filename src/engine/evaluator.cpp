@@ -6,6 +6,7 @@
 
 #include "engine/arith.h"
 #include "engine/builtins.h"
+#include "engine/call_bounds.h"
 #include "engine/compare.h"
 #include "engine/paths.h"
 #include "unicode/utf8.h"
@@ -291,6 +292,7 @@ void apply_arithmetic(const Arithmetic& arithmetic, EvalValue v, ResultList& out
 }
 
 void apply(const Filter& filter, EvalValue v, ResultList& out) {
+  note_work();
   std::visit(
       [&](const auto& node) {
         using Node = std::decay_t<decltype(node)>;

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "engine/call_bounds.h"
+
 namespace tamsel::engine {
 
 namespace {
@@ -19,6 +21,7 @@ void append_integer(std::string& out, Int n) {
 }
 
 void append_json(std::string& out, const Value& v) {
+  note_work();
   switch (v.kind()) {
     case Kind::Null: out += "null"; return;
     case Kind::Bool: out += v.as_bool() ? "true" : "false"; return;

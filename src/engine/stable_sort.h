@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/call_bounds.h"
+
 namespace tamsel::engine {
 
 // Runs up to this length are sorted by insertion first.
@@ -26,6 +28,7 @@ void stable_sort_values(std::vector<T>& items, Before before) {
   const size_t n = items.size();
   for (size_t start = 0; start < n; start += kInsertionRun) {
     size_t end = std::min(n, start + kInsertionRun);
+    note_work(static_cast<uint32_t>(end - start));
     for (size_t i = start + 1; i < end; ++i) {
       // Each step moves the gap one place left, so this ends after at most
       // i - start steps whatever `before` answers.
@@ -48,6 +51,7 @@ void stable_sort_values(std::vector<T>& items, Before before) {
       size_t mid = std::min(n, left + width);
       size_t right_end = std::min(n, left + 2 * width);
       size_t i = left, j = mid, k = left;
+      note_work(static_cast<uint32_t>(right_end - left));
       // Take from the right run only when its head goes strictly first: ties
       // keep the left element first, which makes the merge stable.
       while (i < mid && j < right_end) {

@@ -1,6 +1,7 @@
 #include "engine/text_search.h"
 
 #include "engine/compare.h"
+#include "engine/substring.h"
 #include "unicode/utf8.h"
 
 namespace tamsel::engine {
@@ -13,13 +14,13 @@ int64_t code_points_before(std::string_view s, size_t byte_pos) {
 }  // namespace
 
 std::optional<int64_t> first_position(std::string_view s, std::string_view needle) {
-  size_t pos = s.find(needle);
+  size_t pos = SubstringSearch(needle).first(s);
   if (pos == std::string_view::npos) return std::nullopt;
   return code_points_before(s, pos);
 }
 
 std::optional<int64_t> last_position(std::string_view s, std::string_view needle) {
-  size_t pos = s.rfind(needle);
+  size_t pos = SubstringSearch(needle).last(s);
   if (pos == std::string_view::npos) return std::nullopt;
   return code_points_before(s, pos);
 }
@@ -31,14 +32,15 @@ Array all_positions(std::string_view s, std::string_view needle) {
   // number of bytes passed over.
   size_t counted_bytes = 0;
   int64_t counted = 0;
-  for (size_t pos = s.find(needle); pos != std::string_view::npos;) {
+  // Overlapping occurrences count too. Both texts are UTF-8, so a match can
+  // only start at a character boundary.
+  SubstringSearch(needle).each(s, true, [&](size_t pos) {
     counted += static_cast<int64_t>(
         utf8::count_code_points(s.substr(counted_bytes, pos - counted_bytes)));
     counted_bytes = pos;
     positions.push_back(Value::i64(counted));
-    // Resume one character in, so overlapping occurrences are found too.
-    pos = s.find(needle, pos + utf8::sequence_length(static_cast<unsigned char>(s[pos])));
-  }
+    return true;
+  });
   return positions;
 }
 
@@ -56,18 +58,18 @@ Array split_text(std::string_view s, std::string_view separator) {
     return pieces;
   }
   size_t start = 0;
-  for (size_t pos = s.find(separator); pos != std::string_view::npos;
-       pos = s.find(separator, start)) {
+  SubstringSearch(separator).each(s, false, [&](size_t pos) {
     pieces.push_back(Value::string(s.substr(start, pos - start)));
     start = pos + separator.size();
-  }
+    return true;
+  });
   pieces.push_back(Value::string(s.substr(start)));
   return pieces;
 }
 
 bool contains_value(const Value& a, const Value& b) {
   if (a.kind() == Kind::String && b.kind() == Kind::String) {
-    return a.as_string().find(b.as_string()) != std::string_view::npos;
+    return SubstringSearch(b.as_string()).first(a.as_string()) != SubstringSearch::npos;
   }
   if (a.kind() == Kind::Array && b.kind() == Kind::Array) {
     for (const Value& wanted : b.as_array()) {

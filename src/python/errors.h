@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "engine/call_bounds.h"
 #include "value/fault.h"
 
 namespace tamsel::python {
@@ -21,8 +22,10 @@ void raise_panic(const std::string& message);
 // run) by PanicException carrying its text.
 void raise_panic_from_pending();
 
-// Runs `work` and turns an internal fault escaping it into PanicException
-// (and running out of memory into MemoryError). Returns false when it raised.
+// Runs `work` and turns an internal fault escaping it into PanicException:
+// also passing the call's memory budget (running out of the system's memory
+// raises MemoryError). A call stopped by a signal handler leaves that
+// handler's exception set. Returns false when it raised.
 template <class Work>
 bool run_guarded(Work&& work) {
   try {
@@ -30,6 +33,10 @@ bool run_guarded(Work&& work) {
     return true;
   } catch (const InternalFault& fault) {
     raise_panic(fault.message);
+  } catch (const engine::Interrupted&) {
+    // The handler's exception (KeyboardInterrupt) is already pending.
+  } catch (const engine::BudgetExceeded& exceeded) {
+    raise_panic(exceeded.what());
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const std::exception& e) {

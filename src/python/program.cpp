@@ -2,6 +2,7 @@
 #include <memory>
 #include <new>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -41,6 +42,19 @@ bool load_bytes(PyObject* arg, JsonParser& parser, size_t* size) {
   return load_bytes_text(arg, "json_bytes", parser, size);
 }
 
+// The results converted so far; released unless handed to the iterator,
+// also when the conversion is stopped by an exception.
+struct ConvertedItems {
+  std::vector<PyObject*> objects;
+  ~ConvertedItems() {
+    for (PyObject* object : objects) Py_DECREF(object);
+  }
+};
+
+// The poll of a run's bounds: runs the interpreter's signal handlers, and
+// stops the run when one raised (KeyboardInterrupt for Ctrl-C).
+bool signals_pending() { return PyErr_CheckSignals() < 0; }
+
 // Loads and parses the text of `arg`, runs the program over it and converts
 // the results: all of them into a new TamselVonkIter, or only the first
 // (None when there is none) when `first_only`. Returns a new reference, or
@@ -57,6 +71,9 @@ PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, bool first_o
       raise_value_error(error->message());
       return;
     }
+    // What the run builds from here on is charged to it; the poll lets a
+    // pending Ctrl-C end it.
+    engine::CallBounds bounds(engine::CallBounds::budget_for(size), signals_pending);
     engine::ResultList results = engine::evaluate(
         *program->pipeline, engine::EvalValue::document(std::get<JsonRef>(parsed)), first_only);
     if (first_only) {
@@ -68,18 +85,17 @@ PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, bool first_o
       }
       return;
     }
-    std::vector<PyObject*> items;
-    items.reserve(results.size());
+    ConvertedItems items;
+    items.objects.reserve(results.size());
     for (const engine::EvalValue& result : results) {
       PyObject* item = to_python(result);
       if (!item) {
-        for (PyObject* done : items) Py_DECREF(done);
         raise_panic_from_pending();
         return;
       }
-      items.push_back(item);
+      items.objects.push_back(item);
     }
-    outcome = new_iter(std::move(items));
+    outcome = new_iter(std::exchange(items.objects, {}));
   });
   return outcome;
 }

@@ -1,0 +1,43 @@
+#include "engine/call_bounds.h"
+
+namespace tamsel::engine {
+namespace {
+
+// Work between polls. A unit is one value through one node or one element
+// of a loop, tens of nanoseconds, so a poll comes well within a millisecond.
+constexpr int64_t kWorkPerPoll = 4096;
+
+constexpr uint64_t kAllowance = uint64_t{1} << 30;  // 1 GiB
+constexpr uint64_t kPerTextByte = 32;
+
+}  // namespace
+
+constinit thread_local CallBounds* current_bounds = nullptr;
+
+CallBounds::CallBounds(uint64_t budget, Poll poll)
+    : outer_(current_bounds), budget_(budget), poll_(poll), work_until_poll_(kWorkPerPoll) {
+  current_bounds = this;
+}
+
+// A call made from inside another (by a finaliser or a signal handler) has
+// bounds of its own; the outer call's are in force again once it returns.
+CallBounds::~CallBounds() { current_bounds = outer_; }
+
+uint64_t CallBounds::budget_for(size_t text_size) {
+  return kAllowance + kPerTextByte * static_cast<uint64_t>(text_size);
+}
+
+std::string budget_message() {
+  const uint64_t budget = current_bounds ? current_bounds->budget_ : 0;
+  return "memory budget exceeded: the values of one call may take at most " +
+         std::to_string(budget >> 20) + " MiB here";
+}
+
+void poll_now() {
+  CallBounds* bounds = current_bounds;
+  if (!bounds) return;
+  bounds->work_until_poll_ = kWorkPerPoll;
+  if (bounds->poll_ && bounds->poll_()) throw Interrupted{};
+}
+
+}  // namespace tamsel::engine

@@ -1,0 +1,100 @@
+// The module's own allocation functions: every allocation the module's C++
+// code makes is charged to the bounds of the call running on its thread (see
+// engine/call_bounds.h), checked before the memory is taken. Outside a call
+// they are plain malloc and free.
+#include <cstdlib>
+#include <new>
+
+#if defined(__APPLE__)
+#include <malloc/malloc.h>
+#else
+#include <malloc.h>
+#endif
+
+#include "engine/call_bounds.h"
+
+namespace {
+
+using tamsel::engine::BudgetExceeded;
+
+size_t usable_size(void* p) {
+#if defined(__APPLE__)
+  return malloc_size(p);
+#else
+  return malloc_usable_size(p);
+#endif
+}
+
+// nullptr when the budget or the system refuses; `why` says which.
+void* take(size_t size, size_t alignment, bool* over_budget) {
+  if (size == 0) size = 1;
+  *over_budget = !tamsel::engine::charge(size);
+  if (*over_budget) return nullptr;
+  void* p = nullptr;
+  if (alignment <= alignof(std::max_align_t)) {
+    p = std::malloc(size);
+  } else if (posix_memalign(&p, alignment, size) != 0) {
+    p = nullptr;
+  }
+  if (!p) {
+    tamsel::engine::settle(-static_cast<int64_t>(size));
+    return nullptr;
+  }
+  tamsel::engine::settle(static_cast<int64_t>(usable_size(p)) - static_cast<int64_t>(size));
+  return p;
+}
+
+void* take_or_throw(size_t size, size_t alignment) {
+  bool over_budget = false;
+  if (void* p = take(size, alignment, &over_budget)) return p;
+  if (over_budget) throw BudgetExceeded(tamsel::engine::budget_message());
+  throw std::bad_alloc();
+}
+
+void give_back(void* p) noexcept {
+  if (!p) return;
+  tamsel::engine::settle(-static_cast<int64_t>(usable_size(p)));
+  std::free(p);
+}
+
+}  // namespace
+
+void* operator new(size_t size) { return take_or_throw(size, 0); }
+void* operator new[](size_t size) { return take_or_throw(size, 0); }
+void* operator new(size_t size, std::align_val_t al) {
+  return take_or_throw(size, static_cast<size_t>(al));
+}
+void* operator new[](size_t size, std::align_val_t al) {
+  return take_or_throw(size, static_cast<size_t>(al));
+}
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+  bool over_budget = false;
+  return take(size, 0, &over_budget);
+}
+void* operator new[](size_t size, const std::nothrow_t&) noexcept {
+  bool over_budget = false;
+  return take(size, 0, &over_budget);
+}
+void* operator new(size_t size, std::align_val_t al, const std::nothrow_t&) noexcept {
+  bool over_budget = false;
+  return take(size, static_cast<size_t>(al), &over_budget);
+}
+void* operator new[](size_t size, std::align_val_t al, const std::nothrow_t&) noexcept {
+  bool over_budget = false;
+  return take(size, static_cast<size_t>(al), &over_budget);
+}
+
+void operator delete(void* p) noexcept { give_back(p); }
+void operator delete[](void* p) noexcept { give_back(p); }
+void operator delete(void* p, size_t) noexcept { give_back(p); }
+void operator delete[](void* p, size_t) noexcept { give_back(p); }
+void operator delete(void* p, std::align_val_t) noexcept { give_back(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { give_back(p); }
+void operator delete(void* p, size_t, std::align_val_t) noexcept { give_back(p); }
+void operator delete[](void* p, size_t, std::align_val_t) noexcept { give_back(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { give_back(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { give_back(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { give_back(p); }
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+  give_back(p);
+}
