@@ -24,6 +24,14 @@ import sys
 
 import tamsel_vonk
 
+# typing is only read by type checkers (which take TYPE_CHECKING as true):
+# importing it would slow every start.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any, BinaryIO, Iterator, Sequence, TextIO, Tuple, Union
+
+    Buffer = Union[bytes, memoryview]
+
 EXIT_OK = 0
 EXIT_FALSY = 1  # --exit-status: the last result was false or null
 EXIT_USAGE = 2  # bad command line (argparse's own status)
@@ -50,11 +58,13 @@ _BOM = b"\xef\xbb\xbf"
 class _VersionAction(argparse.Action):
     """--version, looking the version up only when asked (importlib.metadata is slow to load)."""
 
-    def __init__(self, option_strings, dest=argparse.SUPPRESS, default=argparse.SUPPRESS,
-                 help="print the version and exit"):
+    def __init__(self, option_strings: Sequence[str], dest: str = argparse.SUPPRESS,
+                 default: str = argparse.SUPPRESS, help: str = "print the version and exit"
+                 ) -> None:
         super().__init__(option_strings, dest, nargs=0, default=default, help=help)
 
-    def __call__(self, parser, namespace, values, option_string=None):
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
+                 values: Any, option_string: str | None = None) -> None:
         try:
             from importlib.metadata import version
 
@@ -65,7 +75,8 @@ class _VersionAction(argparse.Action):
 
 
 class _RefuseVariables(argparse.Action):
-    def __call__(self, parser, namespace, values, option_string=None):
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
+                 values: Any, option_string: str | None = None) -> None:
         parser.error(f"{option_string} is not supported: the query language has no variables")
 
 
@@ -175,13 +186,13 @@ class _Printer:
             self.unit = None
         else:
             self.unit = "\t" if args.tab else " " * args.indent
-        self.last = None  # the last result printed, for --exit-status
+        self.last: str | None = None  # the last result printed, for --exit-status
         if self.raw:
             import json
 
             self._decode = json.loads
 
-    def format(self, results: list) -> bytes:
+    def format(self, results: list[str]) -> bytes:
         self.last = results[-1]
         parts = []
         for text in results:
@@ -201,7 +212,7 @@ class _Printer:
 _STREAM_TOKEN = re.compile(rb'"(?:[^"\\]|\\.)*(?:"|\Z)|[\[\]{}]', re.S)
 
 
-def split_documents(data: bytes, start: int = 0):
+def split_documents(data: bytes, start: int = 0) -> Iterator[Tuple[int, int]]:
     """Yields (start, end) of every document in DATA[START:], a stream of JSON
     texts separated by white space or written back to back ("[1][2]", "1 2").
     Only strings and brackets are looked at: a malformed document still comes
@@ -239,14 +250,14 @@ _SCALAR = re.compile(rb"\S+")
 _BLANK = re.compile(rb"\s*\Z")
 
 
-def _scalars(data: bytes, start: int, end: int):
+def _scalars(data: bytes, start: int, end: int) -> Iterator[Tuple[int, int]]:
     for match in _SCALAR.finditer(data, start, end):
         yield match.start(), match.end()
 
 
 class _Run:
     def __init__(self, program: tamsel_vonk.TamselProgram, args: argparse.Namespace,
-                 stdout, stderr) -> None:
+                 stdout: BinaryIO, stderr: TextIO) -> None:
         self.program = program
         self.first = args.first
         self.printer = _Printer(args)
@@ -262,15 +273,15 @@ class _Run:
         if self.status == EXIT_OK:
             self.status = status
 
-    def results(self, data) -> list:
+    def results(self, data: Buffer) -> list[str]:
         """The results of one document (bytes-like), as JSON texts; raises
         ValueError for bad JSON, PanicException for an internal fault."""
         if self.first:
-            result = _first_bytes(self.program, data)
+            result = self.program.first_bytes(data)
             return [] if result is None else [result]
-        return list(_input_bytes(self.program, data))
+        return list(self.program.input_bytes(data))
 
-    def document(self, where: str, data) -> bool:
+    def document(self, where: str, data: Buffer) -> bool:
         """Runs one document and prints its results; False if it is not JSON."""
         if data[:3] == _BOM:  # a byte order mark is not part of the text
             data = data[3:]
@@ -307,7 +318,7 @@ class _Run:
         if out:
             self.stdout.write(self.printer.format(out))
 
-    def pieces(self, name: str, data: bytes, pieces: list) -> None:
+    def pieces(self, name: str, data: bytes, pieces: list[Tuple[int, int]]) -> None:
         """Runs the documents at PIECES of DATA; messages name their line."""
         view = memoryview(data)
         line, counted = 1, 0
@@ -320,29 +331,7 @@ class _Run:
                 return
 
 
-def _input_bytes(program, data):
-    run = getattr(program, "input_bytes", None)
-    if run is not None:
-        return run(data)
-    return program.input(_decode(data))
-
-
-def _first_bytes(program, data):
-    run = getattr(program, "first_bytes", None)
-    if run is not None:
-        return run(data)
-    return program.first(_decode(data))
-
-
-def _decode(data) -> str:
-    # For a module without the bytes methods.
-    try:
-        return bytes(data).decode("utf-8")
-    except UnicodeDecodeError as exc:
-        raise ValueError(f"not UTF-8 text (byte {exc.start})") from None
-
-
-def _sources(files: list, stdin, run: _Run):
+def _sources(files: list[str], stdin: BinaryIO, run: _Run) -> Iterator[Tuple[str, BinaryIO]]:
     """Yields (name, binary stream) for every input; unreadable files are reported."""
     for name in files or ["-"]:
         if name == "-":
@@ -378,9 +367,9 @@ def _read_query(args: argparse.Namespace) -> str:
         raise _QueryFileError("not UTF-8 text") from None
 
 
-def _slurp(run: _Run, args: argparse.Namespace, stdin) -> None:
+def _slurp(run: _Run, args: argparse.Namespace, stdin: BinaryIO) -> None:
     """Runs the query once over an array of every document of every input."""
-    documents = []
+    documents: list[bytes] = []
     for name, stream in _sources(args.files, stdin, run):
         try:
             if args.lines:
@@ -394,7 +383,8 @@ def _slurp(run: _Run, args: argparse.Namespace, stdin) -> None:
     run.document("<slurped input>", b"[" + b",".join(documents) + b"]")
 
 
-def main(argv: list | None = None, *, stdin=None, stdout=None, stderr=None) -> int:
+def main(argv: list[str] | None = None, *, stdin: BinaryIO | None = None,
+         stdout: BinaryIO | None = None, stderr: TextIO | None = None) -> int:
     """Runs the command line; returns the exit status."""
     args = _parser().parse_args(argv)
     stdin = stdin if stdin is not None else sys.stdin.buffer

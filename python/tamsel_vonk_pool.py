@@ -15,8 +15,11 @@ InternalFault, an ordinary exception, for the task that met it:
 """
 
 import functools
+from typing import Any, Callable, TypeVar
 
 import tamsel_vonk
+
+Result = TypeVar("Result")
 
 __all__ = ["InternalFault", "catch_panics"]
 
@@ -29,7 +32,7 @@ class InternalFault(RuntimeError):
     """
 
 
-def catch_panics(function):
+def catch_panics(function: Callable[..., Result]) -> Callable[..., Result]:
     """Returns FUNCTION, but raising InternalFault where it raised PanicException.
 
     Use it as a decorator on a module-level function: the result keeps the
@@ -37,7 +40,7 @@ def catch_panics(function):
     """
 
     @functools.wraps(function)
-    def wrapper(*args, **kwargs):
+    def wrapper(*args: Any, **kwargs: Any) -> Result:
         try:
             return function(*args, **kwargs)
         except tamsel_vonk.PanicException as fault:
