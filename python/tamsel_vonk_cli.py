@@ -139,7 +139,7 @@ def compile_for_output(query: str) -> tamsel_vonk.TamselProgram:
 
 # One token of compact JSON text: a string, an opening or closing bracket, a
 # comma, a colon, or a run of anything else (a number, true, false, null).
-_OUTPUT_TOKEN = re.compile(r'"(?:[^"\\]|\\.)*"|[\[{]|[\]}]|,|:|[^"\[\]{},:]+', re.S)
+_OUTPUT_TOKEN = re.compile(r'"[^"\\]*(?:\\.[^"\\]*)*"|[\[{]|[\]}]|,|:|[^"\[\]{},:]+', re.S)
 
 
 def pretty(text: str, unit: str) -> str:
@@ -209,7 +209,7 @@ class _Printer:
 
 # What splits a stream into documents: strings (skipped whole, so that their
 # brackets do not count; one left open runs to the end) and brackets.
-_STREAM_TOKEN = re.compile(rb'"(?:[^"\\]|\\.)*(?:"|\Z)|[\[\]{}]', re.S)
+_STREAM_TOKEN = re.compile(rb'"[^"\\]*(?:\\.[^"\\]*)*(?:"|\Z)|[\[\]{}]', re.S)
 
 
 def split_documents(data: bytes, start: int = 0) -> Iterator[Tuple[int, int]]:
