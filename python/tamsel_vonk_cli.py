@@ -1,26 +1,43 @@
 """tamsel-vonk: run one query over JSON documents from files or standard input.
 
-    tamsel-vonk QUERY [FILE ...]
+    tamsel-vonk [OPTIONS] [QUERY] [FILE ...]
 
-Each FILE (or standard input when there is none, or for "-") is one JSON
-document; with --lines, every non-blank line of it is one document. Every
-result is printed as compact JSON on its own line, written by the query
-language's own `tojson`. Problems are reported on standard error, processing
-goes on with the next document, and the exit status tells what went wrong
-first (see EXIT_* below).
+The options follow jq's where the language allows. Input is a stream of
+JSON documents separated by white space (or written back to back), from each
+FILE in turn, or from standard input when there is none (or for "-"); with
+--lines, every non-blank line is one document. Every result is printed as
+JSON, pretty (two spaces) unless --compact-output, with numbers, NaN and the
+infinities exactly as the query language's `tojson` writes them. Problems
+are reported on standard error, processing goes on with the next document,
+and the exit status tells what went wrong first (see EXIT_* below).
+
+Imports are kept to what every run needs, so that the command starts fast;
+`json` is loaded for --raw-output only, `importlib.metadata` for --version.
 """
+
+from __future__ import annotations
 
 import argparse
 import os
+import re
 import sys
-from typing import BinaryIO, Iterator, List, Optional, TextIO, Tuple
 
 import tamsel_vonk
 
+# typing is only read by type checkers (which take TYPE_CHECKING as true):
+# importing it would slow every start.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any, BinaryIO, Iterator, Sequence, TextIO, Tuple, Union
+
+    Buffer = Union[bytes, memoryview]
+
 EXIT_OK = 0
+EXIT_FALSY = 1  # --exit-status: the last result was false or null
 EXIT_USAGE = 2  # bad command line (argparse's own status)
 EXIT_QUERY = 3  # the query does not compile
 EXIT_JSON = 4  # a document is not valid JSON (or not UTF-8)
+EXIT_NO_RESULT = 4  # --exit-status: no result at all (jq's status for it)
 EXIT_FILE = 5  # a file cannot be read
 EXIT_FAULT = 6  # a run ended with an internal fault (PanicException)
 
@@ -32,48 +49,78 @@ _TRAILING_SPACE = (
     "\u2007\u2008\u2009\u200a\u2028\u2029\u202f\u205f\u3000"
 )
 
+# jq options that bind variables, which the language does not have.
+_VARIABLE_OPTIONS = ("--arg", "--argjson", "--slurpfile", "--rawfile", "--args", "--jsonargs")
 
-def _version() -> str:
-    try:
-        from importlib.metadata import version
+_BOM = b"\xef\xbb\xbf"
 
-        return version("tamsel_vonk")
-    except Exception:  # not installed as a distribution (running from a checkout)
-        return "unknown"
+
+class _VersionAction(argparse.Action):
+    """--version, looking the version up only when asked (importlib.metadata is slow to load)."""
+
+    def __init__(self, option_strings: Sequence[str], dest: str = argparse.SUPPRESS,
+                 default: str = argparse.SUPPRESS, help: str = "print the version and exit"
+                 ) -> None:
+        super().__init__(option_strings, dest, nargs=0, default=default, help=help)
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
+                 values: Any, option_string: str | None = None) -> None:
+        try:
+            from importlib.metadata import version
+
+            text = version("tamsel_vonk")
+        except Exception:  # not installed as a distribution (running from a checkout)
+            text = "unknown"
+        parser.exit(message=f"{PROG} {text}\n")
+
+
+class _RefuseVariables(argparse.Action):
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
+                 values: Any, option_string: str | None = None) -> None:
+        parser.error(f"{option_string} is not supported: the query language has no variables")
 
 
 def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=PROG,
-        description="Run a query over JSON documents and print every result as compact JSON, "
-        "one per line.",
+        description="Run a query over a stream of JSON documents and print every result as JSON.",
         epilog="Exit status: 0 success, 2 bad command line, 3 bad query, 4 bad JSON, "
-        "5 unreadable file, 6 internal fault; the first problem met decides.",
+        "5 unreadable file, 6 internal fault; the first problem met decides. "
+        "With --exit-status and no problem: 1 when the last result was false or null, "
+        "4 when there was no result.",
     )
-    parser.add_argument("query", metavar="QUERY", help="the query, for example '.items.[] | .name'")
-    parser.add_argument(
-        "files",
-        metavar="FILE",
-        nargs="*",
-        help="documents to read; standard input when none is given, or for '-'",
-    )
-    parser.add_argument(
-        "-l",
-        "--lines",
-        action="store_true",
-        help="JSON Lines: every non-blank line is a document of its own",
-    )
-    parser.add_argument(
-        "-f",
-        "--first",
-        action="store_true",
-        help="print only the first result of each document (none when it has none)",
-    )
-    parser.add_argument("--version", action="version", version=f"%(prog)s {_version()}")
+    parser.add_argument("query", metavar="QUERY", nargs="?",
+                        help="the query, for example '.items.[] | .name' (default: '.')")
+    parser.add_argument("files", metavar="FILE", nargs="*",
+                        help="documents to read; standard input when none is given, or for '-'")
+    parser.add_argument("-f", "--from-file", metavar="QUERY_FILE",
+                        help="read the query from QUERY_FILE; every argument is then a FILE")
+    parser.add_argument("-l", "--lines", action="store_true",
+                        help="JSON Lines: every non-blank line is a document of its own")
+    parser.add_argument("--first", action="store_true",
+                        help="print only the first result of each document (none when it has none)")
+    parser.add_argument("-n", "--null-input", action="store_true",
+                        help="run the query once, over null, and read no input")
+    parser.add_argument("-s", "--slurp", action="store_true",
+                        help="run the query once, over an array of every document read")
+    parser.add_argument("-r", "--raw-output", action="store_true",
+                        help="print string results as their text, without quotes")
+    parser.add_argument("-j", "--join-output", action="store_true",
+                        help="as --raw-output, and print no newline after each result")
+    parser.add_argument("-c", "--compact-output", action="store_true",
+                        help="print each result on one line, without spaces")
+    parser.add_argument("--tab", action="store_true", help="indent with a tab")
+    parser.add_argument("--indent", metavar="N", type=int, default=2,
+                        help="indent with N spaces, 0 to 7 (default 2; 0 is compact)")
+    parser.add_argument("-e", "--exit-status", action="store_true",
+                        help="exit 1 when the last result is false or null, 4 when there is none")
+    for option in _VARIABLE_OPTIONS:
+        parser.add_argument(option, nargs="*", action=_RefuseVariables, help=argparse.SUPPRESS)
+    parser.add_argument("--version", action=_VersionAction)
     return parser
 
 
-def compile_for_output(query: str) -> "tamsel_vonk.TamselProgram":
+def compile_for_output(query: str) -> tamsel_vonk.TamselProgram:
     """Compiles QUERY so that every result comes out as its JSON text.
 
     The query is first compiled on its own, so that a syntax error is
@@ -88,11 +135,132 @@ def compile_for_output(query: str) -> "tamsel_vonk.TamselProgram":
     return tamsel_vonk.compile(query.rstrip(_TRAILING_SPACE) + " | tojson")
 
 
+# --- output -------------------------------------------------------------------
+
+# One token of compact JSON text: a string, an opening or closing bracket, a
+# comma, a colon, or a run of anything else (a number, true, false, null).
+_OUTPUT_TOKEN = re.compile(r'"[^"\\]*(?:\\.[^"\\]*)*"|[\[{]|[\]}]|,|:|[^"\[\]{},:]+', re.S)
+
+
+def pretty(text: str, unit: str) -> str:
+    """Re-indents the compact JSON TEXT as jq prints it: one member or element
+    a line, indented by UNIT per level, "key": value, and [] and {} kept on
+    one line. Only the layout changes, never a token, so numbers stay exactly
+    as tojson wrote them."""
+    if text[0] not in "[{":
+        return text
+    out = []
+    depth = 0
+    tokens = _OUTPUT_TOKEN.findall(text)
+    i = 0
+    count = len(tokens)
+    while i < count:
+        token = tokens[i]
+        if token == "[" or token == "{":
+            if i + 1 < count and tokens[i + 1] in ("]", "}"):  # empty: stays "[]" or "{}"
+                out.append(token + tokens[i + 1])
+                i += 2
+                continue
+            depth += 1
+            out.append(token + "\n" + unit * depth)
+        elif token == "]" or token == "}":
+            depth -= 1
+            out.append("\n" + unit * depth + token)
+        elif token == ",":
+            out.append(",\n" + unit * depth)
+        elif token == ":":
+            out.append(": ")
+        else:
+            out.append(token)
+        i += 1
+    return "".join(out)
+
+
+class _Printer:
+    """Turns results (JSON texts) into the bytes to print, as the options ask."""
+
+    def __init__(self, args: argparse.Namespace) -> None:
+        self.raw = args.raw_output or args.join_output
+        self.end = "" if args.join_output else "\n"
+        if args.compact_output or (args.indent == 0 and not args.tab):
+            self.unit = None
+        else:
+            self.unit = "\t" if args.tab else " " * args.indent
+        self.last: str | None = None  # the last result printed, for --exit-status
+        if self.raw:
+            import json
+
+            self._decode = json.loads
+
+    def format(self, results: list[str]) -> bytes:
+        self.last = results[-1]
+        parts = []
+        for text in results:
+            if self.raw and text[0] == '"':
+                text = self._decode(text)
+            elif self.unit is not None:
+                text = pretty(text, self.unit)
+            parts.append(text)
+            parts.append(self.end)
+        return "".join(parts).encode("utf-8")
+
+
+# --- input --------------------------------------------------------------------
+
+# What splits a stream into documents: strings (skipped whole, so that their
+# brackets do not count; one left open runs to the end) and brackets.
+_STREAM_TOKEN = re.compile(rb'"[^"\\]*(?:\\.[^"\\]*)*(?:"|\Z)|[\[\]{}]', re.S)
+
+
+def split_documents(data: bytes, start: int = 0) -> Iterator[Tuple[int, int]]:
+    """Yields (start, end) of every document in DATA[START:], a stream of JSON
+    texts separated by white space or written back to back ("[1][2]", "1 2").
+    Only strings and brackets are looked at: a malformed document still comes
+    out as one piece, for the parser to report."""
+    depth = 0
+    # start: where the text not yet given out begins
+    for match in _STREAM_TOKEN.finditer(data, start):
+        at = match.start()
+        if depth == 0:
+            # Scalars between the last document and this token.
+            yield from _scalars(data, start, at)
+            start = at
+        char = data[at]
+        if char == 0x22:  # a string
+            if depth == 0:
+                start = match.end()
+                yield at, start
+        elif char in b"[{":
+            depth += 1
+        elif depth == 0:  # a closing bracket with nothing open
+            start = match.end()
+            yield at, start
+        else:
+            depth -= 1
+            if depth == 0:
+                yield start, match.end()
+                start = match.end()
+    if depth:
+        yield start, len(data)
+    else:
+        yield from _scalars(data, start, len(data))
+
+
+_SCALAR = re.compile(rb"\S+")
+_BLANK = re.compile(rb"\s*\Z")
+
+
+def _scalars(data: bytes, start: int, end: int) -> Iterator[Tuple[int, int]]:
+    for match in _SCALAR.finditer(data, start, end):
+        yield match.start(), match.end()
+
+
 class _Run:
-    def __init__(self, program: "tamsel_vonk.TamselProgram", first: bool,
+    def __init__(self, program: tamsel_vonk.TamselProgram, args: argparse.Namespace,
                  stdout: BinaryIO, stderr: TextIO) -> None:
         self.program = program
-        self.first = first
+        self.first = args.first
+        self.printer = _Printer(args)
         self.stdout = stdout
         self.stderr = stderr
         self.status = EXIT_OK
@@ -105,32 +273,65 @@ class _Run:
         if self.status == EXIT_OK:
             self.status = status
 
-    def document(self, where: str, data: bytes) -> None:
+    def results(self, data: Buffer) -> list[str]:
+        """The results of one document (bytes-like), as JSON texts; raises
+        ValueError for bad JSON, PanicException for an internal fault."""
+        if self.first:
+            result = self.program.first_bytes(data)
+            return [] if result is None else [result]
+        return list(self.program.input_bytes(data))
+
+    def document(self, where: str, data: Buffer) -> bool:
+        """Runs one document and prints its results; False if it is not JSON."""
+        if data[:3] == _BOM:  # a byte order mark is not part of the text
+            data = data[3:]
         try:
-            text = data.decode("utf-8")
-        except UnicodeDecodeError as exc:
-            self.fail(EXIT_JSON, where, f"not UTF-8 text (byte {exc.start})")
-            return
-        if text.startswith("\ufeff"):  # a byte order mark is not part of the document
-            text = text[1:]
-        try:
-            if self.first:
-                result = self.program.first(text)
-                out: List[str] = [] if result is None else [result]
-            else:
-                out = list(self.program.input(text))
+            out = self.results(data)
         except ValueError as exc:
             self.fail(EXIT_JSON, where, str(exc))
-            return
+            return False
         except tamsel_vonk.PanicException as exc:
             self.fail(EXIT_FAULT, where, f"internal fault: {exc}")
+            return True
+        if out:
+            self.stdout.write(self.printer.format(out))
+        return True
+
+    def stream(self, name: str, data: bytes) -> None:
+        """Runs every document of DATA. The whole text is tried as one
+        document first, the common case; only when that fails is it split."""
+        begin = len(_BOM) if data.startswith(_BOM) else 0  # a byte order mark is not text
+        if _BLANK.match(data, begin):
+            return
+        view = memoryview(data)
+        try:
+            out = self.results(view[begin:])
+        except (ValueError, tamsel_vonk.PanicException) as exc:
+            pieces = list(split_documents(data, begin))
+            if len(pieces) > 1:
+                self.pieces(name, data, pieces)
+            elif isinstance(exc, ValueError):
+                self.fail(EXIT_JSON, name, str(exc))
+            else:
+                self.fail(EXIT_FAULT, name, f"internal fault: {exc}")
             return
         if out:
-            self.stdout.write(("\n".join(out) + "\n").encode("utf-8"))
+            self.stdout.write(self.printer.format(out))
+
+    def pieces(self, name: str, data: bytes, pieces: list[Tuple[int, int]]) -> None:
+        """Runs the documents at PIECES of DATA; messages name their line."""
+        view = memoryview(data)
+        line, counted = 1, 0
+        for start, end in pieces:
+            line += data.count(b"\n", counted, start)
+            counted = start
+            # After a document that does not parse, where the next one starts
+            # cannot be trusted: stop, as jq does.
+            if not self.document(f"{name}:{line}", view[start:end]):
+                return
 
 
-def _sources(files: List[str], stdin: BinaryIO,
-             run: _Run) -> Iterator[Tuple[str, BinaryIO]]:
+def _sources(files: list[str], stdin: BinaryIO, run: _Run) -> Iterator[Tuple[str, BinaryIO]]:
     """Yields (name, binary stream) for every input; unreadable files are reported."""
     for name in files or ["-"]:
         if name == "-":
@@ -145,35 +346,85 @@ def _sources(files: List[str], stdin: BinaryIO,
             yield name, stream
 
 
-def main(argv: Optional[List[str]] = None, *, stdin: Optional[BinaryIO] = None,
-         stdout: Optional[BinaryIO] = None, stderr: Optional[TextIO] = None) -> int:
+class _QueryFileError(Exception):
+    pass
+
+
+def _read_query(args: argparse.Namespace) -> str:
+    if args.from_file is None:
+        return "." if args.query is None else args.query
+    # Every positional argument is a file then.
+    if args.query is not None:
+        args.files.insert(0, args.query)
+    try:
+        with open(args.from_file, "rb") as f:
+            data = f.read()
+    except OSError as exc:
+        raise _QueryFileError(f"cannot read: {exc.strerror or exc}") from None
+    try:
+        return data.decode("utf-8")
+    except UnicodeDecodeError:
+        raise _QueryFileError("not UTF-8 text") from None
+
+
+def _slurp(run: _Run, args: argparse.Namespace, stdin: BinaryIO) -> None:
+    """Runs the query once over an array of every document of every input."""
+    documents: list[bytes] = []
+    for name, stream in _sources(args.files, stdin, run):
+        try:
+            if args.lines:
+                documents.extend(line for line in stream if line.strip())
+            else:
+                data = stream.read()
+                begin = len(_BOM) if data.startswith(_BOM) else 0
+                documents.extend(data[start:end] for start, end in split_documents(data, begin))
+        except OSError as exc:
+            run.fail(EXIT_FILE, name, f"cannot read: {exc.strerror or exc}")
+    run.document("<slurped input>", b"[" + b",".join(documents) + b"]")
+
+
+def main(argv: list[str] | None = None, *, stdin: BinaryIO | None = None,
+         stdout: BinaryIO | None = None, stderr: TextIO | None = None) -> int:
     """Runs the command line; returns the exit status."""
     args = _parser().parse_args(argv)
     stdin = stdin if stdin is not None else sys.stdin.buffer
     stdout = stdout if stdout is not None else sys.stdout.buffer
     stderr = stderr if stderr is not None else sys.stderr
+    if not 0 <= args.indent <= 7:
+        stderr.write(f"{PROG}: --indent takes 0 to 7 spaces\n")
+        return EXIT_USAGE
     try:
-        program = compile_for_output(args.query)
+        query = _read_query(args)
+    except _QueryFileError as exc:
+        stderr.write(f"{PROG}: {args.from_file}: {exc}\n")
+        return EXIT_QUERY
+    try:
+        program = compile_for_output(query)
     except UnicodeEncodeError:  # bytes of the argument that are not UTF-8
         stderr.write(f"{PROG}: query: not UTF-8 text\n")
         return EXIT_QUERY
     except ValueError as exc:
         stderr.write(f"{PROG}: query: {exc}\n")
         return EXIT_QUERY
-    run = _Run(program, args.first, stdout, stderr)
+    run = _Run(program, args, stdout, stderr)
     try:
-        for name, stream in _sources(args.files, stdin, run):
-            try:
-                if args.lines:
-                    for number, line in enumerate(stream, 1):
-                        if line.strip():
-                            run.document(f"{name}:{number}", line)
-                else:
-                    run.document(name, stream.read())
-            except BrokenPipeError:
-                raise
-            except OSError as exc:
-                run.fail(EXIT_FILE, name, f"cannot read: {exc.strerror or exc}")
+        if args.null_input:
+            run.document("null input", b"null")
+        elif args.slurp:
+            _slurp(run, args, stdin)
+        else:
+            for name, stream in _sources(args.files, stdin, run):
+                try:
+                    if args.lines:
+                        for number, line in enumerate(stream, 1):
+                            if line.strip():
+                                run.document(f"{name}:{number}", line)
+                    else:
+                        run.stream(name, stream.read())
+                except BrokenPipeError:
+                    raise
+                except OSError as exc:
+                    run.fail(EXIT_FILE, name, f"cannot read: {exc.strerror or exc}")
         stdout.flush()
     except BrokenPipeError:
         # The reader went away (`tamsel-vonk ... | head`): stop quietly. Point
@@ -183,6 +434,12 @@ def main(argv: Optional[List[str]] = None, *, stdin: Optional[BinaryIO] = None,
             devnull = os.open(os.devnull, os.O_WRONLY)
             os.dup2(devnull, sys.stdout.fileno())
             os.close(devnull)
+        return run.status
+    if run.status == EXIT_OK and args.exit_status:
+        if run.printer.last is None:
+            return EXIT_NO_RESULT
+        if run.printer.last in ("false", "null"):
+            return EXIT_FALSY
     return run.status
 
 

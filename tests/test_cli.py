@@ -1,4 +1,4 @@
-"""The tamsel-vonk command: documents in, one compact JSON result per line out."""
+"""The tamsel-vonk command: a stream of documents in, every result out as JSON."""
 import io
 import os
 import subprocess
@@ -27,22 +27,40 @@ def run(args, stdin=b"", files=None, tmp_path=None):
     ([".a.[]"], b'{"a": [1, "x", null]}', '1\n"x"\nnull\n'),
     ([".[] | select(. > 1)"], b"[1]", ""),
     # Non-ASCII stays as it is; no spaces after separators; floats as tojson writes them.
-    (["{n: .name, v: .v}"], '{"name": "é€😀", "v": 1.0}'.encode(), '{"n":"é€😀","v":1}\n'),
+    (["-c", "{n: .name, v: .v}"], '{"name": "é€😀", "v": 1.0}'.encode(), '{"n":"é€😀","v":1}\n'),
     (["nan, infinite, .a - infinite, .f, 1.5"], b'{"a": 0, "f": 1e-7}',
      "null\n1.7976931348623157e+308\n-1.7976931348623157e+308\n0.0000001\n1.5\n"),
     # A key repeated in the document is printed as often as it was written.
-    (["."], b'{"a": 1, "a": 2}', '{"a":1,"a":2}\n'),
+    (["-c", "."], b'{"a": 1, "a": 2}', '{"a":1,"a":2}\n'),
     # --first prints null for a null first result and nothing for no result.
     (["--first", ".[]"], b"[null, 1]", "null\n"),
-    (["-f", ".[]"], b"[]", ""),
+    (["--first", ".[]"], b"[]", ""),
     (["--first", ".[] | select(. > 1)"], b"[1, 2, 3]", "2\n"),
     # Trailing Unicode white space after the query is ignored, as compile() does.
     (["length\u3000\u00a0\n"], b'"abc"', "3\n"),
     # A byte order mark before the document is skipped.
-    (["."], b"\xef\xbb\xbf[1]", "[1]\n"),
+    (["-c"], b"\xef\xbb\xbf[1]", "[1]\n"),
     # --lines: one document per non-blank line.
     (["-l", ".id"], b'{"id": 1}\n\n   \n{"id": 2}\r\n{"x": 0}\n{"id": 3}', "1\n2\n3\n"),
     (["--lines", "."], b"", ""),
+    # A stream: documents separated by white space or back to back.
+    (["-c"], b'{"a": 1}{"a": 2}\n3 "x"[4]\n\n', '{"a":1}\n{"a":2}\n3\n"x"\n[4]\n'),
+    ([".a"], b"  \n ", ""),
+    # Pretty by default, as jq: two spaces, "key": value, [] and {} on one line;
+    # tokens are never changed, in strings neither.
+    (["."], b'{"a": [1.0, {}, []], "k:,[": "]{", "b": {"c": 1e-7}}',
+     '{\n  "a": [\n    1,\n    {},\n    []\n  ],\n  "k:,[": "]{",\n  "b": {\n    "c": 0.0000001\n  }\n}\n'),
+    (["--tab", ".a"], b'{"a": [1]}', "[\n\t1\n]\n"),
+    (["--indent", "1", ".a"], b'{"a": [1]}', "[\n 1\n]\n"),
+    (["--indent", "0", ".a"], b'{"a": [1, 2]}', "[1,2]\n"),
+    # Raw output: strings as their text, other values as JSON.
+    (["-r", ".[]"], '["a\\"\\u00e9\\n", [1], null]'.encode(), 'a"é\n\n[\n  1\n]\nnull\n'),
+    (["-j", ".[]"], b'["a", 1, "b"]', "a1b"),
+    # Null input reads nothing; slurp runs once over an array of all documents.
+    (["-n", "1, 2"], b"not read", "1\n2\n"),
+    (["-s", "-c"], b'1 [2]\n{"a": 3}', '[1,[2],{"a":3}]\n'),
+    (["-s", "--lines", ".[] | .id"], b'{"id": 1}\n\n{"id": 2}\n', "1\n2\n"),
+    (["-s", "length"], b"", "0\n"),
 ])
 def test_results_are_printed_one_per_line(args, stdin, stdout, tmp_path):
     assert run(args, stdin, tmp_path=tmp_path) == (0, stdout, "")
@@ -50,7 +68,7 @@ def test_results_are_printed_one_per_line(args, stdin, stdout, tmp_path):
 
 def test_deeply_nested_results_print_as_json(tmp_path):
     deep = "[" * 1024 + "]" * 1024
-    assert run(["."], deep.encode(), tmp_path=tmp_path) == (0, deep + "\n", "")
+    assert run(["-c", "."], deep.encode(), tmp_path=tmp_path) == (0, deep + "\n", "")
 
 
 def test_files_are_documents_in_order_and_dash_is_stdin(tmp_path):
@@ -66,10 +84,12 @@ def test_files_are_documents_in_order_and_dash_is_stdin(tmp_path):
     ([".a[0]"], b"{}", {}, 3, "", "tamsel-vonk: query: Extra chars\n"),
     # A command-line argument that was not UTF-8 arrives with lone surrogates.
     ([".a\udcff"], b"{}", {}, 3, "", "tamsel-vonk: query: not UTF-8 text\n"),
-    # Bad JSON is reported with its source, and the next document still runs.
-    ([".", "bad.json", "good.json"], b"", {"bad.json": b"1 2", "good.json": b"[1]"}, 4, "[1]\n",
-     "tamsel-vonk: {tmp}/bad.json: TrailingData at character 0 ('1')\n"),
-    ([".a"], b"\xff{}", {}, 4, "", "tamsel-vonk: <stdin>: not UTF-8 text (byte 0)\n"),
+    # Bad JSON is reported with its source, and the next file still runs.
+    (["-c", ".", "bad.json", "good.json"], b"", {"bad.json": b"[1,]", "good.json": b"[1]"}, 4,
+     "[1]\n", "tamsel-vonk: {tmp}/bad.json: ExpectedArrayContent at character 3 (']')\n"),
+    # In a stream, the line of the bad document; the rest of it is not read.
+    ([".a"], b'{"a": 1}\n{"a": 2\n{"a": 3}\n', {}, 4, "1\n",
+     "tamsel-vonk: <stdin>:2: ExpectedObjectContent at character 8 ('{')\n"),
     (["-l", ".a"], b'{"a": 1}\n{"a":\n{"a": 3}\n', {}, 4, "1\n3\n",
      "tamsel-vonk: <stdin>:2: ExpectedObjectContent at character 6\n"),
     # An unreadable file is reported and skipped.
@@ -96,11 +116,53 @@ def test_a_directory_is_an_unreadable_file(tmp_path):
     assert status == 5 and out == "" and err.startswith(f"tamsel-vonk: {tmp_path}: cannot read: ")
 
 
-def test_usage_errors_exit_with_status_2(capsys):
-    with pytest.raises(SystemExit) as exited:
-        tamsel_vonk_cli.main([])
-    assert exited.value.code == 2
-    assert "QUERY" in capsys.readouterr().err
+def test_text_that_is_not_utf8_is_bad_json(tmp_path):
+    status, out, err = run([".a"], b"\xff{}", tmp_path=tmp_path)
+    assert (status, out) == (4, "") and err.startswith("tamsel-vonk: <stdin>")
+
+
+@pytest.mark.parametrize("query, stdin, status", [
+    (".", b"1", 0),
+    (".", b"null", 1),
+    (".[]", b"[true, false]", 1),
+    (".[]", b"[false, 0]", 0),
+    (".[]", b"[]", 4),
+    (".[]", b"[1] []", 0),  # the last result decides, not the last document
+])
+def test_exit_status_follows_the_last_result(query, stdin, status, tmp_path):
+    assert run(["-e", query], stdin, tmp_path=tmp_path)[0] == status
+    assert run([query], stdin, tmp_path=tmp_path)[0] == 0
+
+
+def test_the_query_can_come_from_a_file(tmp_path):
+    files = {"q.tv": b".a.[]\n", "in.json": b'{"a": [1, 2]}'}
+    assert run(["-f", "q.tv", "in.json"], files=files, tmp_path=tmp_path) == (0, "1\n2\n", "")
+    status, out, err = run(["-f", str(tmp_path / "nope.tv")], tmp_path=tmp_path)
+    assert (status, out) == (3, "") and "nope.tv: cannot read: " in err
+
+
+@pytest.mark.parametrize("args, message", [
+    ([".", "--arg", "x", "1"], "--arg is not supported: the query language has no variables"),
+    (["--argjson", "x", "1", "."], "--argjson is not supported"),
+    (["--indent", "8", "."], "--indent takes 0 to 7 spaces"),
+])
+def test_usage_errors_exit_with_status_2(args, message, capsys):
+    try:
+        status = tamsel_vonk_cli.main(args, stdin=io.BytesIO(b"1"), stdout=io.BytesIO(),
+                                      stderr=sys.stderr)
+    except SystemExit as exited:
+        status = exited.code
+    assert status == 2
+    assert message in capsys.readouterr().err
+
+
+def test_start_up_does_not_load_package_metadata():
+    # importlib.metadata alone takes longer to import than the whole run.
+    done = subprocess.run(
+        [sys.executable, "-c", "import sys, tamsel_vonk_cli; tamsel_vonk_cli.main(['-n', '1']);"
+         "print('importlib.metadata' in sys.modules)"],
+        capture_output=True, text=True, timeout=60)
+    assert done.stdout == "1\nFalse\n"
 
 
 def installed_command():

@@ -1,9 +1,11 @@
 #include "engine/number_text.h"
 
 #include <bit>
-#include <charconv>
 #include <cstdint>
 #include <limits>
+#include <system_error>
+
+#include <fast_float/fast_float.h>
 
 #include "unicode/unicode.h"
 #include "unicode/utf8.h"
@@ -115,15 +117,15 @@ std::optional<double> parse_f64(std::string_view s) {
   } else if (equals_ignoring_case(s, "nan")) {
     magnitude = std::bit_cast<double>(uint64_t{0x7FF8000000000000});
   } else {
-    // from_chars also takes "nan(...)" and stops early inside text such as
-    // "0x10", so the syntax is settled here first.
+    // fast_float also takes "nan" and "inf" and stops early inside text such
+    // as "0x10", so the syntax is settled here first.
     int64_t leading_exponent = 0;
     if (!is_decimal_float(s, &leading_exponent)) return std::nullopt;
-    auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), magnitude,
-                                        std::chars_format::general);
+    auto [end, error] = fast_float::from_chars(s.data(), s.data() + s.size(), magnitude,
+                                               fast_float::chars_format::general);
     if (error == std::errc::result_out_of_range) {
-      // from_chars leaves the value alone when it over- or underflows; the
-      // nearest double is then infinity or zero.
+      // Versions of fast_float that report over- and underflow may leave the
+      // value alone; the nearest double is then infinity or zero.
       magnitude = leading_exponent >= 0 ? std::numeric_limits<double>::infinity() : 0.0;
     } else if (error != std::errc() || end != s.data() + s.size()) {
       return std::nullopt;

@@ -59,11 +59,13 @@ std::optional<ArithOp> multiplicative_op(char c) {
 }
 
 // Builds node kind `Node` from `args` straight into `out`, without a
-// temporary Filter or Condition on the stack.
+// temporary Filter or Condition on the stack. Nodes are aggregates, built
+// with braces: clang before 16 has no parenthesised aggregate initialisation,
+// which emplace would need.
 template <typename Node, typename T, typename... Args>
 void build(Parsed<T>& out, size_t rest, int height, Args&&... args) {
   out.value.emplace();
-  out.value->node.template emplace<Node>(std::forward<Args>(args)...);
+  out.value->node.template emplace<Node>(Node{std::forward<Args>(args)...});
   out.rest = rest;
   out.height = height;
 }
@@ -75,7 +77,8 @@ TAMSEL_OUT_OF_LINE bool combine(Parsed<Pipeline>& left, ArithOp op, Parsed<Pipel
   Pipeline operand = std::move(*left.value);
   left.value->clear();
   left.value->emplace_back();
-  left.value->back().node.emplace<Arithmetic>(std::move(operand), std::move(*right.value), op);
+  left.value->back().node.emplace<Arithmetic>(
+      Arithmetic{std::move(operand), std::move(*right.value), op});
   left.rest = right.rest;
   left.height = height;
   return true;
@@ -87,7 +90,7 @@ TAMSEL_OUT_OF_LINE bool join(Parsed<Condition>& left, Parsed<Condition>& right) 
   int height = std::max(left.height, right.height) + 1;
   if (height > kMaxQueryDepth) return false;
   auto operand = boxed(std::move(*left.value));
-  left.value->node.emplace<Node>(std::move(operand), boxed(std::move(*right.value)));
+  left.value->node.emplace<Node>(Node{std::move(operand), boxed(std::move(*right.value))});
   left.rest = right.rest;
   left.height = height;
   return true;
@@ -97,7 +100,7 @@ TAMSEL_OUT_OF_LINE bool join(Parsed<Condition>& left, Parsed<Condition>& right) 
 TAMSEL_OUT_OF_LINE void negate(Parsed<Condition>& operand, size_t at) {
   if (operand.height + 1 > kMaxQueryDepth) return operand.fail(too_deep(at));
   auto inner = boxed(std::move(*operand.value));
-  operand.value->node.emplace<Not>(std::move(inner));
+  operand.value->node.emplace<Not>(Not{std::move(inner)});
   operand.height += 1;
 }
 
@@ -195,7 +198,7 @@ class Grammar {
     if (out.height + 1 > kMaxQueryDepth) return out.fail(too_deep(pos));
     out.value->clear();
     out.value->emplace_back();
-    out.value->back().node.emplace<Comma>(std::move(branches));
+    out.value->back().node.emplace<Comma>(Comma{std::move(branches)});
     out.height += 1;
   }
 
@@ -257,7 +260,7 @@ class Grammar {
     if (!literal.ok()) return out.fail(literal.error);
     out.succeed(Pipeline{}, literal.rest);
     out.value->emplace_back();
-    out.value->back().node.emplace<Literal>(std::move(*literal.value));
+    out.value->back().node.emplace<Literal>(Literal{std::move(*literal.value)});
   }
 
   TAMSEL_OUT_OF_LINE void term(size_t pos, Parsed<Filter>& out) {

@@ -1,10 +1,11 @@
 #include "parser/literal.h"
 
-#include <charconv>
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <system_error>
+
+#include <fast_float/fast_float.h>
 
 #include "parser/lexical.h"
 #include "unicode/utf8.h"
@@ -61,7 +62,7 @@ std::optional<double> float_at(std::string_view text, size_t pos, size_t* end) {
   if (stop == point + 1) return std::nullopt;
 
   double value = 0.0;
-  auto [ptr, ec] = std::from_chars(text.data() + pos, text.data() + stop, value);
+  auto [ptr, ec] = fast_float::from_chars(text.data() + pos, text.data() + stop, value);
   (void)ptr;
   if (ec == std::errc::result_out_of_range) {
     // Without an exponent only two cases are out of range: a huge integer

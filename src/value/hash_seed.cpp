@@ -1,6 +1,20 @@
 #include "value/hash_seed.h"
 
+// The kernel's random source: getrandom on Linux, getentropy elsewhere (macOS
+// and the BSDs declare it in <sys/random.h> or <unistd.h>). TAMSEL_NO_GETRANDOM
+// builds the second path on Linux too, so that it is compiled and tested.
+#if defined(__linux__) && !defined(TAMSEL_NO_GETRANDOM)
 #include <sys/random.h>
+#define TAMSEL_SEED_GETRANDOM 1
+#elif __has_include(<sys/random.h>) || __has_include(<unistd.h>)
+#if __has_include(<sys/random.h>)
+#include <sys/random.h>
+#endif
+#if __has_include(<unistd.h>)
+#include <unistd.h>
+#endif
+#define TAMSEL_SEED_GETENTROPY 1
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -22,11 +36,16 @@ uint64_t mix(uint64_t x) {
 
 uint64_t draw_process_random() noexcept {
   uint64_t value = 0;
+#if defined(TAMSEL_SEED_GETRANDOM)
   if (getrandom(&value, sizeof value, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof value)) {
     return value;
   }
-  // Early boot or a sandbox without getrandom: the seeds only need to be hard
-  // to guess from outside, so fall back to whatever else varies.
+#elif defined(TAMSEL_SEED_GETENTROPY)
+  if (getentropy(&value, sizeof value) == 0) return value;
+#endif
+  // Early boot, a sandbox without the call, or a system without either: the
+  // seeds only need to be hard to guess from outside, so fall back to
+  // whatever else varies.
   try {
     std::random_device device;
     value = (static_cast<uint64_t>(device()) << 32) ^ device();

@@ -1,7 +1,9 @@
 // Number literals: grammar, range, and finding them again in valid text.
-#include <charconv>
 #include <cmath>
 #include <cstring>
+#include <system_error>
+
+#include <fast_float/fast_float.h>
 
 #include "value/json_scan.h"
 
@@ -64,7 +66,7 @@ bool float_overflows(std::string_view literal, std::string_view mantissa, int64_
   if (scale <= 308) return false;
   if (scale >= 310) return true;
   double value = 0;
-  auto result = std::from_chars(literal.data(), literal.data() + literal.size(), value);
+  auto result = fast_float::from_chars(literal.data(), literal.data() + literal.size(), value);
   return result.ec == std::errc::result_out_of_range || std::isinf(value);
 }
 

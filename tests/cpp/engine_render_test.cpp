@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <fast_float/fast_float.h>
+
 #include <algorithm>
-#include <charconv>
+#include <system_error>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -203,7 +205,7 @@ TEST(Render, RandomFloatsRoundTrip) {
     const std::string text = float_text(x);
     ASSERT_EQ(text.find_first_of("eE"), std::string::npos) << text;
     double back = 0;
-    const auto r = std::from_chars(text.data(), text.data() + text.size(), back);
+    const auto r = fast_float::from_chars(text.data(), text.data() + text.size(), back);
     ASSERT_EQ(r.ec, std::errc()) << text;
     ASSERT_EQ(r.ptr, text.data() + text.size()) << text;
     ASSERT_EQ(std::memcmp(&back, &x, sizeof x), 0) << text;
