@@ -3,9 +3,12 @@
 // - a reference to a Value that outlives it (part of a value a caller holds);
 // - a reference into the parsed input document, read in place from the
 //   parser's tape. Selections from the document stay in this form, so a
-//   query that only selects never builds a tree of the document. Operations
-//   that need a Value of it build one on first use (get()), owned by this
-//   EvalValue.
+//   query that only selects never builds a tree of the document.
+// Every form is read through view(). Operations that take a value apart use
+// get(), which for a document reference builds its top level only (its
+// elements or members stay references into the document), owned by this
+// EvalValue. A Value that is itself a document part (Value::document_part)
+// always becomes a document reference here.
 #pragma once
 
 #include <utility>
@@ -13,13 +16,18 @@
 
 #include "value/json_ref.h"
 #include "value/value.h"
+#include "value/view.h"
 
 namespace tamsel::engine {
 
 class EvalValue {
  public:
-  static EvalValue borrowed(const Value& v) { return EvalValue(Form::Ref, &v); }
-  static EvalValue owned(Value v) { return EvalValue(std::move(v)); }
+  static EvalValue borrowed(const Value& v) {
+    return v.is_document_part() ? EvalValue(part_ref(v)) : EvalValue(Form::Ref, &v);
+  }
+  static EvalValue owned(Value v) {
+    return v.is_document_part() ? EvalValue(part_ref(v)) : EvalValue(std::move(v));
+  }
   static EvalValue document(JsonRef ref) { return EvalValue(ref); }
 
   EvalValue(EvalValue&&) noexcept = default;
@@ -36,7 +44,17 @@ class EvalValue {
 
   Kind kind() const { return form_ == Form::Json ? kind_of(json_) : get().kind(); }
 
-  // The value this denotes, whichever form it has.
+  // The value this denotes, to read, whichever form it has.
+  View view() const {
+    switch (form_) {
+      case Form::Owned: return View(owned_);
+      case Form::Ref: return View(*ref_);
+      case Form::Json: break;
+    }
+    return View(json_);
+  }
+
+  // The value this denotes as a built Value, whose parts may be taken.
   const Value& get() const {
     switch (form_) {
       case Form::Owned: return owned_;
@@ -44,19 +62,23 @@ class EvalValue {
       case Form::Json: break;
     }
     if (!built_) {
-      owned_ = materialize(json_);
+      const bool container = json_.is_array() || json_.is_object();
+      owned_ = container ? expand_document(json_) : document_value(json_);
       built_ = true;
     }
     return owned_;
   }
-  // The value as one the caller owns: moved out of owned storage, deep-copied
-  // otherwise.
+  // The value as one the caller owns: moved out of owned storage, a document
+  // value for a document reference (containers by reference), deep-copied
+  // otherwise (document parts inside stay references).
   Value take() && {
-    if (owns_storage()) {
-      get();
-      return std::move(owned_);
-    }
-    return form_ == Form::Json ? materialize(json_) : ref_->copy();
+    if (owns_storage()) return std::move(owned_);
+    return form_ == Form::Json ? document_value(json_) : ref_->copy();
+  }
+  // Like take(), with the top level built: for changing it or taking it apart.
+  Value take_open() && {
+    if (form_ == Form::Json) get();
+    return std::move(*this).take();
   }
   // A second EvalValue for the same value: the same reference, or a deep copy.
   EvalValue share() const {
@@ -99,7 +121,7 @@ class EvalValue {
 // Only null and false are false; 0, "", [] and {} are true.
 inline bool is_truthy(const EvalValue& v) {
   Kind kind = v.kind();
-  return !(kind == Kind::Null || (kind == Kind::Bool && !v.get().as_bool()));
+  return !(kind == Kind::Null || (kind == Kind::Bool && !v.view().as_bool()));
 }
 
 // Outputs of a stage or a sub-pipeline, in order.

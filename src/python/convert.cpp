@@ -111,6 +111,8 @@ PyObject* to_python(const engine::EvalValue& result) {
 }
 
 PyObject* to_python(const Value& v) {
+  // A part of the document that a built value holds is read off the tape.
+  if (v.is_document_part()) return to_python(part_ref(v));
   switch (v.kind()) {
     case Kind::Null: Py_RETURN_NONE;
     case Kind::Bool:

@@ -1,0 +1,230 @@
+// One way to read a JSON value wherever it lives: a built Value, or a part of
+// the parsed input document read in place on simdjson's tape (directly, or
+// held by a built value as a document part). Every operation that only reads
+// its input is written once, against a View, and never builds a tree of the
+// document part it reads.
+//
+// A View is as valid as what it reads: the Value it was made from, or the
+// parsed document.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "value/json_ref.h"
+#include "value/object_map.h"
+#include "value/value.h"
+
+namespace tamsel {
+
+class View {
+ public:
+  // Implicit, so that a Value reads as itself wherever a View is taken.
+  View(const Value& v) : value_(v.is_document_part() ? nullptr : &v) {
+    if (value_ == nullptr) json_ = part_ref(v);
+  }
+  explicit View(JsonRef ref) : json_(ref) {}
+
+  // On the tape (json()), or a built Value (value()) otherwise.
+  bool on_tape() const { return value_ == nullptr; }
+  JsonRef json() const { return json_; }
+  const Value& value() const { return *value_; }
+
+  Kind kind() const { return value_ ? value_->kind() : kind_of(json_); }
+  bool is_number() const {
+    const Kind k = kind();
+    return k == Kind::I64 || k == Kind::U64 || k == Kind::F64;
+  }
+  bool is_container() const {
+    const Kind k = kind();
+    return k == Kind::Array || k == Kind::Object;
+  }
+
+  // Payloads, each only for a view of that kind.
+  bool as_bool() const { return value_ ? value_->as_bool() : json_.get_bool().value_unsafe(); }
+  int64_t as_i64() const { return value_ ? value_->as_i64() : json_.get_int64().value_unsafe(); }
+  uint64_t as_u64() const {
+    if (value_) return value_->as_u64();
+    // Non-negative integers that fit are INT64 on the tape.
+    if (json_.is_int64()) return static_cast<uint64_t>(json_.get_int64().value_unsafe());
+    return json_.get_uint64().value_unsafe();
+  }
+  double as_f64() const { return value_ ? value_->as_f64() : json_.get_double().value_unsafe(); }
+  // Any number as a double.
+  double as_double() const {
+    switch (kind()) {
+      case Kind::I64: return static_cast<double>(as_i64());
+      case Kind::U64: return static_cast<double>(as_u64());
+      default: return as_f64();
+    }
+  }
+  std::string_view as_string() const {
+    return value_ ? value_->as_string() : json_.get_string().value_unsafe();
+  }
+
+  // Elements of an array or members of an object (repeated keys counted).
+  size_t size() const;
+
+  class Elements;
+  class Members;
+  struct Member;
+  // The elements of an array, in order.
+  Elements elements() const;
+  // The members of an object, in iteration order.
+  Members members() const;
+  // The value of the first member with `key`, if any (objects only).
+  std::optional<View> member(std::string_view key) const;
+  // The first and the last element (arrays only, not empty).
+  View front() const;
+  View back() const;
+
+  // A Value that denotes the same: a deep copy of a built value (document
+  // parts in it stay references), a document value for a part on the tape.
+  Value to_value() const { return value_ ? value_->copy() : document_value(json_); }
+
+ private:
+  const Value* value_ = nullptr;
+  JsonRef json_;
+};
+
+struct View::Member {
+  std::string_view key;
+  View value;
+  // The key's Value in a built object; nullptr for a member on the tape,
+  // whose key text lives as long as the document.
+  const Value* key_value;
+};
+
+class View::Elements {
+ public:
+  class iterator {
+   public:
+    View operator*() const { return on_tape_ ? View(*tape_) : View(*value_); }
+    iterator& operator++() {
+      if (!on_tape_) {
+        ++value_;
+      } else {
+        ++tape_;
+      }
+      return *this;
+    }
+    bool operator!=(const iterator& o) const {
+      return on_tape_ ? tape_ != o.tape_ : value_ != o.value_;
+    }
+
+   private:
+    friend class View;
+    bool on_tape_ = false;
+    const Value* value_ = nullptr;
+    simdjson::dom::array::iterator tape_;
+  };
+  iterator begin() const { return begin_; }
+  iterator end() const { return end_; }
+
+ private:
+  friend class View;
+  iterator begin_, end_;
+};
+
+class View::Members {
+ public:
+  class iterator {
+   public:
+    Member operator*() const {
+      if (!on_tape_) return Member{value_->key.as_string(), View(value_->value), &value_->key};
+      return Member{tape_.key(), View(tape_.value()), nullptr};
+    }
+    iterator& operator++() {
+      if (!on_tape_) {
+        ++value_;
+      } else {
+        ++tape_;
+      }
+      return *this;
+    }
+    bool operator!=(const iterator& o) const {
+      return on_tape_ ? tape_ != o.tape_ : value_ != o.value_;
+    }
+
+   private:
+    friend class View;
+    bool on_tape_ = false;
+    const ObjectMap::Entry* value_ = nullptr;
+    simdjson::dom::object::iterator tape_;
+  };
+  iterator begin() const { return begin_; }
+  iterator end() const { return end_; }
+
+ private:
+  friend class View;
+  iterator begin_, end_;
+};
+
+// A member's key as a Value of its own: a copy of a built key, a view of a
+// key on the tape.
+inline Value key_value(const View::Member& m) {
+  if (m.key_value) return m.key_value->copy();
+  return Value::string_view(m.key.data(), static_cast<uint32_t>(m.key.size()));
+}
+
+inline size_t View::size() const {
+  if (value_) {
+    return value_->kind() == Kind::Array ? value_->as_array().size() : value_->as_object().size();
+  }
+  return json_.is_array() ? json_element_count(json_array(json_))
+                          : json_element_count(json_object(json_));
+}
+
+inline View::Elements View::elements() const {
+  Elements range;
+  if (value_) {
+    const Array& items = value_->as_array();
+    range.begin_.value_ = items.data();
+    range.end_.value_ = items.data() + items.size();
+  } else {
+    simdjson::dom::array array = json_array(json_);
+    range.begin_.on_tape_ = range.end_.on_tape_ = true;
+    range.begin_.tape_ = array.begin();
+    range.end_.tape_ = array.end();
+  }
+  return range;
+}
+
+inline View::Members View::members() const {
+  Members range;
+  if (value_) {
+    const ObjectMap& map = value_->as_object();
+    range.begin_.value_ = map.begin();
+    range.end_.value_ = map.end();
+  } else {
+    simdjson::dom::object object = json_object(json_);
+    range.begin_.on_tape_ = range.end_.on_tape_ = true;
+    range.begin_.tape_ = object.begin();
+    range.end_.tape_ = object.end();
+  }
+  return range;
+}
+
+inline std::optional<View> View::member(std::string_view key) const {
+  if (value_) {
+    if (const Value* v = value_->as_object().get(key)) return View(*v);
+    return std::nullopt;
+  }
+  JsonRef found;
+  if (json_object(json_).at_key(key).get(found) != simdjson::SUCCESS) return std::nullopt;
+  return View(found);
+}
+
+inline View View::front() const { return *elements().begin(); }
+
+inline View View::back() const {
+  if (value_) return View(value_->as_array().back());
+  // The tape links forward only: walk to the last element.
+  JsonRef last;
+  for (JsonRef element : json_array(json_)) last = element;
+  return View(last);
+}
+
+}  // namespace tamsel
