@@ -52,6 +52,7 @@ IDENTITY_VS_ORJSON = 1.0
 SELECTIVE_VS_ORJSON = 5.0
 SELECTIVE_VS_JQ = 20.0
 SMALL_VS_ORJSON = 1.5
+BUILTIN_VS_ORJSON = 3.0
 PARSE_BUILD_VS_SIMDJSON = 1.5
 LINEAR_SLACK = 1.5           # time per byte at the largest size / at 1 MB
 MEMORY_FACTOR = 4.0          # peak <= 4 x text size + results
@@ -177,7 +178,7 @@ def workload_plan(real, sizes, opts):
     """(workload, argument, peers) in run order; generated texts are made
     lazily, one size at a time, to keep at most one big text alive."""
     avail = peers.available()
-    for w in wl.real_workloads(real):
+    for w in wl.real_workloads(real) + wl.builtin_workloads(real):
         yield w, (lambda w=w: real[w.doc]), avail
     small_count = 200 if opts.quick else 2000
     small = gen.small_documents(small_count)
@@ -342,6 +343,9 @@ def verdicts(records, memory, cpp, sizes):
                 fig += ", %.1fx jq" % ratio["jq"]
                 ok = ok and ratio["jq"] >= SELECTIVE_VS_JQ
             add(">= 5x orjson+Python, >= 20x jq", "%s %s" % (r["name"], r["doc"]), fig, ok)
+        if r["group"] == wl.BUILTIN and "orjson" in ratio:
+            add(">= %gx orjson+Python" % BUILTIN_VS_ORJSON, "%s %s" % (r["name"], r["doc"]),
+                "%.2fx" % ratio["orjson"], ratio["orjson"] >= BUILTIN_VS_ORJSON)
         if r["group"] == wl.SMALL and "orjson" in ratio:
             add(">= 1.5x calls/s of orjson+Python", r["doc"], "%.2fx" % ratio["orjson"],
                 ratio["orjson"] >= SMALL_VS_ORJSON)

@@ -12,7 +12,7 @@ using query::CompareOp;
 
 // Sort order of the kinds; false and true are ranked apart so that no
 // comparison of Bool payloads is needed afterwards.
-int kind_rank(View v) {
+int kind_rank(const View& v) {
   switch (v.kind()) {
     case Kind::Null: return 0;
     case Kind::Bool: return v.as_bool() ? 2 : 1;
@@ -78,7 +78,7 @@ bool ieee(double a, CompareOp op, double b) {
   return false;
 }
 
-bool compare_numbers(View a, CompareOp op, View b) {
+bool compare_numbers(const View& a, CompareOp op, const View& b) {
   const Kind ka = a.kind(), kb = b.kind();
   if (ka == Kind::F64 || kb == Kind::F64) {
     return ieee(a.as_double(), op, b.as_double());
@@ -91,15 +91,13 @@ bool compare_numbers(View a, CompareOp op, View b) {
 
 }  // namespace
 
-Ordering order_values(View a, View b) {
+Ordering order_values(const View& a, const View& b) {
+  // Numbers first: what sort, min and max mostly meet. Unordered (NaN) falls
+  // through both tests and counts as Equal.
+  if (a.is_number() && b.is_number()) return three_way(a.as_double(), b.as_double());
   const int ra = kind_rank(a), rb = kind_rank(b);
   if (ra != rb) return three_way(ra, rb);
   switch (a.kind()) {
-    case Kind::I64:
-    case Kind::U64:
-    case Kind::F64:
-      // Unordered (NaN) falls through both tests and counts as Equal.
-      return three_way(a.as_double(), b.as_double());
     case Kind::String:
       return order_strings(a.as_string(), b.as_string());
     case Kind::Array: {
@@ -120,7 +118,7 @@ Ordering order_values(View a, View b) {
   }
 }
 
-bool compare_values(View a, CompareOp op, View b) {
+bool compare_values(const View& a, CompareOp op, const View& b) {
   if (a.is_number() && b.is_number()) return compare_numbers(a, op, b);
   if (a.kind() == b.kind()) {
     switch (a.kind()) {

@@ -12,7 +12,7 @@ namespace tamsel::engine {
 
 enum class Ordering { Less = -1, Equal = 0, Greater = 1 };
 
-Ordering order_values(View a, View b);
-bool compare_values(View a, query::CompareOp op, View b);
+Ordering order_values(const View& a, const View& b);
+bool compare_values(const View& a, query::CompareOp op, const View& b);
 
 }  // namespace tamsel::engine

@@ -22,39 +22,29 @@ namespace tamsel {
 class View {
  public:
   // Implicit, so that a Value reads as itself wherever a View is taken.
-  View(const Value& v) : value_(v.is_document_part() ? nullptr : &v) {
+  View(const Value& v)
+      : value_(v.is_document_part() ? nullptr : &v), kind_(v.kind()), bits_(v.as_u64()) {
     if (value_ == nullptr) json_ = part_ref(v);
   }
-  explicit View(JsonRef ref) : json_(ref) {}
+  explicit View(JsonRef ref);
 
   // On the tape (json()), or a built Value (value()) otherwise.
   bool on_tape() const { return value_ == nullptr; }
   JsonRef json() const { return json_; }
   const Value& value() const { return *value_; }
 
-  Kind kind() const { return value_ ? value_->kind() : kind_of(json_); }
-  bool is_number() const {
-    const Kind k = kind();
-    return k == Kind::I64 || k == Kind::U64 || k == Kind::F64;
-  }
-  bool is_container() const {
-    const Kind k = kind();
-    return k == Kind::Array || k == Kind::Object;
-  }
+  Kind kind() const { return kind_; }
+  bool is_number() const { return kind_ == Kind::I64 || kind_ == Kind::U64 || kind_ == Kind::F64; }
+  bool is_container() const { return kind_ == Kind::Array || kind_ == Kind::Object; }
 
   // Payloads, each only for a view of that kind.
-  bool as_bool() const { return value_ ? value_->as_bool() : json_.get_bool().value_unsafe(); }
-  int64_t as_i64() const { return value_ ? value_->as_i64() : json_.get_int64().value_unsafe(); }
-  uint64_t as_u64() const {
-    if (value_) return value_->as_u64();
-    // Non-negative integers that fit are INT64 on the tape.
-    if (json_.is_int64()) return static_cast<uint64_t>(json_.get_int64().value_unsafe());
-    return json_.get_uint64().value_unsafe();
-  }
-  double as_f64() const { return value_ ? value_->as_f64() : json_.get_double().value_unsafe(); }
+  bool as_bool() const { return bits_ != 0; }
+  int64_t as_i64() const { return static_cast<int64_t>(bits_); }
+  uint64_t as_u64() const { return bits_; }
+  double as_f64() const { return std::bit_cast<double>(bits_); }
   // Any number as a double.
   double as_double() const {
-    switch (kind()) {
+    switch (kind_) {
       case Kind::I64: return static_cast<double>(as_i64());
       case Kind::U64: return static_cast<double>(as_u64());
       default: return as_f64();
@@ -87,7 +77,41 @@ class View {
  private:
   const Value* value_ = nullptr;
   JsonRef json_;
+  Kind kind_;
+  // The payload of a Bool or a number, read once: the bits of the bool,
+  // integer or double.
+  uint64_t bits_ = 0;
 };
+
+inline View::View(JsonRef ref) : json_(ref) {
+  using simdjson::dom::element_type;
+  switch (ref.type()) {
+    case element_type::ARRAY: kind_ = Kind::Array; return;
+    case element_type::OBJECT: kind_ = Kind::Object; return;
+    case element_type::STRING: kind_ = Kind::String; return;
+    case element_type::NULL_VALUE: kind_ = Kind::Null; return;
+    case element_type::BOOL:
+      kind_ = Kind::Bool;
+      bits_ = ref.get_bool().value_unsafe() ? 1 : 0;
+      return;
+    case element_type::INT64: {
+      // Integers without a minus sign are U64, as kind_of() says.
+      const int64_t i = ref.get_int64().value_unsafe();
+      kind_ = i < 0 ? Kind::I64 : Kind::U64;
+      bits_ = static_cast<uint64_t>(i);
+      return;
+    }
+    case element_type::UINT64:
+      kind_ = Kind::U64;
+      bits_ = ref.get_uint64().value_unsafe();
+      return;
+    case element_type::DOUBLE:
+      kind_ = Kind::F64;
+      bits_ = std::bit_cast<uint64_t>(ref.get_double().value_unsafe());
+      return;
+  }
+  kind_ = Kind::Null;
+}
 
 struct View::Member {
   std::string_view key;
@@ -171,9 +195,9 @@ inline Value key_value(const View::Member& m) {
 
 inline size_t View::size() const {
   if (value_) {
-    return value_->kind() == Kind::Array ? value_->as_array().size() : value_->as_object().size();
+    return kind_ == Kind::Array ? value_->as_array().size() : value_->as_object().size();
   }
-  return json_.is_array() ? json_element_count(json_array(json_))
+  return kind_ == Kind::Array ? json_element_count(json_array(json_))
                           : json_element_count(json_object(json_));
 }
 
