@@ -98,3 +98,20 @@ def test_keywords_and_str_subclasses_accepted():
 def test_lone_surrogates_raise_unicode_encode_error(call):
     with pytest.raises(UnicodeEncodeError):
         call()
+
+
+@pytest.mark.parametrize("query", [".a", '"q" | tostring', 'select(.x == "\\u00e9")'])
+def test_programs_pickle_copy_and_show_their_query(query):
+    import copy
+    import pickle
+
+    program = compile(query)
+    assert repr(program) == f"tamsel_vonk.compile({query!r})"
+    for clone in (pickle.loads(pickle.dumps(program)), copy.deepcopy(program), copy.copy(program)):
+        assert type(clone) is TamselProgram and repr(clone) == repr(program)
+    assert repr(compile(Text(query))) == repr(program)
+
+
+def test_version_is_not_exported():
+    assert isinstance(tamsel_vonk.__version__, str) and tamsel_vonk.__version__
+    assert "__version__" not in tamsel_vonk.__all__

@@ -17,12 +17,12 @@ PyRef qualified_type_name(PyObject* obj) {
 
 }  // namespace
 
-bool parse_text_argument(const char* full_name, const char* param, PyObject* const* args,
-                         Py_ssize_t nargs, PyObject* kwnames, std::string_view* text) {
+PyObject* find_argument(const char* full_name, const char* param, PyObject* const* args,
+                        Py_ssize_t nargs, PyObject* kwnames) {
   if (nargs > 1) {
     PyErr_Format(PyExc_TypeError, "%s takes 1 positional arguments but %zd were given", full_name,
                  nargs);
-    return false;
+    return nullptr;
   }
   PyObject* arg = nargs == 1 ? args[0] : nullptr;
   Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
@@ -31,26 +31,44 @@ bool parse_text_argument(const char* full_name, const char* param, PyObject* con
     int same = PyUnicode_CompareWithASCIIString(kw, param) == 0;
     if (!same) {
       PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", full_name, kw);
-      return false;
+      return nullptr;
     }
     if (arg) {
       PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", full_name, param);
-      return false;
+      return nullptr;
     }
     arg = args[nargs + i];
   }
   if (!arg) {
     PyErr_Format(PyExc_TypeError, "%s missing 1 required positional argument: '%s'", full_name,
                  param);
-    return false;
+    return nullptr;
   }
-  if (!PyUnicode_Check(arg)) {
-    PyRef type_name = qualified_type_name(arg);
-    if (!type_name) return false;
-    PyErr_Format(PyExc_TypeError, "argument '%s': '%U' object cannot be converted to 'PyString'",
-                 param, type_name.get());
-    return false;
-  }
+  return arg;
+}
+
+bool check_str_argument(const char* param, PyObject* arg) {
+  if (PyUnicode_Check(arg)) return true;
+  PyRef type_name = qualified_type_name(arg);
+  if (!type_name) return false;
+  PyErr_Format(PyExc_TypeError, "argument '%s': '%U' object cannot be converted to 'PyString'",
+               param, type_name.get());
+  return false;
+}
+
+bool check_bytes_argument(const char* param, PyObject* arg) {
+  if (PyObject_CheckBuffer(arg)) return true;
+  PyRef type_name = qualified_type_name(arg);
+  if (!type_name) return false;
+  PyErr_Format(PyExc_TypeError, "argument '%s': a bytes-like object is required, not '%U'", param,
+               type_name.get());
+  return false;
+}
+
+bool parse_text_argument(const char* full_name, const char* param, PyObject* const* args,
+                         Py_ssize_t nargs, PyObject* kwnames, std::string_view* text) {
+  PyObject* arg = find_argument(full_name, param, args, nargs, kwnames);
+  if (!arg || !check_str_argument(param, arg)) return false;
   Py_ssize_t size = 0;
   const char* data = PyUnicode_AsUTF8AndSize(arg, &size);  // UnicodeEncodeError passes through
   if (!data) return false;

@@ -8,10 +8,23 @@
 
 namespace tamsel::python {
 
-// Finds the single `str` argument named `param` of the function `full_name`
-// (for example "compile()" or "TamselProgram.input()") among positional
-// `args` and keyword `kwnames`, and returns its UTF-8 text in `text`. The view
-// stays valid while the argument lives. On failure sets a Python exception
+// Finds the single argument named `param` of the function `full_name` (for
+// example "compile()" or "TamselProgram.input()") among positional `args`
+// and keyword `kwnames`. Returns it as a borrowed reference, or nullptr with
+// a TypeError set.
+PyObject* find_argument(const char* full_name, const char* param, PyObject* const* args,
+                        Py_ssize_t nargs, PyObject* kwnames);
+
+// Whether `arg` is a `str` (or a subclass); otherwise sets the TypeError
+// for parameter `param` and returns false.
+bool check_str_argument(const char* param, PyObject* arg);
+
+// Whether `arg` offers the buffer protocol; otherwise sets the TypeError for
+// parameter `param` and returns false.
+bool check_bytes_argument(const char* param, PyObject* arg);
+
+// find_argument and check_str_argument, then the UTF-8 text of the `str` in
+// `text`, valid while the argument lives. On failure sets a Python exception
 // and returns false.
 bool parse_text_argument(const char* full_name, const char* param, PyObject* const* args,
                          Py_ssize_t nargs, PyObject* kwnames, std::string_view* text);

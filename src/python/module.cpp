@@ -15,8 +15,12 @@ namespace tamsel::python {
 namespace {
 
 PyObject* compile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  std::string_view text;
-  if (!parse_text_argument("compile()", "query", args, nargs, kwnames, &text)) return nullptr;
+  PyObject* query = find_argument("compile()", "query", args, nargs, kwnames);
+  if (!query || !check_str_argument("query", query)) return nullptr;
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(query, &size);  // UnicodeEncodeError passes through
+  if (!data) return nullptr;
+  const std::string_view text(data, static_cast<size_t>(size));
   PyObject* program = nullptr;
   run_guarded([&] {
     auto compiled = query::compile_query(text);
@@ -24,7 +28,7 @@ PyObject* compile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
       raise_value_error(error->message);
       return;
     }
-    program = new_program(std::get<query::Pipeline>(std::move(compiled)));
+    program = new_program(std::get<query::Pipeline>(std::move(compiled)), query);
   });
   return program;
 }
@@ -33,8 +37,12 @@ PyMethodDef compile_def = {
     "compile", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(compile)),
     METH_FASTCALL | METH_KEYWORDS, "compile(query)\n--\n\n"};
 
+// No per-module state (size 0), but not -1 either: with -1 the interpreter
+// copies the module's dict into a later import (a sub-interpreter, or after
+// `del sys.modules[...]`) instead of calling PyInit_tamsel_vonk again, which
+// would bypass both of its rules.
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "tamsel_vonk", "", -1, nullptr, nullptr, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT, "tamsel_vonk", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
 // Sets module.<name> = member and appends name to module.__all__.
@@ -61,6 +69,9 @@ PyObject* create_module() {
   PyObject* iter = reinterpret_cast<PyObject*>(iter_type());
   Py_XINCREF(iter);
   if (!add_member(module.get(), all.get(), "TamselVonkIter", iter)) return nullptr;
+  PyRef version(PyUnicode_FromString(TAMSEL_VERSION));
+  if (!version || PyObject_SetAttrString(module.get(), "__version__", version.get()) < 0)
+    return nullptr;
   // Reachable by name so callers can catch it, but not one of the exported names.
   PyObject* panic = panic_exception_type();
   if (!panic || PyObject_SetAttrString(module.get(), "PanicException", panic) < 0) return nullptr;

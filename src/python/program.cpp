@@ -10,6 +10,8 @@
 #include "python/borrow.h"
 #include "python/convert.h"
 #include "python/errors.h"
+#include "python/json_input.h"
+#include "python/parser_lease.h"
 #include "python/py_ref.h"
 #include "python/types.h"
 #include "value/json.h"
@@ -21,54 +23,36 @@ namespace {
 struct ProgramObject {
   PyObject_HEAD
   query::Pipeline* pipeline;
-  // Parser buffers kept between runs. A run that starts while another run of
-  // the same program is still converting (a finaliser or another thread
-  // calling back in during object creation) parses with a parser of its own,
-  // so the document the first run is reading is never overwritten.
-  JsonParser* parser;
-  bool parser_busy;
+  PyObject* query;  // the query text, an exact str, for repr and pickling
   BorrowFlag* borrow;
 };
 
 ProgramObject* as_program(PyObject* self) { return reinterpret_cast<ProgramObject*>(self); }
 
-// The program's cached parser for the length of one run, or a private one.
-class ParserLease {
- public:
-  explicit ParserLease(ProgramObject* program) : program_(program) {
-    if (!program->parser_busy) {
-      if (!program->parser) program->parser = new JsonParser();
-      program->parser_busy = true;
-      parser_ = program->parser;
-    } else {
-      own_ = std::make_unique<JsonParser>();
-      parser_ = own_.get();
-    }
-  }
-  ~ParserLease() {
-    if (!own_) {
-      program_->parser->release_large_buffers();
-      program_->parser_busy = false;
-    }
-  }
-  JsonParser& parser() { return *parser_; }
+// Writes the text of a run's argument into the parser's work buffer and
+// stores its length; false with a Python exception set.
+using LoadText = bool (*)(PyObject* arg, JsonParser& parser, size_t* size);
 
- private:
-  ProgramObject* program_;
-  JsonParser* parser_ = nullptr;
-  std::unique_ptr<JsonParser> own_;
-};
+bool load_str(PyObject* arg, JsonParser& parser, size_t* size) {
+  return load_str_text(arg, parser, size);
+}
 
-// Parses `text`, runs the program over it and converts the results: all of
-// them into a new TamselVonkIter, or only the first (None when there is none)
-// when `first_only`. Returns a new reference, or nullptr with an exception set.
-// The results, the document and the parser's buffers are released on every
-// path, in that order.
-PyObject* run(ProgramObject* program, std::string_view text, bool first_only) {
+bool load_bytes(PyObject* arg, JsonParser& parser, size_t* size) {
+  return load_bytes_text(arg, "json_bytes", parser, size);
+}
+
+// Loads and parses the text of `arg`, runs the program over it and converts
+// the results: all of them into a new TamselVonkIter, or only the first
+// (None when there is none) when `first_only`. Returns a new reference, or
+// nullptr with an exception set. The results, the document and the parser's
+// buffers are released on every path, in that order.
+PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, bool first_only) {
   PyObject* outcome = nullptr;
   run_guarded([&] {
-    ParserLease lease(program);
-    auto parsed = lease.parser().parse_document(text);
+    ParserLease lease;
+    size_t size = 0;
+    if (!load(arg, lease.parser(), &size)) return;
+    auto parsed = lease.parser().parse_work_buffer(size);
     if (auto* error = std::get_if<JsonError>(&parsed)) {
       raise_value_error(error->message());
       return;
@@ -100,47 +84,83 @@ PyObject* run(ProgramObject* program, std::string_view text, bool first_only) {
   return outcome;
 }
 
-PyObject* program_input(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                        PyObject* kwnames) {
-  std::string_view text;
-  if (!parse_text_argument("TamselProgram.input()", "json_text", args, nargs, kwnames, &text))
-    return nullptr;
+// One method: its full name for error texts, its parameter, how its argument
+// is checked and loaded, and whether it stops at the first result.
+struct RunMethod {
+  const char* full_name;
+  const char* param;
+  bool (*check)(const char* param, PyObject* arg);
+  LoadText load;
+  bool first_only;
+};
+
+constexpr RunMethod kInput{"TamselProgram.input()", "json_text", check_str_argument, load_str,
+                           false};
+constexpr RunMethod kFirst{"TamselProgram.first()", "json_text", check_str_argument, load_str,
+                           true};
+constexpr RunMethod kInputBytes{"TamselProgram.input_bytes()", "json_bytes",
+                                check_bytes_argument, load_bytes, false};
+constexpr RunMethod kFirstBytes{"TamselProgram.first_bytes()", "json_bytes",
+                                check_bytes_argument, load_bytes, true};
+
+template <const RunMethod& method>
+PyObject* program_run(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames) {
+  PyObject* arg = find_argument(method.full_name, method.param, args, nargs, kwnames);
+  if (!arg || !method.check(method.param, arg)) return nullptr;
   SharedBorrow borrow(*as_program(self)->borrow);
   if (!borrow.held()) return nullptr;
-  return run(as_program(self), text, false);
+  return run(as_program(self), arg, method.load, method.first_only);
 }
 
-PyObject* program_first(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                        PyObject* kwnames) {
-  std::string_view text;
-  if (!parse_text_argument("TamselProgram.first()", "json_text", args, nargs, kwnames, &text))
-    return nullptr;
-  SharedBorrow borrow(*as_program(self)->borrow);
-  if (!borrow.held()) return nullptr;
-  return run(as_program(self), text, true);
+// Pickling and copying rebuild the program from its query text.
+PyObject* program_reduce(PyObject* self, PyObject*) {
+  PyRef module(PyImport_ImportModule("tamsel_vonk"));
+  if (!module) return nullptr;
+  PyRef compile(PyObject_GetAttrString(module.get(), "compile"));
+  if (!compile) return nullptr;
+  return Py_BuildValue("(O(O))", compile.get(), as_program(self)->query);
+}
+
+PyObject* program_repr(PyObject* self) {
+  return PyUnicode_FromFormat("tamsel_vonk.compile(%R)", as_program(self)->query);
 }
 
 void program_dealloc(PyObject* self) {
   ProgramObject* program = as_program(self);
   delete program->pipeline;
-  delete program->parser;
+  Py_XDECREF(program->query);
   delete program->borrow;
   PyTypeObject* type = Py_TYPE(self);
   type->tp_free(self);
   Py_DECREF(type);
 }
 
+template <const RunMethod& method>
+PyCFunction run_function() {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(program_run<method>));
+}
+
 PyMethodDef program_methods[] = {
-    {"input", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(program_input)),
-     METH_FASTCALL | METH_KEYWORDS, "input($self, json_text)\n--\n\n"},
-    {"first", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(program_first)),
-     METH_FASTCALL | METH_KEYWORDS, "first($self, json_text)\n--\n\n"},
+    {"input", run_function<kInput>(), METH_FASTCALL | METH_KEYWORDS,
+     "input($self, json_text)\n--\n\n"},
+    {"first", run_function<kFirst>(), METH_FASTCALL | METH_KEYWORDS,
+     "first($self, json_text)\n--\n\n"},
+    {"input_bytes", run_function<kInputBytes>(), METH_FASTCALL | METH_KEYWORDS,
+     "input_bytes($self, json_bytes)\n--\n\n"
+     "Like input(), for UTF-8 JSON text in any contiguous bytes-like object\n"
+     "(bytes, bytearray, memoryview, mmap)."},
+    {"first_bytes", run_function<kFirstBytes>(), METH_FASTCALL | METH_KEYWORDS,
+     "first_bytes($self, json_bytes)\n--\n\n"
+     "Like first(), for UTF-8 JSON text in any contiguous bytes-like object."},
+    {"__reduce__", program_reduce, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot program_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
     {Py_tp_dealloc, reinterpret_cast<void*>(program_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(program_repr)},
     {Py_tp_methods, program_methods},
     {0, nullptr},
 };
@@ -166,16 +186,21 @@ PyTypeObject* program_type() {
   return reinterpret_cast<PyTypeObject*>(type);
 }
 
-PyObject* new_program(query::Pipeline pipeline) {
+PyObject* new_program(query::Pipeline pipeline, PyObject* query) {
   PyTypeObject* type = program_type();
   if (!type) return nullptr;
   PyObject* self = type->tp_alloc(type, 0);
   if (!self) return nullptr;
   ProgramObject* program = as_program(self);
   program->pipeline = nullptr;
-  program->parser = nullptr;
-  program->parser_busy = false;
   program->borrow = nullptr;
+  // A str subclass may carry state of its own; the program keeps plain text.
+  program->query = PyUnicode_CheckExact(query) ? (Py_INCREF(query), query)
+                                               : PyUnicode_FromObject(query);
+  if (!program->query) {
+    Py_DECREF(self);
+    return nullptr;
+  }
   bool ok = run_guarded([&] {
     program->borrow = new BorrowFlag();
     program->pipeline = new query::Pipeline(std::move(pipeline));

@@ -14,8 +14,9 @@ namespace tamsel::python {
 PyTypeObject* program_type();
 PyTypeObject* iter_type();
 
-// A new TamselProgram owning `pipeline`, or nullptr with an exception set.
-PyObject* new_program(query::Pipeline pipeline);
+// A new TamselProgram owning `pipeline`, compiled from the `str` `query`,
+// or nullptr with an exception set.
+PyObject* new_program(query::Pipeline pipeline, PyObject* query);
 // A new TamselVonkIter handing out `items` (strong references, taken over;
 // released here if creation fails), or nullptr with an exception set.
 PyObject* new_iter(std::vector<PyObject*> items);

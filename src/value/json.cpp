@@ -6,6 +6,9 @@
 #include <cstring>
 #include <new>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include "value/json_ref.h"
 #include "value/json_scan.h"
 
@@ -14,11 +17,32 @@ namespace {
 
 namespace dom = simdjson::dom;
 
-// Buffers sized for inputs up to this are kept for the next parse (about five
-// times the text: the padded copy, simdjson's tape and string storage);
-// larger ones are dropped once the caller is done, so that a program that
-// once read a huge document does not pin its memory.
-constexpr size_t kKeepBuffersUpTo = size_t{4} << 20;
+constexpr size_t kKeepBuffersUpTo = JsonParser::kKeepBuffersUpTo;
+
+// simdjson counts only non-empty containers against its depth limit, and
+// refuses one at the limit itself. Parsing with our own limit therefore
+// accepts exactly the texts whose containers all fit, except that it also
+// refuses a non-empty container at depth kMaxJsonDepth, which we accept:
+// only a text that reaches that depth is parsed again, one level deeper,
+// with the tape then checked for an empty container beyond our limit.
+constexpr size_t kParserDepth = kMaxJsonDepth;
+constexpr size_t kRetryDepth = kMaxJsonDepth + 1;
+
+// Hands the whole pages inside [start, start + size) back to the kernel,
+// which may reclaim them at leisure; until it does, using them again costs
+// no page fault. Their content is lost either way, so only buffers that
+// every parse rewrites before reading are given back.
+void give_back_pages(void* start, size_t size) {
+#if defined(MADV_FREE)
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(start) + size) & ~(page - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_FREE);
+#else
+  (void)start;
+  (void)size;
+#endif
+}
 
 // A fresh parser gets exactly what its first text needs (a parser made for a
 // single small text stays small); later growth doubles, within the kept size,
@@ -48,7 +72,8 @@ JsonError fallback_error(simdjson::error_code code) {
 }
 
 // Checks what simdjson accepts but our rules refuse, in one pass over the
-// tape (the parsed document in text order):
+// tape (the parsed document in text order). Runs only where one of them can
+// be present (see tape_needs_check):
 // - an empty container one level deeper than kMaxJsonDepth (simdjson counts
 //   only non-empty containers against its limit);
 // - a number that parsed to the double zero although its exponent runs on
@@ -96,6 +121,19 @@ std::optional<JsonError> check_tape(const dom::document& doc, std::string_view t
   return std::nullopt;
 }
 
+// Whether check_tape can find anything: the text was parsed again at the
+// retry depth, or the tape holds a double zero. A zero payload word is
+// always a number's value, and the word before it that number's type.
+bool tape_needs_check(const dom::document& doc, bool deep) {
+  if (deep) return true;
+  const uint64_t* tape = doc.tape.get();
+  const uint64_t end = tape[0] & simdjson::internal::JSON_VALUE_MASK;
+  for (uint64_t i = 2; i < end; ++i) {
+    if ((tape[i] << 1) == 0 && static_cast<char>(tape[i - 1] >> 56) == 'd') return true;
+  }
+  return false;
+}
+
 Value materialize_string(std::string_view s, bool view_strings) {
   return view_strings ? Value::string_view(s.data(), static_cast<uint32_t>(s.size()))
                       : Value::string(s);
@@ -141,78 +179,107 @@ Value materialize(JsonRef ref, bool view_strings) {
 
 struct JsonParser::State {
   dom::parser parser;
-  std::unique_ptr<char[]> buffer;  // the padded copy of the text
+  std::unique_ptr<char[]> buffer;  // the padded work buffer
   size_t buffer_capacity = 0;
-  size_t last_size = 0;
 
-  void drop_buffers() {
-    parser = dom::parser();
+  void drop_parser() { parser = dom::parser(); }
+  void drop_buffer() {
     buffer.reset();
     buffer_capacity = 0;
+  }
+
+  // Gives back the pages of every buffer sized for texts above the kept size.
+  // The sizes are those simdjson allocates for its capacity, rounded down.
+  void give_back_large_buffers() {
+    if (buffer_capacity > kKeepBuffersUpTo) give_back_pages(buffer.get(), buffer_capacity);
+    const size_t capacity = parser.capacity();
+    if (capacity <= kKeepBuffersUpTo) return;
+    give_back_pages(parser.doc.tape.get(), capacity * sizeof(uint64_t));
+    give_back_pages(parser.doc.string_buf.get(), 5 * capacity / 3);
+    if (parser.implementation)
+      give_back_pages(parser.implementation->structural_indexes.get(),
+                      capacity * sizeof(uint32_t));
   }
 };
 
 JsonParser::JsonParser() : state_(std::make_unique<State>()) {}
 JsonParser::~JsonParser() = default;
 
-std::variant<JsonRef, JsonError> JsonParser::parse_document(std::string_view text) {
-  if (auto error = json_scan::check_input_size(text.size())) return *error;
-  State& s = *state_;
-  // Strings of the previous result may point into the buffers until now.
-  if (s.last_size > kKeepBuffersUpTo) s.drop_buffers();
-  s.last_size = text.size();
+std::optional<JsonError> JsonParser::size_error(uint64_t size) {
+  return json_scan::check_input_size(size);
+}
 
-  const size_t size = text.size();
-  if (!s.buffer || s.buffer_capacity < size) {
-    const size_t capacity = grown_capacity(s.buffer_capacity, size);
-    s.buffer.reset();
-    s.buffer_capacity = 0;
+char* JsonParser::work_buffer(size_t max_size) {
+  State& s = *state_;
+  // Large buffers are not worth keeping for a small text.
+  if (s.buffer_capacity > kKeepBuffersUpTo && max_size <= kKeepBuffersUpTo) s.drop_buffer();
+  if (!s.buffer || s.buffer_capacity < max_size) {
+    const size_t capacity = grown_capacity(s.buffer_capacity, max_size);
+    s.drop_buffer();
     s.buffer.reset(new char[capacity + simdjson::SIMDJSON_PADDING]);
     s.buffer_capacity = capacity;
   }
-  std::memcpy(s.buffer.get(), text.data(), size);
-  std::memset(s.buffer.get() + size, 0, simdjson::SIMDJSON_PADDING);
-  // simdjson counts only non-empty containers against its limit, and refuses
-  // one at the limit itself; an empty container one level deeper than ours
-  // is caught by check_tape.
-  constexpr size_t kParserDepth = kMaxJsonDepth + 1;
-  if (s.parser.capacity() < size || s.parser.max_depth() != kParserDepth) {
-    const size_t capacity = grown_capacity(s.parser.capacity(), size);
-    if (s.parser.allocate(capacity, kParserDepth) != simdjson::SUCCESS) {
-      s.drop_buffers();
-      throw std::bad_alloc();
-    }
-  }
+  return s.buffer.get();
+}
 
-  const std::string_view copy(s.buffer.get(), text.size());
-  dom::element root;
-  const simdjson::error_code code =
-      s.parser.parse(reinterpret_cast<const uint8_t*>(copy.data()), copy.size(), false).get(root);
-  if (code != simdjson::SUCCESS) {
-    if (code == simdjson::MEMALLOC) {
-      s.drop_buffers();
+std::variant<JsonRef, JsonError> JsonParser::parse_document(std::string_view text) {
+  if (auto error = size_error(text.size())) return *error;
+  std::memcpy(work_buffer(text.size()), text.data(), text.size());
+  return parse_work_buffer(text.size());
+}
+
+std::variant<JsonRef, JsonError> JsonParser::parse_work_buffer(size_t size) {
+  if (auto error = size_error(size)) return *error;
+  State& s = *state_;
+  std::memset(s.buffer.get() + size, 0, simdjson::SIMDJSON_PADDING);
+  const std::string_view text(s.buffer.get(), size);
+
+  if (s.parser.capacity() > kKeepBuffersUpTo && size <= kKeepBuffersUpTo) s.drop_parser();
+  auto allocate = [&](size_t depth) {
+    if (s.parser.capacity() >= size && s.parser.max_depth() == depth) return;
+    const size_t capacity = s.parser.capacity() >= size
+                                ? s.parser.capacity()
+                                : grown_capacity(s.parser.capacity(), size);
+    if (s.parser.allocate(capacity, depth) != simdjson::SUCCESS) {
+      s.drop_parser();
       throw std::bad_alloc();
     }
-    auto error = json_scan::diagnose(copy);
+  };
+  auto parse = [&](dom::element* root) {
+    const simdjson::error_code code =
+        s.parser.parse(reinterpret_cast<const uint8_t*>(text.data()), size, false).get(*root);
+    if (code == simdjson::MEMALLOC) {
+      s.drop_parser();
+      throw std::bad_alloc();
+    }
+    return code;
+  };
+
+  allocate(kParserDepth);
+  dom::element root;
+  simdjson::error_code code = parse(&root);
+  const bool deep = code == simdjson::DEPTH_ERROR;
+  if (deep) {
+    allocate(kRetryDepth);
+    code = parse(&root);
+  }
+  if (code != simdjson::SUCCESS) {
+    auto error = json_scan::diagnose(text);
     return error ? std::move(*error) : fallback_error(code);
   }
-  if (auto error = check_tape(s.parser.doc, copy)) return std::move(*error);
+  if (tape_needs_check(s.parser.doc, deep)) {
+    if (auto error = check_tape(s.parser.doc, text)) return std::move(*error);
+  }
   return root;
 }
 
-void JsonParser::release_large_buffers() {
-  State& s = *state_;
-  if (s.last_size > kKeepBuffersUpTo) {
-    s.drop_buffers();
-    s.last_size = 0;
-  }
-}
+void JsonParser::end_run() { state_->give_back_large_buffers(); }
 
 std::variant<Value, JsonError> JsonParser::parse(std::string_view text, bool view_strings) {
   auto parsed = parse_document(text);
   if (auto* error = std::get_if<JsonError>(&parsed)) return std::move(*error);
   Value document = materialize(std::get<JsonRef>(parsed), view_strings);
-  if (!view_strings) release_large_buffers();
+  if (!view_strings) end_run();
   return document;
 }
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -33,10 +34,16 @@ struct JsonError {
   std::string message() const;
 };
 
-// Parses JSON text into Values. Keeps its buffers between calls (up to a cap)
-// so that a program run many times allocates them once.
+// Parses JSON text into Values. Keeps its buffers between runs: those sized
+// for texts up to kKeepBuffersUpTo stay as they are; larger ones keep their
+// addresses but hand their pages to the kernel at the end of each run, so a
+// run of large documents reuses them without faulting them in again while
+// the kernel may reclaim them meanwhile. A smaller text after a large one
+// frees the large buffers.
 class JsonParser {
  public:
+  static constexpr size_t kKeepBuffersUpTo = size_t{4} << 20;
+
   JsonParser();
   ~JsonParser();
   JsonParser(const JsonParser&) = delete;
@@ -49,12 +56,22 @@ class JsonParser {
 
   // Parses exactly one JSON value and leaves it in the parser: the returned
   // root (a simdjson::dom::element, see json_ref.h) reads it in place and is
-  // valid until the next parse or the parser's destruction.
+  // valid until the next parse, end_run() or the parser's destruction.
   std::variant<simdjson::dom::element, JsonError> parse_document(std::string_view text);
 
-  // Frees the buffers if the last text was too large to keep them for the
-  // next parse. Ends the validity of what the last parse returned.
-  void release_large_buffers();
+  // The same in two steps, for callers that produce the text themselves:
+  // work_buffer() gives room for a text of up to `max_size` bytes, to be
+  // written by the caller, and parse_work_buffer() parses its first `size`
+  // bytes (at most the `max_size` asked for).
+  char* work_buffer(size_t max_size);
+  std::variant<simdjson::dom::element, JsonError> parse_work_buffer(size_t size);
+
+  // Texts this long or longer are refused (InputTooLarge) before any is read.
+  static std::optional<JsonError> size_error(uint64_t size);
+
+  // The caller is done with what the last parse returned: applies the buffer
+  // policy above.
+  void end_run();
 
  private:
   struct State;

@@ -2,6 +2,7 @@
 // its kind, position and byte. Runs only on the failure path.
 #include <vector>
 
+#include "unicode/utf8_transcode.h"
 #include "value/json_scan.h"
 
 namespace tamsel::json_scan {
@@ -227,6 +228,11 @@ std::optional<JsonError> Scanner::unicode_escape(size_t backslash) {
 
 }  // namespace
 
-std::optional<JsonError> diagnose(std::string_view text) { return Scanner(text).run(); }
+std::optional<JsonError> diagnose(std::string_view text) {
+  // Bytes that are not UTF-8 are reported before anything about structure.
+  const size_t bad = utf8::first_invalid(text);
+  if (bad != utf8::kNotEncoded) return error_at(text, "InvalidUtf8", bad);
+  return Scanner(text).run();
+}
 
 }  // namespace tamsel::json_scan

@@ -31,8 +31,10 @@ struct NumberToken {
 // integer within the 64-bit range of its sign, a float short of infinity).
 std::optional<JsonError> scan_number(std::string_view text, size_t start, NumberToken* token);
 
-// The first error of a text, in text order, or nothing when the text is one
-// valid JSON value. Iterative, so any nesting is safe; nesting deeper than
+// The first error of a text, or nothing when the text is one valid JSON
+// value. A text that is not UTF-8 fails with InvalidUtf8 at the first byte of
+// its first ill-formed sequence, whatever else is wrong with it; other errors
+// come in text order. Iterative, so any nesting is safe; nesting deeper than
 // kMaxJsonDepth is an error.
 std::optional<JsonError> diagnose(std::string_view text);
 

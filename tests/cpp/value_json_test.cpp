@@ -115,7 +115,7 @@ TEST(Json, ErrorMessages) {
       {"[-01]", "InvalidNumber at character 3 ('1')"},
       {"x", "InternalError(TapeError) at character 0 ('x')"},
       {"]", "InternalError(TapeError) at character 0 (']')"},
-      {"\xff", "InternalError(TapeError) at character 0 ('\xC3\xBF')"},
+      {"\xff", "InvalidUtf8 at character 0 ('\xC3\xBF')"},
       {"18446744073709551616", "InvalidNumber at character 0 ('1')"},
       {"-9223372036854775809", "InvalidNumber at character 0 ('-')"},
       {"100000000000000000000000", "InvalidNumber at character 0 ('1')"},

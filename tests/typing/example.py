@@ -29,3 +29,10 @@ def next_result(results: TamselVonkIter) -> Any:
 
 fault: BaseException = PanicException("message")
 print(titles(tamsel_vonk.compile(".title"), ['{"title": "x"}']), first_or_default(".", "1", 0))
+
+
+def from_bytes(program: TamselProgram, data: bytes, view: memoryview) -> List[Any]:
+    return [program.first_bytes(data), *program.input_bytes(json_bytes=view)]
+
+
+version: str = tamsel_vonk.__version__

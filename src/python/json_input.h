@@ -1,0 +1,22 @@
+// The JSON text of one run, written straight into the parser's work buffer:
+// from a `str` without the interpreter's cached UTF-8 copy, or from any
+// object that exports a contiguous buffer of bytes.
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+
+#include "value/json.h"
+
+namespace tamsel::python {
+
+// Each writes the text of `arg` into `parser`'s work buffer and stores its
+// byte length in `size`. On failure sets a Python exception and returns
+// false: the interpreter's UnicodeEncodeError for a `str` with a lone
+// surrogate, ValueError for a text too large to parse, TypeError for a
+// buffer that is not contiguous.
+bool load_str_text(PyObject* arg, JsonParser& parser, size_t* size);
+bool load_bytes_text(PyObject* arg, const char* param, JsonParser& parser, size_t* size);
+
+}  // namespace tamsel::python
