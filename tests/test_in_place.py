@@ -78,3 +78,6 @@ def test_descent_over_a_built_value_reads_the_document_in_place():
     deep = "[" * 1024 + "]" * 1024
     assert results("{a: .} | .. | .. | empty", deep) == []
     assert len(results("{a: .} | .. | .. | select(length == 0)", deep)) == 1025
+    # A value the query built, 600 levels deep: `..` shares its levels.
+    assert results("{a: .} | " * 600 + ".. | .. | empty", "1") == []
+    assert results("{a: .} | {a: .} | .. | .. | .a | type", "[1]") == ["object", "array", "array"]

@@ -1,6 +1,9 @@
 // The working value of the evaluator. It is one of:
 // - owned: a Value the evaluator owns and may take apart;
 // - a reference to a Value that outlives it (part of a value a caller holds);
+// - a reference to a part of a value that the references to its parts own
+//   together (shared), which is how recursive descent hands out the levels
+//   of a value the query built without copying them;
 // - a reference into the parsed input document, read in place from the
 //   parser's tape. Selections from the document stay in this form, so a
 //   query that only selects never builds a tree of the document.
@@ -11,6 +14,7 @@
 // always becomes a document reference here.
 #pragma once
 
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -29,6 +33,13 @@ class EvalValue {
     return v.is_document_part() ? EvalValue(part_ref(v)) : EvalValue(std::move(v));
   }
   static EvalValue document(JsonRef ref) { return EvalValue(ref); }
+  // A reference to `part`, which lies in `root`; keeps `root` alive.
+  static EvalValue shared(std::shared_ptr<const Value> root, const Value& part) {
+    if (part.is_document_part()) return EvalValue(part_ref(part));
+    EvalValue v(Form::Shared, &part);
+    v.root_ = std::move(root);
+    return v;
+  }
 
   EvalValue(EvalValue&&) noexcept = default;
   EvalValue& operator=(EvalValue&&) noexcept = default;
@@ -48,7 +59,8 @@ class EvalValue {
   View view() const {
     switch (form_) {
       case Form::Owned: return View(owned_);
-      case Form::Ref: return View(*ref_);
+      case Form::Ref:
+      case Form::Shared: return View(*ref_);
       case Form::Json: break;
     }
     return View(json_);
@@ -58,7 +70,8 @@ class EvalValue {
   const Value& get() const {
     switch (form_) {
       case Form::Owned: return owned_;
-      case Form::Ref: return *ref_;
+      case Form::Ref:
+      case Form::Shared: return *ref_;
       case Form::Json: break;
     }
     if (!built_) {
@@ -85,16 +98,32 @@ class EvalValue {
     switch (form_) {
       case Form::Owned: return EvalValue(owned_.copy());
       case Form::Ref: return EvalValue(Form::Ref, ref_);
+      case Form::Shared: return shared(root_, *ref_);
       case Form::Json: break;
     }
     return EvalValue(json_);
   }
+  // A reference to `part`, an element or member value inside this borrowed
+  // value, that stays valid as long as this value would.
+  EvalValue part(const Value& part) const {
+    return form_ == Form::Shared ? shared(root_, part) : borrowed(part);
+  }
+  // The value and its parts as shared references: an owned value moves into
+  // shared storage; only when owns_storage() and not a document reference.
+  std::pair<std::shared_ptr<const Value>, const Value*> to_shared() && {
+    if (form_ == Form::Shared) return {std::move(root_), ref_};
+    auto root = std::make_shared<const Value>(std::move(owned_));
+    const Value* top = root.get();
+    return {std::move(root), top};
+  }
+  bool is_shared() const { return form_ == Form::Shared; }
   // A reference to the same value for a use that ends before this EvalValue
   // does (the operands of conditions, arithmetic and object construction).
   EvalValue borrow() const {
     switch (form_) {
       case Form::Owned: return EvalValue(Form::Ref, &owned_);
-      case Form::Ref: return EvalValue(Form::Ref, ref_);
+      case Form::Ref:
+      case Form::Shared: return EvalValue(Form::Ref, ref_);
       case Form::Json: break;
     }
     return EvalValue(json_);
@@ -106,14 +135,15 @@ class EvalValue {
   }
 
  private:
-  enum class Form : uint8_t { Owned, Ref, Json };
+  enum class Form : uint8_t { Owned, Ref, Shared, Json };
   EvalValue(Form form, const Value* ref) : form_(form), ref_(ref) {}
   explicit EvalValue(Value v) : form_(Form::Owned), owned_(std::move(v)) {}
   explicit EvalValue(JsonRef ref) : form_(Form::Json), json_(ref) {}
 
   Form form_;
   mutable bool built_ = false;  // Json form: owned_ holds the built value
-  const Value* ref_ = nullptr;
+  const Value* ref_ = nullptr;  // Ref and Shared forms
+  std::shared_ptr<const Value> root_;  // Shared form: what ref_ lies in
   JsonRef json_;
   mutable Value owned_;
 };

@@ -50,7 +50,7 @@ void apply_field(const Field& field, EvalValue v, ResultList& out) {
   if (v.get().kind() != Kind::Object) return;
   if (v.is_borrowed()) {
     if (const Value* member = v.get().as_object().get(field.name)) {
-      out.push_back(EvalValue::borrowed(*member));
+      out.push_back(v.part(*member));
     }
   } else if (Value* member = v.owned_value().as_object().get(field.name)) {
     out.push_back(EvalValue::owned(std::move(*member)));
@@ -78,7 +78,7 @@ void apply_index(const Index& index, EvalValue v, ResultList& out) {
   auto position = array_position(index.index, elements.size());
   if (!position) return;
   if (v.is_borrowed()) {
-    out.push_back(EvalValue::borrowed(elements[*position]));
+    out.push_back(v.part(elements[*position]));
   } else {
     out.push_back(EvalValue::owned(std::move(v.owned_value().as_array()[*position])));
   }
@@ -99,7 +99,7 @@ void apply_iterate(EvalValue v, ResultList& out) {
   const Value& value = v.get();
   if (value.kind() == Kind::Array) {
     if (v.is_borrowed()) {
-      for (const Value& element : value.as_array()) out.push_back(EvalValue::borrowed(element));
+      for (const Value& element : value.as_array()) out.push_back(v.part(element));
     } else {
       for (Value& element : v.owned_value().as_array())
         out.push_back(EvalValue::owned(std::move(element)));
@@ -107,7 +107,7 @@ void apply_iterate(EvalValue v, ResultList& out) {
   } else if (value.kind() == Kind::Object) {
     if (v.is_borrowed()) {
       for (const ObjectMap::Entry& entry : value.as_object())
-        out.push_back(EvalValue::borrowed(entry.value));
+        out.push_back(v.part(entry.value));
     } else {
       for (ObjectMap::Entry& entry : v.owned_value().as_object())
         out.push_back(EvalValue::owned(std::move(entry.value)));
