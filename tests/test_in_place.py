@@ -81,3 +81,24 @@ def test_descent_over_a_built_value_reads_the_document_in_place():
     # A value the query built, 600 levels deep: `..` shares its levels.
     assert results("{a: .} | " * 600 + ".. | .. | empty", "1") == []
     assert results("{a: .} | {a: .} | .. | .. | .a | type", "[1]") == ["object", "array", "array"]
+
+
+# Numbers that compare equal (1 and 1.0, 0 and -0.0, two integers with the
+# same double) keep their order whether the array holds only numbers or
+# numbers and a string, which sort compares one pair at a time.
+TIES = '{"n": [1, 1.0, -0.0, 0, 2.5, 18446744073709551615, 18446744073709551614, -1, 0.5, 1],' \
+       ' "t": ["x"]}'
+
+
+@pytest.mark.parametrize("numbers, mixed", [
+    (".n | sort", ".n + .t | sort | .[:-1]"),
+    (".n | unique", ".n + .t | unique | .[:-1]"),
+    ("{a: .n} | .a | sort", "{a: .n, t: .t} | .a + .t | sort | .[:-1]"),
+])
+def test_sorting_numbers_alone_keeps_the_order_of_ties(numbers, mixed):
+    assert_same(results(numbers, TIES), results(mixed, TIES))
+
+
+def test_sorting_numbers_keeps_ties_in_text_order():
+    assert_same(results(".n | sort", TIES),
+                [[-1, -0.0, 0, 0.5, 1, 1.0, 1, 2.5, 18446744073709551615, 18446744073709551614]])
