@@ -57,9 +57,11 @@ class View {
   // Elements of an array or members of an object (repeated keys counted).
   size_t size() const;
 
-  class Elements;
-  class Members;
+  template <typename Built, typename Tape>
+  class Range;
   struct Member;
+  using Elements = Range<Value, simdjson::dom::array::iterator>;
+  using Members = Range<ObjectMap::Entry, simdjson::dom::object::iterator>;
   // The elements of an array, in order.
   Elements elements() const;
   // The members of an object, in iteration order.
@@ -75,6 +77,12 @@ class View {
   Value to_value() const { return value_ ? value_->copy() : document_value(json_); }
 
  private:
+  // What the ranges hand out for one item.
+  static View item(const Value& element) { return View(element); }
+  static View item(simdjson::dom::array::iterator element) { return View(*element); }
+  static Member item(const ObjectMap::Entry& entry);
+  static Member item(simdjson::dom::object::iterator member);
+
   const Value* value_ = nullptr;
   JsonRef json_;
   Kind kind_;
@@ -121,70 +129,60 @@ struct View::Member {
   const Value* key_value;
 };
 
-class View::Elements {
+// The elements or members of a container, built or on the tape: `Built` is
+// the built container's item type, `Tape` simdjson's iterator over the same.
+template <typename Built, typename Tape>
+class View::Range {
  public:
   class iterator {
    public:
-    View operator*() const { return on_tape_ ? View(*tape_) : View(*value_); }
+    auto operator*() const { return on_tape_ ? View::item(tape_) : View::item(*built_); }
     iterator& operator++() {
-      if (!on_tape_) {
-        ++value_;
-      } else {
+      if (on_tape_) {
         ++tape_;
+      } else {
+        ++built_;
       }
       return *this;
     }
     bool operator!=(const iterator& o) const {
-      return on_tape_ ? tape_ != o.tape_ : value_ != o.value_;
+      return on_tape_ ? tape_ != o.tape_ : built_ != o.built_;
     }
 
    private:
     friend class View;
     bool on_tape_ = false;
-    const Value* value_ = nullptr;
-    simdjson::dom::array::iterator tape_;
+    const Built* built_ = nullptr;
+    Tape tape_;
   };
   iterator begin() const { return begin_; }
   iterator end() const { return end_; }
 
  private:
   friend class View;
+  static Range of(const Built* first, const Built* last) {
+    Range range;
+    range.begin_.built_ = first;
+    range.end_.built_ = last;
+    return range;
+  }
+  static Range of(Tape first, Tape last) {
+    Range range;
+    range.begin_.on_tape_ = range.end_.on_tape_ = true;
+    range.begin_.tape_ = first;
+    range.end_.tape_ = last;
+    return range;
+  }
   iterator begin_, end_;
 };
 
-class View::Members {
- public:
-  class iterator {
-   public:
-    Member operator*() const {
-      if (!on_tape_) return Member{value_->key.as_string(), View(value_->value), &value_->key};
-      return Member{tape_.key(), View(tape_.value()), nullptr};
-    }
-    iterator& operator++() {
-      if (!on_tape_) {
-        ++value_;
-      } else {
-        ++tape_;
-      }
-      return *this;
-    }
-    bool operator!=(const iterator& o) const {
-      return on_tape_ ? tape_ != o.tape_ : value_ != o.value_;
-    }
+inline View::Member View::item(const ObjectMap::Entry& entry) {
+  return Member{entry.key.as_string(), View(entry.value), &entry.key};
+}
 
-   private:
-    friend class View;
-    bool on_tape_ = false;
-    const ObjectMap::Entry* value_ = nullptr;
-    simdjson::dom::object::iterator tape_;
-  };
-  iterator begin() const { return begin_; }
-  iterator end() const { return end_; }
-
- private:
-  friend class View;
-  iterator begin_, end_;
-};
+inline View::Member View::item(simdjson::dom::object::iterator member) {
+  return Member{member.key(), View(member.value()), nullptr};
+}
 
 // A member's key as a Value of its own: a copy of a built key, a view of a
 // key on the tape.
@@ -202,33 +200,21 @@ inline size_t View::size() const {
 }
 
 inline View::Elements View::elements() const {
-  Elements range;
   if (value_) {
     const Array& items = value_->as_array();
-    range.begin_.value_ = items.data();
-    range.end_.value_ = items.data() + items.size();
-  } else {
-    simdjson::dom::array array = json_array(json_);
-    range.begin_.on_tape_ = range.end_.on_tape_ = true;
-    range.begin_.tape_ = array.begin();
-    range.end_.tape_ = array.end();
+    return Elements::of(items.data(), items.data() + items.size());
   }
-  return range;
+  simdjson::dom::array array = json_array(json_);
+  return Elements::of(array.begin(), array.end());
 }
 
 inline View::Members View::members() const {
-  Members range;
   if (value_) {
     const ObjectMap& map = value_->as_object();
-    range.begin_.value_ = map.begin();
-    range.end_.value_ = map.end();
-  } else {
-    simdjson::dom::object object = json_object(json_);
-    range.begin_.on_tape_ = range.end_.on_tape_ = true;
-    range.begin_.tape_ = object.begin();
-    range.end_.tape_ = object.end();
+    return Members::of(map.begin(), map.end());
   }
-  return range;
+  simdjson::dom::object object = json_object(json_);
+  return Members::of(object.begin(), object.end());
 }
 
 inline std::optional<View> View::member(std::string_view key) const {
