@@ -28,15 +28,18 @@ READ_VS_PATH = 1.3
 
 
 def measure(w, text, opts):
+    """Medians of ours, the path step and orjson over `text`, each call given
+    a fresh str; None when orjson's results differ from ours."""
+    args = run.Arguments(text, peers.FRESH)
     ours = peers.make_call("ours", w)
     path = peers.make_call("ours", wl.Workload(w.group, w.name, w.doc, w.path, w.python))
     calls = {"ours": ours, "path": path}
     orjson = peers.make_call("orjson", w)
     if orjson is not None:
-        if not peers.same(ours(text), orjson(text)):
+        if not peers.same(ours(args.one()), orjson(args.one())):
             return None
         calls["orjson"] = orjson
-    medians, _ = run.time_peers(calls, text, opts)
+    medians, _ = run.time_peers(calls, args, opts)
     return medians
 
 

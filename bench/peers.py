@@ -1,5 +1,11 @@
-"""The peers: each does a workload's job from the same `str` and returns the
-list of results. Peers whose package is not installed are left out."""
+"""The peers: each does a workload's job from the document's text and returns
+the list of results. Peers whose package is not installed are left out.
+
+The text comes in one of the two forms callers have (the flow): a `str` that
+no call has seen ("fresh str"), or UTF-8 `bytes` as read from a file or a
+socket ("bytes"). In the bytes flow ours uses input_bytes()/first_bytes(),
+orjson, json and JMESPath's loader take the bytes directly, and jq, which
+takes only text, decodes them first, as its callers must."""
 
 import importlib
 import json
@@ -7,6 +13,8 @@ import json
 import tamsel_vonk
 
 PEERS = ["ours", "orjson", "json", "jq", "jmespath"]
+FRESH, BYTES = "fresh str", "bytes"
+FLOWS = [FRESH, BYTES]
 
 
 def _try_import(name):
@@ -32,15 +40,15 @@ def _json_dumps(value):
     return json.dumps(value, ensure_ascii=False, separators=(",", ":"))
 
 
-def _one_call(peer, w):
+def _one_call(peer, w, flow):
     """A function text -> list of results, or None where the peer cannot
     express the workload (or is not installed)."""
     if peer == "ours":
         program = tamsel_vonk.compile(w.query)
         if w.first:
-            first = program.first
+            first = program.first_bytes if flow == BYTES else program.first
             return lambda text: [first(text)]
-        run = program.input
+        run = program.input_bytes if flow == BYTES else program.input
         return lambda text: list(run(text))
     if peer in ("orjson", "json"):
         if peer == "orjson":
@@ -54,11 +62,12 @@ def _one_call(peer, w):
     if peer == "jq":
         if jq is None or w.jq is None:
             return None
+        as_text = (lambda data: data.decode("utf-8")) if flow == BYTES else (lambda text: text)
         if w.first:
             program = jq.compile("first(%s)" % w.jq)
-            return lambda text: [program.input_text(text).first()]
+            return lambda text: [program.input_text(as_text(text)).first()]
         program = jq.compile(w.jq)
-        return lambda text: program.input_text(text).all()
+        return lambda text: program.input_text(as_text(text)).all()
     if peer == "jmespath":
         if jmespath is None or w.jmespath is None:
             return None
@@ -74,10 +83,10 @@ def _one_call(peer, w):
     raise ValueError(peer)
 
 
-def make_call(peer, w):
+def make_call(peer, w, flow=FRESH):
     """Like _one_call, for a whole workload: over a list of texts when the
     workload is many small documents (one result list per document)."""
-    call = _one_call(peer, w)
+    call = _one_call(peer, w, flow)
     if call is None or not w.many:
         return call
     return lambda texts: [call(t) for t in texts]

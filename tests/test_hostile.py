@@ -10,7 +10,9 @@ one case that needs gigabytes (a stage reaching the result bound).
 """
 import json
 import os
+import subprocess
 import sys
+import textwrap
 import threading
 
 import pytest
@@ -324,3 +326,26 @@ def test_one_program_from_many_threads():
     finally:
         sys.setswitchinterval(old_interval)
     assert errors == []
+
+
+def test_conversion_out_of_memory_names_its_cause():
+    # Half a million results nested up to 1023 deep cannot all become lists
+    # within the cap; the failure says why, and the program stays usable.
+    code = textwrap.dedent("""
+        import resource
+        import tamsel_vonk
+        program = tamsel_vonk.compile("..|..")
+        with open("/proc/self/status") as status:
+            size = next(int(l.split()[1]) for l in status if l.startswith("VmSize"))
+        resource.setrlimit(resource.RLIMIT_AS, (size * 1024 + 300 * 2**20, resource.RLIM_INFINITY))
+        deep = "[" * 1024 + "]" * 1024
+        try:
+            program.input(deep)
+        except tamsel_vonk.PanicException as error:
+            print(error)
+        print(len(list(tamsel_vonk.compile("..").input(deep))))
+    """)
+    if not os.path.exists("/proc/self/status") or os.environ.get("TAMSEL_SANITIZED"):
+        pytest.skip("needs /proc, and an address-space cap that a sanitizer leaves room for")
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert done.stdout.splitlines() == ["could not create a Python object: MemoryError", "1024"], done.stderr

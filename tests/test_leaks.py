@@ -95,3 +95,31 @@ def test_repeated_calls_do_not_leak():
         # Each round converts about 200 objects; a leak of even one small
         # object per call would pass several megabytes here.
         assert rss_after - rss_before < 4 * 1024 * 1024, (rss_before, rss_after)
+
+
+def lazily_freed_bytes():
+    """Pages handed back with MADV_FREE that the kernel has not taken yet:
+    counted in the resident size, but the kernel's to reclaim."""
+    try:
+        with open("/proc/self/smaps_rollup") as rollup:
+            for line in rollup:
+                if line.startswith("LazyFree:"):
+                    return int(line.split()[1]) * 1024
+    except OSError:
+        pass
+    return 0
+
+
+@pytest.mark.parametrize("megabytes", [2.7, 40])
+def test_parser_memory_held_between_calls_does_not_grow_with_programs(megabytes):
+    row = '{"id": 12345, "name": "caf\u00e9 row", "tags": ["a", "b"], "score": 1.5},'
+    data = ("[" + row * int(megabytes * 2**20 / len(row.encode())) + "1]").encode()
+    gc.collect()
+    before = resident_bytes() - lazily_freed_bytes()
+    programs = [compile(".[%d].id" % n) for n in range(20)]
+    for n, program in enumerate(programs):
+        assert program.first_bytes(data) == 12345
+        assert program.first(data.decode()) == 12345
+    gc.collect()
+    held = resident_bytes() - lazily_freed_bytes() - before
+    assert held < 64 * 2**20, held / 2**20

@@ -33,11 +33,18 @@ void raise_panic(const std::string& message) {
 void raise_panic_from_pending() {
   PyObject *type, *value, *traceback;
   PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
   PyRef owned_type(type), owned_value(value), owned_traceback(traceback);
+  // The cause is named by its class, then its text when it has one:
+  // "MemoryError", "OverflowError: int too large".
+  std::string cause = "?";
+  if (type && PyType_Check(type)) cause = reinterpret_cast<PyTypeObject*>(type)->tp_name;
   PyRef text(value ? PyObject_Str(value) : nullptr);
-  const char* message = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+  Py_ssize_t size = 0;
+  const char* message = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
+  if (message && size > 0) cause += std::string(": ") + std::string(message, size);
   PyErr_Clear();
-  raise_panic(std::string("could not create a Python object: ") + (message ? message : "?"));
+  raise_panic("could not create a Python object: " + cause);
 }
 
 }  // namespace tamsel::python

@@ -24,7 +24,7 @@ constexpr size_t kKeepBuffersUpTo = JsonParser::kKeepBuffersUpTo;
 // accepts exactly the texts whose containers all fit, except that it also
 // refuses a non-empty container at depth kMaxJsonDepth, which we accept:
 // only a text that reaches that depth is parsed again, one level deeper,
-// with the tape then checked for an empty container beyond our limit.
+// and its tape then checked for an empty container beyond our limit.
 constexpr size_t kParserDepth = kMaxJsonDepth;
 constexpr size_t kRetryDepth = kMaxJsonDepth + 1;
 
@@ -71,20 +71,15 @@ JsonError fallback_error(simdjson::error_code code) {
   return JsonError{kind, 0, false, 0};
 }
 
-// Checks what simdjson accepts but our rules refuse, in one pass over the
-// tape (the parsed document in text order). Runs only where one of them can
-// be present (see tape_needs_check):
-// - an empty container one level deeper than kMaxJsonDepth (simdjson counts
-//   only non-empty containers against its limit);
-// - a number that parsed to the double zero although its exponent runs on
-//   after passing 2^32, which simdjson reads as zero and we refuse. Only zero
-//   values can hide that, so only their literals are looked at, through one
-//   forward cursor over the text's numbers.
-std::optional<JsonError> check_tape(const dom::document& doc, std::string_view text) {
+// What simdjson accepts but our rules refuse. Each check runs only where its
+// fault can be present, so a document pays for neither in the common case.
+
+// An empty container one level deeper than kMaxJsonDepth: simdjson counts
+// only non-empty containers against its limit. Only a text parsed again at
+// the retry depth can hold one, and then the tape is walked for it.
+std::optional<JsonError> depth_error(const dom::document& doc, std::string_view text) {
   const uint64_t* tape = doc.tape.get();
   const uint64_t end = tape[0] & simdjson::internal::JSON_VALUE_MASK;
-  json_scan::NumberCursor cursor(text);
-  uint64_t number_ordinal = 0;
   size_t depth = 0;
   for (uint64_t i = 1; i < end; ++i) {
     switch (static_cast<char>(tape[i] >> 56)) {
@@ -101,19 +96,9 @@ std::optional<JsonError> check_tape(const dom::document& doc, std::string_view t
         break;
       case 'l':
       case 'u':
-        ++number_ordinal;
+      case 'd':
         ++i;  // the value word
         break;
-      case 'd': {
-        ++i;
-        const uint64_t ordinal = number_ordinal++;
-        if ((tape[i] << 1) == 0) {  // +0.0 or -0.0
-          json_scan::NumberToken token;
-          if (auto error = json_scan::scan_number(text, cursor.start_of(ordinal), &token))
-            return error;
-        }
-        break;
-      }
       default:
         break;
     }
@@ -121,17 +106,34 @@ std::optional<JsonError> check_tape(const dom::document& doc, std::string_view t
   return std::nullopt;
 }
 
-// Whether check_tape can find anything: the text was parsed again at the
-// retry depth, or the tape holds a double zero. A zero payload word is
-// always a number's value, and the word before it that number's type.
-bool tape_needs_check(const dom::document& doc, bool deep) {
-  if (deep) return true;
+// Whether the tape holds a double zero. A zero payload word is always a
+// number's value, and the word before it that number's type.
+bool has_zero_double(const dom::document& doc) {
   const uint64_t* tape = doc.tape.get();
   const uint64_t end = tape[0] & simdjson::internal::JSON_VALUE_MASK;
   for (uint64_t i = 2; i < end; ++i) {
     if ((tape[i] << 1) == 0 && static_cast<char>(tape[i - 1] >> 56) == 'd') return true;
   }
   return false;
+}
+
+// A number whose exponent runs on after its value has passed 2^32: simdjson
+// reads it as zero or infinity (refused anyway), we refuse it. Only a
+// document with a double zero can hold one. Its literal is at least 13 bytes
+// ("0e" and eleven digits), so only number starts that far from the next
+// structural character are scanned, in text order.
+std::optional<JsonError> long_exponent_error(const dom::parser& parser, std::string_view text) {
+  constexpr uint32_t kShortestLiteral = 13;
+  const auto& stage1 = *parser.implementation;
+  const uint32_t* at = stage1.structural_indexes.get();
+  for (uint32_t k = 0; k < stage1.n_structural_indexes; ++k) {
+    if (at[k + 1] - at[k] < kShortestLiteral) continue;  // the last is followed by the length
+    const char c = text[at[k]];
+    if (c != '-' && (c < '0' || c > '9')) continue;
+    json_scan::NumberToken token;
+    if (auto error = json_scan::scan_number(text, at[k], &token)) return error;
+  }
+  return std::nullopt;
 }
 
 Value materialize_string(std::string_view s, bool view_strings) {
@@ -267,8 +269,11 @@ std::variant<JsonRef, JsonError> JsonParser::parse_work_buffer(size_t size) {
     auto error = json_scan::diagnose(text);
     return error ? std::move(*error) : fallback_error(code);
   }
-  if (tape_needs_check(s.parser.doc, deep)) {
-    if (auto error = check_tape(s.parser.doc, text)) return std::move(*error);
+  if (deep) {
+    if (auto error = depth_error(s.parser.doc, text)) return std::move(*error);
+  }
+  if (has_zero_double(s.parser.doc)) {
+    if (auto error = long_exponent_error(s.parser, text)) return std::move(*error);
   }
   return root;
 }

@@ -38,20 +38,4 @@ std::optional<JsonError> scan_number(std::string_view text, size_t start, Number
 // kMaxJsonDepth is an error.
 std::optional<JsonError> diagnose(std::string_view text);
 
-// Walks the number literals of a text already known to be valid JSON, in
-// text order: the order in which the parsed tree holds its numbers.
-class NumberCursor {
- public:
-  explicit NumberCursor(std::string_view text) : text_(text) {}
-  // Start offset of the literal with ordinal `ordinal` (0-based). Ordinals
-  // must be asked in increasing order.
-  size_t start_of(uint64_t ordinal);
-
- private:
-  std::string_view text_;
-  size_t pos_ = 0;
-  uint64_t next_ordinal_ = 0;
-  size_t last_start_ = 0;
-};
-
 }  // namespace tamsel::json_scan

@@ -124,6 +124,9 @@ TEST(Json, ErrorMessages) {
       {"1e4294967297", "InvalidNumber at character 0 ('1')"},
       {"0e429496729600", "InvalidNumber at character 13 ('0')"},
       {"[0e42949672970]", "InvalidNumber at character 13 ('0')"},
+      // Found among other numbers, zeros and long literals, in text order.
+      {"[0.0, 12345678901234.5, \"0e42949672970\", -0e-000000000000000000001, 1e-42949672970]",
+       "InvalidNumber at character 81 ('0')"},
       {"1e-99999999999999999999", "InvalidNumber at character 13 ('9')"},
       {"-", "InvalidNumber at character 1"},
       {"-a", "InvalidNumber at character 1 ('a')"},
