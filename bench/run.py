@@ -59,6 +59,7 @@ IDENTITY_VS_ORJSON = 0.6
 SELECTIVE_VS_ORJSON = 4.0
 SELECTIVE_VS_JQ = 20.0
 SMALL_VS_ORJSON = 1.5
+BUILTIN_VS_ORJSON = 3.0
 PARSE_BUILD_VS_SIMDJSON = 1.5
 LINEAR_SLACK = 1.5           # time per byte at the largest size / at 1 MB
 GROWTH_VS_ORJSON = 1.25      # our per-byte growth / orjson's, same sizes
@@ -225,7 +226,7 @@ def workload_plan(real, sizes, opts):
     """(workload, argument, peers) in run order; generated texts are made
     lazily, one size at a time, to keep at most one big text alive."""
     avail = peers.available()
-    for w in wl.real_workloads(real):
+    for w in wl.real_workloads(real) + wl.builtin_workloads(real):
         yield w, (lambda w=w: real[w.doc]), avail
     small_count = 200 if opts.quick else 2000
     small = gen.small_documents(small_count)
@@ -434,6 +435,9 @@ def verdicts(records, memory, cpp, sizes):
             if "jq" in ratio:
                 add(">= %.0fx jq" % SELECTIVE_VS_JQ, subject, "%.1fx" % ratio["jq"],
                     ratio["jq"] >= SELECTIVE_VS_JQ)
+        if r["group"] == wl.BUILTIN and "orjson" in ratio:
+            add(">= %gx orjson+Python" % BUILTIN_VS_ORJSON, subject,
+                "%.2fx" % ratio["orjson"], ratio["orjson"] >= BUILTIN_VS_ORJSON)
         if r["group"] == wl.SMALL and "orjson" in ratio:
             add(">= 1.5x calls/s of orjson+Python", r["doc"], "%.2fx" % ratio["orjson"],
                 ratio["orjson"] >= SMALL_VS_ORJSON)

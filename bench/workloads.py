@@ -35,6 +35,9 @@ class Workload:
     jmespath_many: bool = False    # the expression yields a list of results
     first: bool = False            # ours runs first(), jq wraps in first(...)
     many: bool = False             # doc is a list of small texts
+    # For a builtin over a part of the document: the path step to that part,
+    # which bench/in_place.py times beside the query.
+    path: Optional[str] = None
 
     @property
     def label(self):
@@ -47,6 +50,95 @@ def _one(f):
 
 def _entries(o):
     return [{"key": k, "value": v} for k, v in o.items()]
+
+
+def _walk(v):
+    """v and everything nested in it, parents first (the `..` of a query)."""
+    yield v
+    if isinstance(v, dict):
+        for x in v.values():
+            yield from _walk(x)
+    elif isinstance(v, list):
+        for x in v:
+            yield from _walk(x)
+
+
+def _find(s, sub):
+    i = s.find(sub)
+    return None if i < 0 else i
+
+
+def _users(d):
+    return [s["user"] for s in d["statuses"]]
+
+
+# A builtin over each user object of twitter.json: query, Python for one user.
+_USER_BUILTINS = [
+    ("to_entries | length", lambda u: len(u)),
+    ("keys", sorted),
+    ("keys | length", lambda u: len(u)),
+    ("values | length", lambda u: len(u)),
+    ('has("url")', lambda u: "url" in u),
+    ('.name | startswith("a")', lambda u: u["name"].startswith("a")),
+    ('.description | contains("the")', lambda u: "the" in u["description"]),
+    ('.description | index("a")', lambda u: _find(u["description"], "a")),
+    ("tojson | length", lambda u: len(_dumps_ours(u))),
+]
+
+
+def _dumps_ours(v):
+    import json
+    return json.dumps(v, ensure_ascii=False, separators=(",", ":"))
+
+
+def builtin_workloads(available):
+    """Builtins over parts of the real documents, each with the path step to
+    the part it reads (for the ratio builtin / path of bench/in_place.py)."""
+    w = []
+    for query, one in _USER_BUILTINS:
+        part = ".statuses.[] | .user" + (" | .name" if query.startswith(".name") else
+                                         " | .description" if query.startswith(".desc") else "")
+        w.append(Workload(BUILTIN, query, "twitter.json", ".statuses.[] | .user | " + query,
+                          lambda d, dumps, one=one: [one(u) for u in _users(d)], path=part))
+    w += [
+        Workload(BUILTIN, "to_entries | from_entries", "github_events.json",
+                 ".[] | to_entries | from_entries",
+                 lambda d, dumps: [dict(e) for e in d], jq=".[] | to_entries | from_entries",
+                 path=".[]"),
+        Workload(BUILTIN, "to_entries | select", "update-center.json",
+                 '.plugins | to_entries | .[] | select(.value.requiredCore == "1.609") | .key',
+                 lambda d, dumps: [k for k, v in d["plugins"].items()
+                                   if v.get("requiredCore") == "1.609"],
+                 jq='.plugins | to_entries | .[] | select(.value.requiredCore == "1.609") | .key',
+                 path=".plugins"),
+        Workload(BUILTIN, "keys", "update-center.json", ".plugins | keys",
+                 _one(lambda d: sorted(d["plugins"])), jq=".plugins | keys", path=".plugins"),
+        Workload(BUILTIN, "values | length", "update-center.json", ".plugins | values | length",
+                 _one(lambda d: len(d["plugins"])), path=".plugins"),
+        Workload(BUILTIN, "unique | length", "numbers.json", "unique | length",
+                 _one(lambda d: len(set(d))), path="."),
+        Workload(BUILTIN, "min", "numbers.json", "min", _one(min), jq="min", path="."),
+        Workload(BUILTIN, "max", "numbers.json", "max", _one(max), jq="max", path="."),
+        Workload(BUILTIN, "first | .id", "twitter.json", ".statuses | first | .id",
+                 _one(lambda d: d["statuses"][0]["id"]), path=".statuses | .[0] | .id"),
+        Workload(BUILTIN, "last | .id", "twitter.json", ".statuses | last | .id",
+                 _one(lambda d: d["statuses"][-1]["id"]), path=".statuses | .[-1] | .id"),
+        Workload(BUILTIN, "isnan", "canada.json",
+                 ".features.[0].geometry.coordinates.[0] | isnan",
+                 _one(lambda d: False), path=".features.[0].geometry.coordinates.[0]"),
+        Workload(BUILTIN, "sort | length", "numbers.json", "sort | length",
+                 _one(lambda d: len(sorted(d))), path="."),
+        Workload(BUILTIN, "construct nested", "twitter.json",
+                 ".statuses.[] | {u: .user, e: .entities} | .u.id",
+                 lambda d, dumps: [s["user"]["id"] for s in d["statuses"]],
+                 path=".statuses.[] | .user.id"),
+        Workload(BUILTIN, ".. over built", "citm_catalog.json",
+                 '{a: .events} | .. | select(type == "string") | length',
+                 lambda d, dumps: [len(x) for x in _walk({"a": d["events"]})
+                                   if isinstance(x, str)],
+                 path='.events | .. | select(type == "string") | length'),
+    ]
+    return [x for x in w if x.doc in available]
 
 
 REAL_DOCS = [
@@ -126,14 +218,14 @@ def real_workloads(available):
                  jmespath_many=True),
         Workload(BUILTIN, "keys", "citm_catalog.json", ".events | keys",
                  _one(lambda d: sorted(d["events"])),
-                 jq=".events | keys", jmespath="sort(keys(events))"),
+                 jq=".events | keys", jmespath="sort(keys(events))", path=".events"),
         Workload(BUILTIN, "to_entries", "twitter.json", ".statuses.[] | .user | to_entries",
                  lambda d, dumps: [_entries(s["user"]) for s in d["statuses"]],
-                 jq=".statuses.[] | .user | to_entries"),
+                 jq=".statuses.[] | .user | to_entries", path=".statuses.[] | .user"),
         Workload(BUILTIN, "tojson", "github_events.json", ".[] | tojson",
-                 lambda d, dumps: [dumps(e) for e in d], jq=".[] | tojson"),
+                 lambda d, dumps: [dumps(e) for e in d], jq=".[] | tojson", path=".[]"),
         Workload(BUILTIN, "sort", "numbers.json", "sort",
-                 _one(sorted), jq="sort", jmespath="sort(@)"),
+                 _one(sorted), jq="sort", jmespath="sort(@)", path="."),
         Workload(FIRST, "input(many)", "twitter.json", ".statuses.[] | .user.screen_name",
                  lambda d, dumps: [s["user"]["screen_name"] for s in d["statuses"]],
                  jq=".statuses.[] | .user.screen_name",

@@ -13,14 +13,6 @@ namespace {
 
 using query::ArithOp;
 
-double number_as_float(const Value& v) {
-  switch (v.kind()) {
-    case Kind::I64: return static_cast<double>(v.as_i64());
-    case Kind::U64: return static_cast<double>(v.as_u64());
-    default: return v.as_f64();
-  }
-}
-
 // Float to int64 with saturation at both ends and NaN as 0.
 int64_t saturate_to_i64(double x) {
   constexpr double kTwoTo63 = 9223372036854775808.0;
@@ -54,9 +46,9 @@ std::optional<Value> integer_op(double fa, ArithOp op, double fb) {
   return std::nullopt;
 }
 
-std::optional<Value> numeric(const Value& a, ArithOp op, const Value& b) {
-  const double fa = number_as_float(a);
-  const double fb = number_as_float(b);
+std::optional<Value> numeric(View a, ArithOp op, View b) {
+  const double fa = a.as_double();
+  const double fb = b.as_double();
   const bool is_float = a.kind() == Kind::F64 || b.kind() == Kind::F64;
   if (op == ArithOp::Div) return Value::f64(fa / fb);
   if (!is_float) return integer_op(fa, op, fb);
@@ -70,19 +62,19 @@ std::optional<Value> numeric(const Value& a, ArithOp op, const Value& b) {
   return std::nullopt;
 }
 
-Value concat_arrays(const Array& a, const Array& b) {
+Value concat_arrays(View a, View b) {
   Array out;
   out.reserve(a.size() + b.size());
-  for (const Value& v : a) out.push_back(v.copy());
-  for (const Value& v : b) out.push_back(v.copy());
+  for (View v : a.elements()) out.push_back(v.to_value());
+  for (View v : b.elements()) out.push_back(v.to_value());
   return Value::array(std::move(out));
 }
 
 // Shallow merge: members of b replace those of a with the same key.
-Value merge_objects(const ObjectMap& a, const ObjectMap& b) {
+Value merge_objects(View a, View b) {
   ObjectMap out = ObjectMap::with_capacity(a.size() + b.size());
-  for (const ObjectMap::Entry& e : a) out.insert(e.key.copy(), e.value.copy());
-  for (const ObjectMap::Entry& e : b) out.insert(e.key.copy(), e.value.copy());
+  for (const View::Member& m : a.members()) out.insert(key_value(m), m.value.to_value());
+  for (const View::Member& m : b.members()) out.insert(key_value(m), m.value.to_value());
   return Value::object(std::move(out));
 }
 
@@ -96,34 +88,34 @@ Value concat_strings(std::string_view a, std::string_view b) {
   return Value::string(text);
 }
 
-Value subtract_arrays(const Array& a, const Array& b) {
+Value subtract_arrays(View a, View b) {
   Array out;
-  for (const Value& v : a) {
+  for (View v : a.elements()) {
     bool found = false;
-    for (const Value& w : b) {
+    for (View w : b.elements()) {
       if (compare_values(v, query::CompareOp::Eq, w)) {
         found = true;
         break;
       }
     }
-    if (!found) out.push_back(v.copy());
+    if (!found) out.push_back(v.to_value());
   }
   return Value::array(std::move(out));
 }
 
 }  // namespace
 
-std::optional<Value> arith(const Value& a, ArithOp op, const Value& b) {
+std::optional<Value> arith(View a, ArithOp op, View b) {
   const Kind ka = a.kind(), kb = b.kind();
   if (op == ArithOp::Add) {
-    if (ka == Kind::Array && kb == Kind::Array) return concat_arrays(a.as_array(), b.as_array());
-    if (ka == Kind::Object && kb == Kind::Object) return merge_objects(a.as_object(), b.as_object());
-    if (ka == Kind::Null) return b.copy();
-    if (kb == Kind::Null) return a.copy();
+    if (ka == Kind::Array && kb == Kind::Array) return concat_arrays(a, b);
+    if (ka == Kind::Object && kb == Kind::Object) return merge_objects(a, b);
+    if (ka == Kind::Null) return b.to_value();
+    if (kb == Kind::Null) return a.to_value();
     if (ka == Kind::String && kb == Kind::String) return concat_strings(a.as_string(), b.as_string());
   }
   if (op == ArithOp::Sub && ka == Kind::Array && kb == Kind::Array) {
-    return subtract_arrays(a.as_array(), b.as_array());
+    return subtract_arrays(a, b);
   }
   if (a.is_number() && b.is_number()) return numeric(a, op, b);
   return std::nullopt;

@@ -4,12 +4,12 @@
 #include <optional>
 
 #include "parser/filter.h"
-#include "value/value.h"
+#include "value/view.h"
 
 namespace tamsel::engine {
 
 // a op b, or nothing when the operator does not apply to these kinds. Integer
 // remainder by zero or of INT64_MIN by -1 throws InternalFault.
-std::optional<Value> arith(const Value& a, query::ArithOp op, const Value& b);
+std::optional<Value> arith(View a, query::ArithOp op, View b);
 
 }  // namespace tamsel::engine

@@ -14,7 +14,7 @@ void apply_builtin(query::BuiltinKind kind, EvalValue input, ResultList& out);
 // its output, if any, to `out`.
 void apply_builtin_with_arg(const query::BuiltinWithArg& node, EvalValue input, ResultList& out);
 
-// The value a query constant stands for.
+// The value a query constant stands for; a string views `literal`'s text.
 Value literal_to_value(const query::LiteralValue& literal);
 
 }  // namespace tamsel::engine

@@ -1,6 +1,10 @@
 // The argument-less builtins on arrays and objects.
+#include <algorithm>
+#include <cmath>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "engine/arith.h"
 #include "engine/builtins_internal.h"
@@ -18,16 +22,15 @@ void push(ResultList& out, Value v) { out.push_back(EvalValue::owned(std::move(v
 bool sorts_before(const Value& a, const Value& b) { return order_values(a, b) == Ordering::Less; }
 
 Value keys(EvalValue& input) {
-  const Value& v = input.get();
+  const View v = input.view();
   Array result;
+  result.reserve(v.size());
   if (v.kind() == Kind::Array) {
-    size_t n = v.as_array().size();
-    result.reserve(n);
-    for (size_t i = 0; i < n; ++i) result.push_back(Value::i64(static_cast<int64_t>(i)));
+    for (size_t i = 0, n = v.size(); i < n; ++i)
+      result.push_back(Value::i64(static_cast<int64_t>(i)));
     return Value::array(std::move(result));
   }
-  result.reserve(v.as_object().size());
-  for (const auto& entry : v.as_object()) result.push_back(take_part(input, entry.key));
+  for (const View::Member& member : v.members()) result.push_back(take_key(input, member));
   // string_view comparison is by unsigned bytes, a common prefix first.
   stable_sort_values(result, [](const Value& a, const Value& b) {
     return a.as_string() < b.as_string();
@@ -36,24 +39,47 @@ Value keys(EvalValue& input) {
 }
 
 Value keys_unsorted(EvalValue& input) {
+  const View v = input.view();
   Array result;
-  result.reserve(input.get().as_object().size());
-  for (const auto& entry : input.get().as_object()) result.push_back(take_part(input, entry.key));
+  result.reserve(v.size());
+  for (const View::Member& member : v.members()) result.push_back(take_key(input, member));
   return Value::array(std::move(result));
 }
 
 Value object_values(EvalValue& input) {
+  const View v = input.view();
   Array result;
-  result.reserve(input.get().as_object().size());
-  for (const auto& entry : input.get().as_object()) {
-    result.push_back(take_part(input, entry.value));
-  }
+  result.reserve(v.size());
+  for (const View::Member& member : v.members()) result.push_back(take_part(input, member.value));
   return Value::array(std::move(result));
 }
 
+// An array of numbers only, none of them NaN (every array of numbers a
+// document holds), sorts on the numbers' double values: the sort order
+// compares numbers just so, and without NaN that order is a strict weak one,
+// so any stable sort gives the same result. False, untouched, otherwise.
+bool sort_numbers(Array& items) {
+  std::vector<std::pair<double, size_t>> keys;
+  keys.reserve(items.size());
+  for (size_t i = 0; i < items.size(); ++i) {
+    const View item(items[i]);
+    if (!item.is_number()) return false;
+    const double x = item.as_double();
+    if (std::isnan(x)) return false;
+    keys.emplace_back(x, i);
+  }
+  std::stable_sort(keys.begin(), keys.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  Array result;
+  result.reserve(items.size());
+  for (const auto& key : keys) result.push_back(std::move(items[key.second]));
+  items = std::move(result);
+  return true;
+}
+
 Value sorted(EvalValue input) {
-  Value copy = std::move(input).take();
-  stable_sort_values(copy.as_array(), sorts_before);
+  Value copy = std::move(input).take_open();
+  if (!sort_numbers(copy.as_array())) stable_sort_values(copy.as_array(), sorts_before);
   return copy;
 }
 
@@ -71,29 +97,31 @@ Value unique(EvalValue input) {
 }
 
 // The element that wins under `replaces(candidate, element)`, scanning from
-// the front; only that element is copied.
+// the front of a non-empty array; only that element is copied.
 template <typename Replaces>
 Value extreme(EvalValue& input, Replaces replaces) {
-  const Array& items = input.get().as_array();
-  size_t best = 0;
-  for (size_t i = 1; i < items.size(); ++i) {
-    if (replaces(order_values(items[best], items[i]))) best = i;
+  const View::Elements items = input.view().elements();
+  auto it = items.begin();
+  View best = *it;
+  for (++it; it != items.end(); ++it) {
+    if (replaces(order_values(best, *it))) best = *it;
   }
-  return take_part(input, items[best]);
+  return take_part(input, best);
 }
 
 Value reversed(EvalValue& input) {
-  const Array& items = input.get().as_array();
+  const View v = input.view();
   Array result;
-  result.reserve(items.size());
-  for (size_t i = items.size(); i-- > 0;) result.push_back(take_part(input, items[i]));
+  result.reserve(v.size());
+  for (View item : v.elements()) result.push_back(take_part(input, item));
+  std::reverse(result.begin(), result.end());
   return Value::array(std::move(result));
 }
 
-void flatten_into(Array& out, EvalValue& input, const Array& items, int64_t depth) {
-  for (const Value& item : items) {
+void flatten_into(Array& out, EvalValue& input, View items, int64_t depth) {
+  for (View item : items.elements()) {
     if (item.kind() == Kind::Array && depth != 0) {
-      flatten_into(out, input, item.as_array(), depth > 0 ? depth - 1 : depth);
+      flatten_into(out, input, item, depth > 0 ? depth - 1 : depth);
     } else {
       out.push_back(take_part(input, item));
     }
@@ -101,16 +129,17 @@ void flatten_into(Array& out, EvalValue& input, const Array& items, int64_t dept
 }
 
 Value add(EvalValue& input) {
-  const Array& items = input.get().as_array();
-  if (items.empty()) return Value::null();
-  Value total = take_part(input, items[0]);
+  const View::Elements items = input.view().elements();
+  auto it = items.begin();
+  if (!(it != items.end())) return Value::null();
+  Value total = take_part(input, *it);
   // Runs of strings and of arrays are appended in place rather than through
   // a fresh concatenation per element, which would be quadratic. The result
   // is what the + operator gives step by step.
   std::string text;
   bool text_pending = false;
-  for (size_t i = 1; i < items.size(); ++i) {
-    const Value& item = items[i];
+  for (++it; it != items.end(); ++it) {
+    const View item = *it;
     if (total.kind() == Kind::String && item.kind() == Kind::String) {
       if (!text_pending) text.assign(total.as_string());
       text_pending = true;
@@ -122,7 +151,8 @@ Value add(EvalValue& input) {
       text_pending = false;
     }
     if (total.kind() == Kind::Array && item.kind() == Kind::Array) {
-      for (const Value& e : item.as_array()) total.as_array().push_back(take_part(input, e));
+      if (total.is_document_part()) total = expand_document(part_ref(total));
+      for (View e : item.elements()) total.as_array().push_back(take_part(input, e));
       continue;
     }
     if (auto sum = arith(total, query::ArithOp::Add, item)) total = std::move(*sum);
@@ -131,23 +161,30 @@ Value add(EvalValue& input) {
   return total;
 }
 
+// The member names of to_entries, views of text that lives as long as the
+// program.
+Value fixed_text(std::string_view text) {
+  return Value::string_view(text.data(), static_cast<uint32_t>(text.size()));
+}
+
 Value to_entries(EvalValue& input) {
+  const View v = input.view();
   Array result;
-  result.reserve(input.get().as_object().size());
-  for (const auto& entry : input.get().as_object()) {
+  result.reserve(v.size());
+  for (const View::Member& member : v.members()) {
     ObjectMap pair = ObjectMap::with_capacity(2);
-    pair.insert(Value::string("key"), take_part(input, entry.key));
-    pair.insert(Value::string("value"), take_part(input, entry.value));
+    pair.insert(fixed_text("key"), take_key(input, member));
+    pair.insert(fixed_text("value"), take_part(input, member.value));
     result.push_back(Value::object(std::move(pair)));
   }
   return Value::array(std::move(result));
 }
 
 // The object key an entry names, or nothing when the entry is unusable.
-std::optional<Value> entry_key(EvalValue& input, const ObjectMap& entry) {
-  const Value* key = entry.get("key");
-  if (key == nullptr) key = entry.get("name");
-  if (key == nullptr) return std::nullopt;
+std::optional<Value> entry_key(EvalValue& input, View entry) {
+  std::optional<View> key = entry.member("key");
+  if (!key) key = entry.member("name");
+  if (!key) return std::nullopt;
   switch (key->kind()) {
     case Kind::String: return take_part(input, *key);
     case Kind::I64:
@@ -157,13 +194,13 @@ std::optional<Value> entry_key(EvalValue& input, const ObjectMap& entry) {
 }
 
 Value from_entries(EvalValue& input) {
-  const Array& items = input.get().as_array();
+  const View items = input.view();
   ObjectMap result = ObjectMap::with_capacity(items.size());
-  for (const Value& item : items) {
+  for (View item : items.elements()) {
     if (item.kind() != Kind::Object) continue;
-    auto key = entry_key(input, item.as_object());
+    auto key = entry_key(input, item);
     if (!key) continue;
-    const Value* value = item.as_object().get("value");
+    std::optional<View> value = item.member("value");
     result.insert(std::move(*key), value ? take_part(input, *value) : Value::null());
   }
   return Value::object(std::move(result));
@@ -173,13 +210,13 @@ Value from_entries(EvalValue& input) {
 
 Value flatten_array(EvalValue& input, int64_t depth) {
   Array flat;
-  flatten_into(flat, input, input.get().as_array(), depth);
+  flatten_into(flat, input, input.view(), depth);
   return Value::array(std::move(flat));
 }
 
 void apply_collection_builtin(BuiltinKind kind, EvalValue input, ResultList& out) {
   if (kind == BuiltinKind::Recurse) return recursive_descent(std::move(input), out);
-  const Kind k = input.get().kind();
+  const Kind k = input.kind();
   if (k == Kind::Object) {
     switch (kind) {
       case BuiltinKind::Keys: return push(out, keys(input));
@@ -190,7 +227,7 @@ void apply_collection_builtin(BuiltinKind kind, EvalValue input, ResultList& out
     }
   }
   if (k != Kind::Array) return;
-  const bool empty = input.get().as_array().empty();
+  const bool empty = input.view().size() == 0;
   switch (kind) {
     case BuiltinKind::Keys: return push(out, keys(input));
     case BuiltinKind::Values: out.push_back(std::move(input)); return;
@@ -210,10 +247,10 @@ void apply_collection_builtin(BuiltinKind kind, EvalValue input, ResultList& out
       return push(out, extreme(input, [](Ordering o) { return o != Ordering::Greater; }));
     case BuiltinKind::First:
       if (empty) return;
-      return push(out, take_part(input, input.get().as_array().front()));
+      return push(out, take_part(input, input.view().front()));
     case BuiltinKind::Last:
       if (empty) return;
-      return push(out, take_part(input, input.get().as_array().back()));
+      return push(out, take_part(input, input.view().back()));
     default: return;
   }
 }

@@ -7,7 +7,6 @@
 #include "engine/render.h"
 #include "unicode/utf8.h"
 #include "value/json.h"
-#include "value/json_ref.h"
 
 namespace tamsel::engine {
 namespace {
@@ -15,17 +14,7 @@ namespace {
 using query::BuiltinKind;
 
 void length(EvalValue input, ResultList& out) {
-  if (input.is_document()) {
-    // Counted on the tape: no need to build the container.
-    JsonRef ref = input.json();
-    if (ref.is_array() || ref.is_object()) {
-      size_t n = ref.is_array() ? json_element_count(json_array(ref))
-                                : json_element_count(json_object(ref));
-      out.push_back(EvalValue::owned(Value::i64(static_cast<int64_t>(n))));
-      return;
-    }
-  }
-  const Value& v = input.get();
+  const View v = input.view();
   switch (v.kind()) {
     case Kind::Null: out.push_back(EvalValue::owned(Value::i64(0))); return;
     case Kind::Bool: return;
@@ -38,10 +27,8 @@ void length(EvalValue input, ResultList& out) {
       return;
     }
     case Kind::Array:
-      out.push_back(EvalValue::owned(Value::i64(static_cast<int64_t>(v.as_array().size()))));
-      return;
     case Kind::Object:
-      out.push_back(EvalValue::owned(Value::i64(static_cast<int64_t>(v.as_object().size()))));
+      out.push_back(EvalValue::owned(Value::i64(static_cast<int64_t>(v.size()))));
       return;
   }
 }
@@ -61,15 +48,15 @@ const char* type_name(Kind kind) {
 }
 
 void tostring(EvalValue input, ResultList& out) {
-  if (input.get().kind() == Kind::String) {
-    out.push_back(EvalValue::owned(std::move(input).take()));
+  if (input.kind() == Kind::String) {
+    out.push_back(std::move(input));
     return;
   }
-  out.push_back(EvalValue::owned(Value::string(to_display_text(input.get()))));
+  out.push_back(EvalValue::owned(Value::string(to_display_text(input.view()))));
 }
 
 void tonumber(EvalValue input, ResultList& out) {
-  const Value& v = input.get();
+  const View v = input.view();
   if (v.is_number()) {
     out.push_back(std::move(input));
   } else if (v.kind() == Kind::String) {
@@ -80,7 +67,7 @@ void tonumber(EvalValue input, ResultList& out) {
 }
 
 void fromjson(EvalValue input, ResultList& out) {
-  const Value& v = input.get();
+  const View v = input.view();
   if (v.kind() != Kind::String) return;
   // The parser's storage dies with it, so the result must own its strings.
   JsonParser parser;
@@ -105,7 +92,7 @@ void apply_general_builtin(BuiltinKind kind, EvalValue input, ResultList& out) {
     case BuiltinKind::Tostring: return tostring(std::move(input), out);
     case BuiltinKind::Tonumber: return tonumber(std::move(input), out);
     case BuiltinKind::Tojson:
-      out.push_back(EvalValue::owned(Value::string(to_json_text(input.get()))));
+      out.push_back(EvalValue::owned(Value::string(to_json_text(input.view()))));
       return;
     case BuiltinKind::Fromjson: return fromjson(std::move(input), out);
     default: return;

@@ -22,11 +22,19 @@ Value flatten_array(EvalValue& input, int64_t depth);
 
 // A part of `input` (an element, member value or key that lies inside it) as
 // a Value of its own: moved out of an owned input, which is about to be
-// dropped anyway, and deep-copied from a borrowed one, which must stay intact.
-inline Value take_part(EvalValue& input, const Value& part) {
-  if (!input.owns_storage()) return part.copy();
+// dropped anyway, deep-copied from a borrowed one, which must stay intact,
+// and by reference for a part of the document.
+inline Value take_part(EvalValue& input, View part) {
+  if (part.on_tape()) return document_value(part.json());
+  if (!input.owns_storage()) return part.value().copy();
   // `part` lives in storage the input owns; only its constness is a view.
-  return std::move(const_cast<Value&>(part));
+  return std::move(const_cast<Value&>(part.value()));
+}
+
+// The key of a member of `input` as a Value of its own, as take_part does.
+inline Value take_key(EvalValue& input, const View::Member& member) {
+  if (member.key_value) return take_part(input, *member.key_value);
+  return key_value(member);
 }
 
 // |n| of an I64. The magnitude of INT64_MIN has no I64 form, so it comes
@@ -37,7 +45,7 @@ inline Value integer_magnitude(int64_t n) {
 }
 
 // Decimal text of an I64 or U64.
-inline std::string integer_text(const Value& v) {
+inline std::string integer_text(View v) {
   return v.kind() == Kind::I64 ? std::to_string(v.as_i64()) : std::to_string(v.as_u64());
 }
 

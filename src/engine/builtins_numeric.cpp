@@ -10,14 +10,6 @@ namespace {
 
 using query::BuiltinKind;
 
-double number_as_float(const Value& v) {
-  switch (v.kind()) {
-    case Kind::I64: return static_cast<double>(v.as_i64());
-    case Kind::U64: return static_cast<double>(v.as_u64());
-    default: return v.as_f64();
-  }
-}
-
 // Truncation toward zero that clamps instead of overflowing: NaN is 0 and
 // anything beyond the I64 range takes the nearest end of it.
 int64_t float_to_int_saturating(double x) {
@@ -33,7 +25,7 @@ void push(ResultList& out, Value v) { out.push_back(EvalValue::owned(std::move(v
 // floor, ceil and round: integers are already integral and pass through as
 // they are; floats are rounded, then clamped into an I64.
 void rounding(EvalValue input, double (*round_fn)(double), ResultList& out) {
-  const Value& v = input.get();
+  const View v = input.view();
   if (v.kind() == Kind::I64 || v.kind() == Kind::U64) {
     out.push_back(std::move(input));
   } else if (v.kind() == Kind::F64) {
@@ -42,7 +34,7 @@ void rounding(EvalValue input, double (*round_fn)(double), ResultList& out) {
 }
 
 void fabs(EvalValue input, ResultList& out) {
-  const Value& v = input.get();
+  const View v = input.view();
   switch (v.kind()) {
     case Kind::I64: push(out, integer_magnitude(v.as_i64())); return;
     case Kind::U64: out.push_back(std::move(input)); return;
@@ -54,7 +46,7 @@ void fabs(EvalValue input, ResultList& out) {
 }  // namespace
 
 void apply_numeric_builtin(BuiltinKind kind, EvalValue input, ResultList& out) {
-  const Value& v = input.get();
+  const View v = input.view();
   switch (kind) {
     case BuiltinKind::Floor:
       return rounding(std::move(input), [](double x) { return std::floor(x); }, out);
@@ -64,7 +56,7 @@ void apply_numeric_builtin(BuiltinKind kind, EvalValue input, ResultList& out) {
       // std::round takes halves away from zero.
       return rounding(std::move(input), [](double x) { return std::round(x); }, out);
     case BuiltinKind::Sqrt:
-      if (v.is_number()) push(out, Value::f64(std::sqrt(number_as_float(v))));
+      if (v.is_number()) push(out, Value::f64(std::sqrt(v.as_double())));
       return;
     case BuiltinKind::Fabs: return fabs(std::move(input), out);
     case BuiltinKind::Nan:
@@ -72,12 +64,12 @@ void apply_numeric_builtin(BuiltinKind kind, EvalValue input, ResultList& out) {
     case BuiltinKind::Infinite:
       return push(out, Value::f64(std::numeric_limits<double>::infinity()));
     case BuiltinKind::Isinfinite:
-      return push(out, Value::boolean(v.is_number() && std::isinf(number_as_float(v))));
+      return push(out, Value::boolean(v.is_number() && std::isinf(v.as_double())));
     case BuiltinKind::Isnan:
       return push(out, Value::boolean(v.kind() == Kind::F64 && std::isnan(v.as_f64())));
     case BuiltinKind::Isnormal:
       return push(out, Value::boolean(v.is_number() &&
-                                      std::fpclassify(number_as_float(v)) == FP_NORMAL));
+                                      std::fpclassify(v.as_double()) == FP_NORMAL));
     default: return;
   }
 }

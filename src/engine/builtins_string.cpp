@@ -30,9 +30,9 @@ Value explode(std::string_view s) {
   return Value::array(std::move(code_points));
 }
 
-Value implode(const Array& elements) {
+Value implode(View elements) {
   std::string text;
-  for (const Value& e : elements) {
+  for (View e : elements.elements()) {
     uint64_t bits;
     if (e.kind() == Kind::I64) {
       bits = static_cast<uint64_t>(e.as_i64());
@@ -66,9 +66,9 @@ Value reverse_code_points(std::string_view s) {
 }  // namespace
 
 void apply_string_builtin(BuiltinKind kind, EvalValue input, ResultList& out) {
-  const Value& v = input.get();
+  const View v = input.view();
   if (kind == BuiltinKind::Implode) {
-    if (v.kind() == Kind::Array) out.push_back(EvalValue::owned(implode(v.as_array())));
+    if (v.kind() == Kind::Array) out.push_back(EvalValue::owned(implode(v)));
     return;
   }
   if (v.kind() != Kind::String) return;

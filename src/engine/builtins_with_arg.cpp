@@ -15,25 +15,25 @@ using query::LiteralValue;
 
 void push(ResultList& out, Value v) { out.push_back(EvalValue::owned(std::move(v))); }
 
-bool has(const Value& v, const LiteralValue& arg) {
+bool has(View v, const LiteralValue& arg) {
   if (v.kind() == Kind::Array && arg.kind == LiteralValue::Kind::Integer) {
     // Lengths are far below 2^63, so neither the sum nor the cast can wrap.
-    auto n = static_cast<int64_t>(v.as_array().size());
+    auto n = static_cast<int64_t>(v.size());
     int64_t pos = arg.integer >= 0 ? arg.integer : n + arg.integer;
     return pos >= 0 && pos < n;
   }
   if (v.kind() == Kind::Object && arg.kind == LiteralValue::Kind::String) {
-    return v.as_object().get(arg.string) != nullptr;
+    return v.member(arg.string).has_value();
   }
   return false;
 }
 
-Value join(const Array& items, std::string_view separator) {
+Value join(View items, std::string_view separator) {
   std::string text;
   bool first = true;
-  for (const Value& item : items) {
+  for (View item : items.elements()) {
     // Nulls leave no trace: no text and no separator.
-    if (item.is_null()) continue;
+    if (item.kind() == Kind::Null) continue;
     if (!first) text += separator;
     first = false;
     if (item.kind() == Kind::String) {
@@ -48,7 +48,7 @@ Value join(const Array& items, std::string_view separator) {
 // ltrimstr and rtrimstr: text that is not a string, or a pattern that is
 // not one, passes through untouched.
 void trim(EvalValue input, const LiteralValue& arg, bool at_start, ResultList& out) {
-  const Value& v = input.get();
+  const View v = input.view();
   if (v.kind() != Kind::String || arg.kind != LiteralValue::Kind::String) {
     out.push_back(std::move(input));
     return;
@@ -64,12 +64,15 @@ void trim(EvalValue input, const LiteralValue& arg, bool at_start, ResultList& o
 }
 
 Value limit(EvalValue& input, int64_t n) {
-  const Array& items = input.get().as_array();
+  const View items = input.view();
   size_t count = items.size();
   if (n >= 0 && static_cast<uint64_t>(n) < count) count = static_cast<size_t>(n);
   Array result;
   result.reserve(count);
-  for (size_t i = 0; i < count; ++i) result.push_back(take_part(input, items[i]));
+  for (View item : items.elements()) {
+    if (result.size() == count) break;
+    result.push_back(take_part(input, item));
+  }
   return Value::array(std::move(result));
 }
 
@@ -78,31 +81,25 @@ Value position_or_null(std::optional<int64_t> pos) {
 }
 
 // index, rindex and indices over the elements of an array.
-Value search_array(ArgBuiltinKind kind, const Array& items, const Value& wanted) {
-  auto matches = [&](size_t i) {
-    return compare_values(items[i], query::CompareOp::Eq, wanted);
-  };
-  if (kind == ArgBuiltinKind::Index) {
-    for (size_t i = 0; i < items.size(); ++i) {
-      if (matches(i)) return Value::i64(static_cast<int64_t>(i));
-    }
-    return Value::null();
-  }
-  if (kind == ArgBuiltinKind::Rindex) {
-    for (size_t i = items.size(); i-- > 0;) {
-      if (matches(i)) return Value::i64(static_cast<int64_t>(i));
-    }
-    return Value::null();
-  }
+Value search_array(ArgBuiltinKind kind, View items, const Value& wanted) {
+  // One pass from the front: the first match, the last or all of them.
+  std::optional<int64_t> last;
   Array positions;
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (matches(i)) positions.push_back(Value::i64(static_cast<int64_t>(i)));
+  int64_t i = 0;
+  for (View item : items.elements()) {
+    if (compare_values(item, query::CompareOp::Eq, wanted)) {
+      if (kind == ArgBuiltinKind::Index) return Value::i64(i);
+      last = i;
+      if (kind == ArgBuiltinKind::Indices) positions.push_back(Value::i64(i));
+    }
+    ++i;
   }
-  return Value::array(std::move(positions));
+  if (kind == ArgBuiltinKind::Indices) return Value::array(std::move(positions));
+  return position_or_null(last);
 }
 
-Value search(ArgBuiltinKind kind, const Value& v, const LiteralValue& arg) {
-  if (v.kind() == Kind::Array) return search_array(kind, v.as_array(), literal_to_value(arg));
+Value search(ArgBuiltinKind kind, View v, const LiteralValue& arg) {
+  if (v.kind() == Kind::Array) return search_array(kind, v, literal_to_value(arg));
   if (v.kind() == Kind::String && arg.kind == LiteralValue::Kind::String) {
     std::string_view s = v.as_string();
     switch (kind) {
@@ -118,7 +115,7 @@ Value search(ArgBuiltinKind kind, const Value& v, const LiteralValue& arg) {
 
 void apply_builtin_with_arg(const query::BuiltinWithArg& node, EvalValue input, ResultList& out) {
   const LiteralValue& arg = node.argument;
-  const Value& v = input.get();
+  const View v = input.view();
   const bool string_input = v.kind() == Kind::String;
   const bool string_arg = arg.kind == LiteralValue::Kind::String;
   const bool integer_arg = arg.kind == LiteralValue::Kind::Integer;
@@ -144,7 +141,7 @@ void apply_builtin_with_arg(const query::BuiltinWithArg& node, EvalValue input, 
       }
       return;
     case ArgBuiltinKind::Join:
-      if (v.kind() == Kind::Array && string_arg) push(out, join(v.as_array(), arg.string));
+      if (v.kind() == Kind::Array && string_arg) push(out, join(v, arg.string));
       return;
     case ArgBuiltinKind::Ltrimstr: return trim(std::move(input), arg, true, out);
     case ArgBuiltinKind::Rtrimstr: return trim(std::move(input), arg, false, out);

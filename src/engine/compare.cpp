@@ -12,7 +12,7 @@ using query::CompareOp;
 
 // Sort order of the kinds; false and true are ranked apart so that no
 // comparison of Bool payloads is needed afterwards.
-int kind_rank(const Value& v) {
+int kind_rank(const View& v) {
   switch (v.kind()) {
     case Kind::Null: return 0;
     case Kind::Bool: return v.as_bool() ? 2 : 1;
@@ -24,14 +24,6 @@ int kind_rank(const Value& v) {
     case Kind::Object: return 6;
   }
   return 0;
-}
-
-double number_as_float(const Value& v) {
-  switch (v.kind()) {
-    case Kind::I64: return static_cast<double>(v.as_i64());
-    case Kind::U64: return static_cast<double>(v.as_u64());
-    default: return v.as_f64();
-  }
 }
 
 template <typename T>
@@ -86,10 +78,10 @@ bool ieee(double a, CompareOp op, double b) {
   return false;
 }
 
-bool compare_numbers(const Value& a, CompareOp op, const Value& b) {
+bool compare_numbers(const View& a, CompareOp op, const View& b) {
   const Kind ka = a.kind(), kb = b.kind();
   if (ka == Kind::F64 || kb == Kind::F64) {
-    return ieee(number_as_float(a), op, number_as_float(b));
+    return ieee(a.as_double(), op, b.as_double());
   }
   if (ka == Kind::I64 && kb == Kind::I64) return holds(three_way(a.as_i64(), b.as_i64()), op);
   if (ka == Kind::U64 && kb == Kind::U64) return holds(three_way(a.as_u64(), b.as_u64()), op);
@@ -99,26 +91,25 @@ bool compare_numbers(const Value& a, CompareOp op, const Value& b) {
 
 }  // namespace
 
-Ordering order_values(const Value& a, const Value& b) {
+Ordering order_values(const View& a, const View& b) {
+  // Numbers first: what sort, min and max mostly meet. Unordered (NaN) falls
+  // through both tests and counts as Equal.
+  if (a.is_number() && b.is_number()) return three_way(a.as_double(), b.as_double());
   const int ra = kind_rank(a), rb = kind_rank(b);
   if (ra != rb) return three_way(ra, rb);
   switch (a.kind()) {
-    case Kind::I64:
-    case Kind::U64:
-    case Kind::F64:
-      // Unordered (NaN) falls through both tests and counts as Equal.
-      return three_way(number_as_float(a), number_as_float(b));
     case Kind::String:
       return order_strings(a.as_string(), b.as_string());
     case Kind::Array: {
-      const Array& x = a.as_array();
-      const Array& y = b.as_array();
-      const size_t common = x.size() < y.size() ? x.size() : y.size();
-      for (size_t i = 0; i < common; ++i) {
-        const Ordering o = order_values(x[i], y[i]);
+      const View::Elements x = a.elements(), y = b.elements();
+      auto i = x.begin(), j = y.begin();
+      for (; i != x.end() && j != y.end(); ++i, ++j) {
+        const Ordering o = order_values(*i, *j);
         if (o != Ordering::Equal) return o;
       }
-      return three_way(x.size(), y.size());
+      // The shorter array first.
+      if (i != x.end()) return Ordering::Greater;
+      return j != y.end() ? Ordering::Less : Ordering::Equal;
     }
     default:
       // Null, either Bool (the rank already separates false from true) and
@@ -127,7 +118,7 @@ Ordering order_values(const Value& a, const Value& b) {
   }
 }
 
-bool compare_values(const Value& a, CompareOp op, const Value& b) {
+bool compare_values(const View& a, CompareOp op, const View& b) {
   if (a.is_number() && b.is_number()) return compare_numbers(a, op, b);
   if (a.kind() == b.kind()) {
     switch (a.kind()) {

@@ -6,13 +6,13 @@
 #pragma once
 
 #include "parser/filter.h"
-#include "value/value.h"
+#include "value/view.h"
 
 namespace tamsel::engine {
 
 enum class Ordering { Less = -1, Equal = 0, Greater = 1 };
 
-Ordering order_values(const Value& a, const Value& b);
-bool compare_values(const Value& a, query::CompareOp op, const Value& b);
+Ordering order_values(const View& a, const View& b);
+bool compare_values(const View& a, query::CompareOp op, const View& b);
 
 }  // namespace tamsel::engine

@@ -1,26 +1,45 @@
 // The working value of the evaluator. It is one of:
 // - owned: a Value the evaluator owns and may take apart;
 // - a reference to a Value that outlives it (part of a value a caller holds);
+// - a reference to a part of a value that the references to its parts own
+//   together (shared), which is how recursive descent hands out the levels
+//   of a value the query built without copying them;
 // - a reference into the parsed input document, read in place from the
 //   parser's tape. Selections from the document stay in this form, so a
-//   query that only selects never builds a tree of the document. Operations
-//   that need a Value of it build one on first use (get()), owned by this
-//   EvalValue.
+//   query that only selects never builds a tree of the document.
+// Every form is read through view(). Operations that take a value apart use
+// get(), which for a document reference builds its top level only (its
+// elements or members stay references into the document), owned by this
+// EvalValue. A Value that is itself a document part (Value::document_part)
+// always becomes a document reference here.
 #pragma once
 
+#include <memory>
 #include <utility>
 #include <vector>
 
 #include "value/json_ref.h"
 #include "value/value.h"
+#include "value/view.h"
 
 namespace tamsel::engine {
 
 class EvalValue {
  public:
-  static EvalValue borrowed(const Value& v) { return EvalValue(Form::Ref, &v); }
-  static EvalValue owned(Value v) { return EvalValue(std::move(v)); }
+  static EvalValue borrowed(const Value& v) {
+    return v.is_document_part() ? EvalValue(part_ref(v)) : EvalValue(Form::Ref, &v);
+  }
+  static EvalValue owned(Value v) {
+    return v.is_document_part() ? EvalValue(part_ref(v)) : EvalValue(std::move(v));
+  }
   static EvalValue document(JsonRef ref) { return EvalValue(ref); }
+  // A reference to `part`, which lies in `root`; keeps `root` alive.
+  static EvalValue shared(std::shared_ptr<const Value> root, const Value& part) {
+    if (part.is_document_part()) return EvalValue(part_ref(part));
+    EvalValue v(Form::Shared, &part);
+    v.root_ = std::move(root);
+    return v;
+  }
 
   EvalValue(EvalValue&&) noexcept = default;
   EvalValue& operator=(EvalValue&&) noexcept = default;
@@ -36,43 +55,75 @@ class EvalValue {
 
   Kind kind() const { return form_ == Form::Json ? kind_of(json_) : get().kind(); }
 
-  // The value this denotes, whichever form it has.
+  // The value this denotes, to read, whichever form it has.
+  View view() const {
+    switch (form_) {
+      case Form::Owned: return View(owned_);
+      case Form::Ref:
+      case Form::Shared: return View(*ref_);
+      case Form::Json: break;
+    }
+    return View(json_);
+  }
+
+  // The value this denotes as a built Value, whose parts may be taken.
   const Value& get() const {
     switch (form_) {
       case Form::Owned: return owned_;
-      case Form::Ref: return *ref_;
+      case Form::Ref:
+      case Form::Shared: return *ref_;
       case Form::Json: break;
     }
     if (!built_) {
-      owned_ = materialize(json_);
+      const bool container = json_.is_array() || json_.is_object();
+      owned_ = container ? expand_document(json_) : document_value(json_);
       built_ = true;
     }
     return owned_;
   }
-  // The value as one the caller owns: moved out of owned storage, deep-copied
-  // otherwise.
+  // The value as one the caller owns: moved out of owned storage, a document
+  // value for a document reference (containers by reference), deep-copied
+  // otherwise (document parts inside stay references).
   Value take() && {
-    if (owns_storage()) {
-      get();
-      return std::move(owned_);
-    }
-    return form_ == Form::Json ? materialize(json_) : ref_->copy();
+    if (owns_storage()) return std::move(owned_);
+    return form_ == Form::Json ? document_value(json_) : ref_->copy();
+  }
+  // Like take(), with the top level built: for changing it or taking it apart.
+  Value take_open() && {
+    if (form_ == Form::Json) get();
+    return std::move(*this).take();
   }
   // A second EvalValue for the same value: the same reference, or a deep copy.
   EvalValue share() const {
     switch (form_) {
       case Form::Owned: return EvalValue(owned_.copy());
       case Form::Ref: return EvalValue(Form::Ref, ref_);
+      case Form::Shared: return shared(root_, *ref_);
       case Form::Json: break;
     }
     return EvalValue(json_);
   }
+  // A reference to `part`, an element or member value inside this borrowed
+  // value, that stays valid as long as this value would.
+  EvalValue part(const Value& part) const {
+    return form_ == Form::Shared ? shared(root_, part) : borrowed(part);
+  }
+  // The value and its parts as shared references: an owned value moves into
+  // shared storage; only when owns_storage() and not a document reference.
+  std::pair<std::shared_ptr<const Value>, const Value*> to_shared() && {
+    if (form_ == Form::Shared) return {std::move(root_), ref_};
+    auto root = std::make_shared<const Value>(std::move(owned_));
+    const Value* top = root.get();
+    return {std::move(root), top};
+  }
+  bool is_shared() const { return form_ == Form::Shared; }
   // A reference to the same value for a use that ends before this EvalValue
   // does (the operands of conditions, arithmetic and object construction).
   EvalValue borrow() const {
     switch (form_) {
       case Form::Owned: return EvalValue(Form::Ref, &owned_);
-      case Form::Ref: return EvalValue(Form::Ref, ref_);
+      case Form::Ref:
+      case Form::Shared: return EvalValue(Form::Ref, ref_);
       case Form::Json: break;
     }
     return EvalValue(json_);
@@ -84,14 +135,15 @@ class EvalValue {
   }
 
  private:
-  enum class Form : uint8_t { Owned, Ref, Json };
+  enum class Form : uint8_t { Owned, Ref, Shared, Json };
   EvalValue(Form form, const Value* ref) : form_(form), ref_(ref) {}
   explicit EvalValue(Value v) : form_(Form::Owned), owned_(std::move(v)) {}
   explicit EvalValue(JsonRef ref) : form_(Form::Json), json_(ref) {}
 
   Form form_;
   mutable bool built_ = false;  // Json form: owned_ holds the built value
-  const Value* ref_ = nullptr;
+  const Value* ref_ = nullptr;  // Ref and Shared forms
+  std::shared_ptr<const Value> root_;  // Shared form: what ref_ lies in
   JsonRef json_;
   mutable Value owned_;
 };
@@ -99,7 +151,7 @@ class EvalValue {
 // Only null and false are false; 0, "", [] and {} are true.
 inline bool is_truthy(const EvalValue& v) {
   Kind kind = v.kind();
-  return !(kind == Kind::Null || (kind == Kind::Bool && !v.get().as_bool()));
+  return !(kind == Kind::Null || (kind == Kind::Bool && !v.view().as_bool()));
 }
 
 // Outputs of a stage or a sub-pipeline, in order.

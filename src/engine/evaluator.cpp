@@ -51,7 +51,7 @@ void apply_field(const Field& field, EvalValue v, ResultList& out) {
   if (v.get().kind() != Kind::Object) return;
   if (v.is_borrowed()) {
     if (const Value* member = v.get().as_object().get(field.name)) {
-      out.push_back(EvalValue::borrowed(*member));
+      out.push_back(v.part(*member));
     }
   } else if (Value* member = v.owned_value().as_object().get(field.name)) {
     out.push_back(EvalValue::owned(std::move(*member)));
@@ -79,7 +79,7 @@ void apply_index(const Index& index, EvalValue v, ResultList& out) {
   auto position = array_position(index.index, elements.size());
   if (!position) return;
   if (v.is_borrowed()) {
-    out.push_back(EvalValue::borrowed(elements[*position]));
+    out.push_back(v.part(elements[*position]));
   } else {
     out.push_back(EvalValue::owned(std::move(v.owned_value().as_array()[*position])));
   }
@@ -100,7 +100,7 @@ void apply_iterate(EvalValue v, ResultList& out) {
   const Value& value = v.get();
   if (value.kind() == Kind::Array) {
     if (v.is_borrowed()) {
-      for (const Value& element : value.as_array()) out.push_back(EvalValue::borrowed(element));
+      for (const Value& element : value.as_array()) out.push_back(v.part(element));
     } else {
       for (Value& element : v.owned_value().as_array())
         out.push_back(EvalValue::owned(std::move(element)));
@@ -108,7 +108,7 @@ void apply_iterate(EvalValue v, ResultList& out) {
   } else if (value.kind() == Kind::Object) {
     if (v.is_borrowed()) {
       for (const ObjectMap::Entry& entry : value.as_object())
-        out.push_back(EvalValue::borrowed(entry.value));
+        out.push_back(v.part(entry.value));
     } else {
       for (ObjectMap::Entry& entry : v.owned_value().as_object())
         out.push_back(EvalValue::owned(std::move(entry.value)));
@@ -145,14 +145,14 @@ void apply_slice(const Slice& slice, EvalValue v, ResultList& out) {
       size_t i = 0;
       for (JsonRef element : array) {
         if (i >= to) break;
-        if (i++ >= from) part.push_back(materialize(element));
+        if (i++ >= from) part.push_back(document_value(element));
       }
     }
     out.push_back(EvalValue::owned(Value::array(std::move(part))));
     return;
   }
   if (v.is_document() && !v.json().is_string()) return;
-  const Value& value = v.get();
+  const View value = v.view();
   if (value.kind() == Kind::String) {
     std::string_view s = value.as_string();
     size_t n = utf8::count_code_points(s);
@@ -165,7 +165,7 @@ void apply_slice(const Slice& slice, EvalValue v, ResultList& out) {
     size_t end = begin + code_point_offset(s.substr(begin), to - from);
     out.push_back(EvalValue::owned(Value::string(s.substr(begin, end - begin))));
   } else if (value.kind() == Kind::Array) {
-    const Array& elements = value.as_array();
+    const Array& elements = v.get().as_array();
     size_t n = elements.size();
     size_t from = slice_bound(slice.from, n, 0), to = slice_bound(slice.to, n, n);
     Array part;
@@ -214,13 +214,13 @@ void apply_object_construct(const ObjectConstruct& construct, EvalValue v, Resul
   for (const ObjectEntry& entry : construct.entries) {
     ResultList values = evaluate(entry.value, v.borrow(), false);
     if (values.empty()) return;
-    // Parts of the document are within its own, smaller, nesting limit.
-    for (const EvalValue& value : values)
-      if (!value.is_document()) ensure_room_to_wrap(value.get());
+    // Parts of the document are within its own, smaller, nesting limit and
+    // are not walked.
+    for (const EvalValue& value : values) ensure_room_to_wrap(value.view());
     if (values.size() == 1) {
       // One value: every partial object gets it, no products to form.
       for (size_t i = 0; i + 1 < partial.size(); ++i)
-        partial[i].insert(key_of(entry), values[0].get().copy());
+        partial[i].insert(key_of(entry), values[0].view().to_value());
       partial.back().insert(key_of(entry), std::move(values[0]).take());
       continue;
     }
@@ -233,7 +233,7 @@ void apply_object_construct(const ObjectConstruct& construct, EvalValue v, Resul
     for (const ObjectMap& base : partial) {
       for (const EvalValue& value : values) {
         ObjectMap map = base.copy();
-        map.insert(key_of(entry), value.get().copy());
+        map.insert(key_of(entry), value.view().to_value());
         product.push_back(std::move(map));
       }
     }
@@ -247,9 +247,9 @@ bool is_container(Kind kind) { return kind == Kind::Array || kind == Kind::Objec
 
 // compare_values of two operands; arrays and objects never compare equal to
 // anything, so they are settled without building them from the document.
-bool compare(const EvalValue& a, CompareOp op, const Value& b) {
+bool compare(const EvalValue& a, CompareOp op, View b) {
   if (is_container(a.kind()) || is_container(b.kind())) return op == CompareOp::Ne;
-  return compare_values(a.get(), op, b);
+  return compare_values(a.view(), op, b);
 }
 
 bool holds(const Condition& condition, const EvalValue& v) {
@@ -266,7 +266,7 @@ bool holds(const Condition& condition, const EvalValue& v) {
           ResultList rhs = evaluate(node.rhs, v.borrow(), false);
           if (rhs.empty()) return false;
           if (is_container(rhs.front().kind())) return node.op == CompareOp::Ne;
-          return compare(lhs.front(), node.op, rhs.front().get());
+          return compare(lhs.front(), node.op, rhs.front().view());
         } else if constexpr (std::is_same_v<Node, Truthy>) {
           ResultList operand = evaluate(node.operand, v.borrow(), false);
           return !operand.empty() && is_truthy(operand.front());
@@ -287,7 +287,7 @@ void apply_arithmetic(const Arithmetic& arithmetic, EvalValue v, ResultList& out
   ResultList left = evaluate(arithmetic.left, v.borrow(), false);
   ResultList right = evaluate(arithmetic.right, v.borrow(), false);
   if (left.empty() || right.empty()) return;
-  if (auto result = arith(left.front().get(), arithmetic.op, right.front().get()))
+  if (auto result = arith(left.front().view(), arithmetic.op, right.front().view()))
     out.push_back(EvalValue::owned(std::move(*result)));
 }
 

@@ -9,7 +9,11 @@ Value literal_to_value(const query::LiteralValue& literal) {
     case K::Bool: return Value::boolean(literal.boolean);
     case K::Integer: return Value::i64(literal.integer);
     case K::Float: return Value::f64(literal.number);
-    case K::String: return Value::string(literal.string);
+    // A view of the query's text, which outlives every value of a run (as
+    // the keys of constructed objects do): no copy per comparison.
+    case K::String:
+      return Value::string_view(literal.string.data(),
+                                Value::checked_length(literal.string.size()));
   }
   return Value::null();
 }

@@ -1,33 +1,11 @@
 #include "engine/paths.h"
 
+#include <memory>
+
 #include "value/object_map.h"
 
 namespace tamsel::engine {
 namespace {
-
-// Pre-order walk below `v`, references only.
-void descend_borrowed(const Value& v, ResultList& out) {
-  out.push_back(EvalValue::borrowed(v));
-  if (v.kind() == Kind::Array) {
-    for (const Value& element : v.as_array()) descend_borrowed(element, out);
-  } else if (v.kind() == Kind::Object) {
-    for (const ObjectMap::Entry& entry : v.as_object()) descend_borrowed(entry.value, out);
-  }
-}
-
-// Pre-order walk that takes `v` apart: each container is output as a copy
-// before its children are visited, each scalar is moved out.
-void descend_owned(Value& v, ResultList& out) {
-  if (v.kind() == Kind::Array) {
-    out.push_back(EvalValue::owned(v.copy()));
-    for (Value& element : v.as_array()) descend_owned(element, out);
-  } else if (v.kind() == Kind::Object) {
-    out.push_back(EvalValue::owned(v.copy()));
-    for (ObjectMap::Entry& entry : v.as_object()) descend_owned(entry.value, out);
-  } else {
-    out.push_back(EvalValue::owned(std::move(v)));
-  }
-}
 
 // Pre-order walk of a part of the input document, read in place.
 void descend_document(JsonRef v, ResultList& out) {
@@ -40,15 +18,40 @@ void descend_document(JsonRef v, ResultList& out) {
   }
 }
 
+// Pre-order walk below `v`, references only.
+void descend_borrowed(const Value& v, ResultList& out) {
+  if (v.is_document_part()) return descend_document(part_ref(v), out);
+  out.push_back(EvalValue::borrowed(v));
+  if (v.kind() == Kind::Array) {
+    for (const Value& element : v.as_array()) descend_borrowed(element, out);
+  } else if (v.kind() == Kind::Object) {
+    for (const ObjectMap::Entry& entry : v.as_object()) descend_borrowed(entry.value, out);
+  }
+}
+
+// Pre-order walk below `v`, which lies in `root`: shared references only, so
+// no level is copied.
+void descend_shared(const std::shared_ptr<const Value>& root, const Value& v, ResultList& out) {
+  if (v.is_document_part()) return descend_document(part_ref(v), out);
+  out.push_back(EvalValue::shared(root, v));
+  if (v.kind() == Kind::Array) {
+    for (const Value& element : v.as_array()) descend_shared(root, element, out);
+  } else if (v.kind() == Kind::Object) {
+    for (const ObjectMap::Entry& entry : v.as_object()) descend_shared(root, entry.value, out);
+  }
+}
+
 }  // namespace
 
 void recursive_descent(EvalValue v, ResultList& out) {
   if (v.is_document()) {
     descend_document(v.json(), out);
-  } else if (!v.owns_storage()) {
-    descend_borrowed(v.get(), out);
+  } else if (v.owns_storage() || v.is_shared()) {
+    // The outputs share the value: it is released with the last of them.
+    auto [root, top] = std::move(v).to_shared();
+    descend_shared(root, *top, out);
   } else {
-    descend_owned(v.owned_value(), out);
+    descend_borrowed(v.get(), out);
   }
 }
 

@@ -6,9 +6,10 @@
 
 namespace tamsel::engine {
 
-// Appends v and every value nested in it, parents before children. Borrowed
-// input gives references; owned input gives owned values (containers copied,
-// scalars moved out).
+// Appends v and every value nested in it, parents before children, all as
+// references: into the document for its parts, to the caller's value for
+// borrowed input, and shared for a value the query built (which the outputs
+// then own together), so no level is ever copied.
 void recursive_descent(EvalValue v, ResultList& out);
 
 }  // namespace tamsel::engine

@@ -20,7 +20,7 @@ void append_integer(std::string& out, Int n) {
   out.append(buf, r.ptr);
 }
 
-void append_json(std::string& out, const Value& v) {
+void append_json(std::string& out, View v) {
   note_work();
   switch (v.kind()) {
     case Kind::Null: out += "null"; return;
@@ -43,7 +43,7 @@ void append_json(std::string& out, const Value& v) {
     case Kind::Array: {
       out += '[';
       bool first = true;
-      for (const Value& element : v.as_array()) {
+      for (View element : v.elements()) {
         if (!first) out += ',';
         first = false;
         append_json(out, element);
@@ -54,12 +54,12 @@ void append_json(std::string& out, const Value& v) {
     case Kind::Object: {
       out += '{';
       bool first = true;
-      for (const ObjectMap::Entry& entry : v.as_object()) {
+      for (const View::Member& member : v.members()) {
         if (!first) out += ',';
         first = false;
-        escape_json_string(out, entry.key.as_string());
+        escape_json_string(out, member.key);
         out += ':';
-        append_json(out, entry.value);
+        append_json(out, member.value);
       }
       out += '}';
       return;
@@ -144,13 +144,13 @@ void append_float(std::string& out, double x) {
   }
 }
 
-std::string to_json_text(const Value& v) {
+std::string to_json_text(View v) {
   std::string out;
   append_json(out, v);
   return out;
 }
 
-std::string to_display_text(const Value& v) {
+std::string to_display_text(View v) {
   switch (v.kind()) {
     case Kind::String:
       return std::string(v.as_string());

@@ -4,12 +4,12 @@
 #include <string>
 #include <string_view>
 
-#include "value/value.h"
+#include "value/view.h"
 
 namespace tamsel::engine {
 
-std::string to_json_text(const Value& v);
-std::string to_display_text(const Value& v);
+std::string to_json_text(View v);
+std::string to_display_text(View v);
 
 // Appends `text` as a quoted, escaped JSON string.
 void escape_json_string(std::string& out, std::string_view text);

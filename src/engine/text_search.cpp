@@ -67,14 +67,15 @@ Array split_text(std::string_view s, std::string_view separator) {
   return pieces;
 }
 
-bool contains_value(const Value& a, const Value& b) {
-  if (a.kind() == Kind::String && b.kind() == Kind::String) {
+bool contains_value(View a, View b) {
+  const Kind ka = a.kind(), kb = b.kind();
+  if (ka == Kind::String && kb == Kind::String) {
     return SubstringSearch(b.as_string()).first(a.as_string()) != SubstringSearch::npos;
   }
-  if (a.kind() == Kind::Array && b.kind() == Kind::Array) {
-    for (const Value& wanted : b.as_array()) {
+  if (ka == Kind::Array && kb == Kind::Array) {
+    for (View wanted : b.elements()) {
       bool found = false;
-      for (const Value& candidate : a.as_array()) {
+      for (View candidate : a.elements()) {
         if (contains_value(candidate, wanted)) {
           found = true;
           break;
@@ -84,10 +85,10 @@ bool contains_value(const Value& a, const Value& b) {
     }
     return true;
   }
-  if (a.kind() == Kind::Object && b.kind() == Kind::Object) {
-    for (const auto& entry : b.as_object()) {
-      const Value* member = a.as_object().get(entry.key.as_string());
-      if (member == nullptr || !contains_value(*member, entry.value)) return false;
+  if (ka == Kind::Object && kb == Kind::Object) {
+    for (const View::Member& wanted : b.members()) {
+      std::optional<View> member = a.member(wanted.key);
+      if (!member || !contains_value(*member, wanted.value)) return false;
     }
     return true;
   }

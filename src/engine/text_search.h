@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "value/value.h"
+#include "value/view.h"
 
 namespace tamsel::engine {
 
@@ -23,6 +23,6 @@ Array split_text(std::string_view s, std::string_view separator);
 
 // Whether `a` contains `b`: substrings for two strings, element-wise for two
 // arrays, member-wise for two objects, equality for anything else.
-bool contains_value(const Value& a, const Value& b);
+bool contains_value(View a, View b);
 
 }  // namespace tamsel::engine

@@ -33,12 +33,14 @@ PyObject* to_python_str(std::string_view s) {
   return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), nullptr);
 }
 
-PyObject* to_python_list(const Array& elements) {
-  PyRef list(PyList_New(static_cast<Py_ssize_t>(elements.size())));
+PyObject* to_python_view(const View& v);
+
+PyObject* to_python_list(const View& array) {
+  PyRef list(PyList_New(static_cast<Py_ssize_t>(array.size())));
   if (!list) return nullptr;
   Py_ssize_t i = 0;
-  for (const Value& element : elements) {
-    PyObject* item = to_python(element);
+  for (View element : array.elements()) {
+    PyObject* item = to_python_view(element);
     if (!item) return nullptr;  // the list releases what it holds so far
     PyList_SET_ITEM(list.get(), i++, item);
   }
@@ -48,36 +50,11 @@ PyObject* to_python_list(const Array& elements) {
 // An empty dict with room for `n` members, so inserting them never resizes.
 PyObject* new_dict(size_t n) { return _PyDict_NewPresized(static_cast<Py_ssize_t>(n)); }
 
-PyObject* to_python_dict(const ObjectMap& map) {
-  PyRef dict(new_dict(map.size()));
+PyObject* to_python_dict(const View& object) {
+  PyRef dict(new_dict(object.size()));
   if (!dict) return nullptr;
-  for (const ObjectMap::Entry& entry : map) {
-    PyRef value(to_python(entry.value));
-    if (!value) return nullptr;
-    PyRef key(to_python_str(entry.key.as_string()));
-    if (!key) return nullptr;
-    if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
-  }
-  return dict.release();
-}
-
-PyObject* to_python_list(simdjson::dom::array elements) {
-  PyRef list(PyList_New(static_cast<Py_ssize_t>(json_element_count(elements))));
-  if (!list) return nullptr;
-  Py_ssize_t i = 0;
-  for (JsonRef element : elements) {
-    PyObject* item = to_python(element);
-    if (!item) return nullptr;
-    PyList_SET_ITEM(list.get(), i++, item);
-  }
-  return list.release();
-}
-
-PyObject* to_python_dict(simdjson::dom::object members) {
-  PyRef dict(new_dict(json_element_count(members)));
-  if (!dict) return nullptr;
-  for (simdjson::dom::key_value_pair member : members) {
-    PyRef value(to_python(member.value));
+  for (const View::Member& member : object.members()) {
+    PyRef value(to_python_view(member.value));
     if (!value) return nullptr;
     PyRef key(to_python_str(member.key));
     if (!key) return nullptr;
@@ -86,31 +63,7 @@ PyObject* to_python_dict(simdjson::dom::object members) {
   return dict.release();
 }
 
-}  // namespace
-
-PyObject* to_python(JsonRef ref) {
-  using simdjson::dom::element_type;
-  switch (ref.type()) {
-    case element_type::ARRAY: return to_python_list(json_array(ref));
-    case element_type::OBJECT: return to_python_dict(json_object(ref));
-    case element_type::INT64: return PyLong_FromLongLong(ref.get_int64().value_unsafe());
-    case element_type::UINT64: return PyLong_FromUnsignedLongLong(ref.get_uint64().value_unsafe());
-    case element_type::DOUBLE: return PyFloat_FromDouble(ref.get_double().value_unsafe());
-    case element_type::STRING: return to_python_str(ref.get_string().value_unsafe());
-    case element_type::BOOL:
-      if (ref.get_bool().value_unsafe()) Py_RETURN_TRUE;
-      Py_RETURN_FALSE;
-    case element_type::NULL_VALUE: break;
-  }
-  Py_RETURN_NONE;
-}
-
-PyObject* to_python(const engine::EvalValue& result) {
-  if (result.is_document()) return to_python(result.json());
-  return to_python(result.get());
-}
-
-PyObject* to_python(const Value& v) {
+PyObject* to_python_view(const View& v) {
   switch (v.kind()) {
     case Kind::Null: Py_RETURN_NONE;
     case Kind::Bool:
@@ -120,10 +73,18 @@ PyObject* to_python(const Value& v) {
     case Kind::U64: return PyLong_FromUnsignedLongLong(v.as_u64());
     case Kind::F64: return PyFloat_FromDouble(v.as_f64());
     case Kind::String: return to_python_str(v.as_string());
-    case Kind::Array: return to_python_list(v.as_array());
-    case Kind::Object: return to_python_dict(v.as_object());
+    case Kind::Array: return to_python_list(v);
+    case Kind::Object: return to_python_dict(v);
   }
   Py_RETURN_NONE;
 }
+
+}  // namespace
+
+PyObject* to_python(JsonRef ref) { return to_python_view(View(ref)); }
+
+PyObject* to_python(const engine::EvalValue& result) { return to_python_view(result.view()); }
+
+PyObject* to_python(const Value& v) { return to_python_view(View(v)); }
 
 }  // namespace tamsel::python

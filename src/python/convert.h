@@ -6,13 +6,15 @@
 #include "engine/eval_value.h"
 #include "value/json_ref.h"
 #include "value/value.h"
+#include "value/view.h"
 
 namespace tamsel::python {
 
 // A new Python object for `v` (None, bool, int, float, str, list, dict), or
-// nullptr with the Python exception set. Never changes `v`.
+// nullptr with the Python exception set. Never changes `v`. Document parts,
+// whether results themselves or held by built values, are read off the tape.
 PyObject* to_python(const Value& v);
-// The same for a part of the input document, read in place.
+// The same for a part of the input document.
 PyObject* to_python(JsonRef ref);
 // The same for a result of the evaluator, whichever form it has.
 PyObject* to_python(const engine::EvalValue& result);

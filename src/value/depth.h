@@ -9,7 +9,7 @@
 
 #include <cstddef>
 
-#include "value/value.h"
+#include "value/view.h"
 
 namespace tamsel {
 
@@ -19,10 +19,10 @@ inline constexpr size_t kMaxValueDepth = 2048;
 
 // True when `v` has more than `levels` levels of arrays and objects (a scalar
 // has none). Stops descending once the answer is known.
-bool nested_deeper_than(const Value& v, size_t levels);
+bool nested_deeper_than(View v, size_t levels);
 
 // Throws InternalFault unless a new container holding `part` stays within
 // kMaxValueDepth levels.
-void ensure_room_to_wrap(const Value& part);
+void ensure_room_to_wrap(View part);
 
 }  // namespace tamsel

@@ -5,6 +5,9 @@
 
 #include <simdjson.h>
 
+#include <bit>
+#include <cstdint>
+
 #include "value/value.h"
 
 namespace tamsel {
@@ -45,6 +48,26 @@ size_t json_element_count(Container container) {
   }
   return count;
 }
+
+// Document parts held by a Value (Value::document_part) keep the document and
+// the position on its tape; simdjson's element is exactly that pair.
+static_assert(sizeof(JsonRef) == sizeof(simdjson::internal::tape_ref));
+
+// The part a document-part Value refers to.
+inline JsonRef part_ref(const Value& v) {
+  return std::bit_cast<JsonRef>(simdjson::internal::tape_ref(
+      static_cast<const simdjson::dom::document*>(v.part_document()), v.part_position()));
+}
+
+// A Value for a part of the document without copying it: scalars as they
+// are, strings as views, arrays and objects by reference. As valid as the
+// JsonRef.
+Value document_value(JsonRef ref);
+
+// The array or object `ref` as a built Value one level deep, its elements or
+// members document values: for operations that take a container apart or
+// change it. Objects keep their members in text order, duplicates included.
+Value expand_document(JsonRef ref);
 
 // A Value with the same contents. With `view_strings` its strings are views
 // into the parser's storage (as valid as the JsonRef); otherwise owned copies.

@@ -10,6 +10,7 @@ Value Value::object(ObjectMap map) {
 }
 
 Value Value::copy() const {
+  if (part_) return document_part(kind_, doc_, len_);
   switch (kind_) {
     case Kind::String:
       return owns_ ? Value::string(as_string()) : Value::string_view(str_, len_);

@@ -3,7 +3,8 @@
 // A Value is 16 bytes whatever its kind: scalars are inline, strings are a
 // pointer and a 32-bit byte length (owned, or a view into the parsed
 // document's string storage), arrays and objects are one owning pointer away.
-// A Value owns everything it points to except the bytes of a view.
+// A Value owns everything it points to except the bytes of a view and a
+// document part (an array or object of the parsed input, held by reference).
 #pragma once
 
 #include <cstdint>
@@ -26,20 +27,23 @@ using Array = std::vector<Value>;
 
 class Value {
  public:
-  Value() noexcept : kind_(Kind::Null), owns_(false), len_(0), u_(0) {}
+  Value() noexcept : kind_(Kind::Null), owns_(false), part_(false), len_(0), u_(0) {}
   ~Value() {
     if (owns_storage()) release();
   }
-  Value(Value&& o) noexcept : kind_(o.kind_), owns_(o.owns_), len_(o.len_), u_(o.u_) {
+  Value(Value&& o) noexcept
+      : kind_(o.kind_), owns_(o.owns_), part_(o.part_), len_(o.len_), u_(o.u_) {
     o.kind_ = Kind::Null;
     o.owns_ = false;
+    o.part_ = false;
   }
   Value& operator=(Value&& o) noexcept {
     if (this != &o) {
       if (owns_storage()) release();
-      kind_ = o.kind_, owns_ = o.owns_, len_ = o.len_, u_ = o.u_;
+      kind_ = o.kind_, owns_ = o.owns_, part_ = o.part_, len_ = o.len_, u_ = o.u_;
       o.kind_ = Kind::Null;
       o.owns_ = false;
+      o.part_ = false;
     }
     return *this;
   }
@@ -82,6 +86,21 @@ class Value {
     return v;
   }
   static Value object(ObjectMap map);
+  // An array or object of the parsed input document, by reference: its
+  // document and its position there (json_ref.h makes and reads these). It
+  // is read through a View (value/view.h), never through as_array() or
+  // as_object(); copying it copies the reference.
+  static Value document_part(Kind kind, const void* document, uint32_t position) {
+    Value v;
+    v.kind_ = kind;
+    v.part_ = true;
+    v.len_ = position;
+    v.doc_ = document;
+    return v;
+  }
+  bool is_document_part() const { return part_; }
+  const void* part_document() const { return doc_; }
+  uint32_t part_position() const { return len_; }
 
   Kind kind() const { return kind_; }
   bool is_null() const { return kind_ == Kind::Null; }
@@ -108,11 +127,14 @@ class Value {
 
  private:
   // Scalars and views own nothing; only these need the out-of-line release.
-  bool owns_storage() const { return owns_ || kind_ == Kind::Array || kind_ == Kind::Object; }
+  bool owns_storage() const {
+    return owns_ || (!part_ && (kind_ == Kind::Array || kind_ == Kind::Object));
+  }
   void release() noexcept;
 
   Kind kind_;
   bool owns_;  // a String whose bytes this value owns
+  bool part_;  // a document part: doc_ and its position in len_
   uint32_t len_;
   union {
     bool b_;
@@ -122,6 +144,7 @@ class Value {
     const char* str_;
     Array* arr_;
     ObjectMap* obj_;
+    const void* doc_;
   };
 };
 
