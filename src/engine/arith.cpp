@@ -5,7 +5,8 @@
 #include <limits>
 #include <string>
 
-#include "engine/compare.h"
+#include "engine/call_bounds.h"
+#include "engine/equal_set.h"
 
 namespace tamsel::engine {
 
@@ -88,17 +89,13 @@ Value concat_strings(std::string_view a, std::string_view b) {
   return Value::string(text);
 }
 
+// The elements of a that equal no element of b, in order.
 Value subtract_arrays(View a, View b) {
+  const EqualSet removed(b);
   Array out;
   for (View v : a.elements()) {
-    bool found = false;
-    for (View w : b.elements()) {
-      if (compare_values(v, query::CompareOp::Eq, w)) {
-        found = true;
-        break;
-      }
-    }
-    if (!found) out.push_back(v.to_value());
+    note_work();
+    if (!removed.contains_equal(v)) out.push_back(v.to_value());
   }
   return Value::array(std::move(out));
 }

@@ -1,5 +1,7 @@
 #include "engine/call_bounds.h"
 
+#include <cstdio>
+
 namespace tamsel::engine {
 namespace {
 
@@ -27,10 +29,11 @@ uint64_t CallBounds::budget_for(size_t text_size) {
   return kAllowance + kPerTextByte * static_cast<uint64_t>(text_size);
 }
 
-std::string budget_message() {
+BudgetExceeded::BudgetExceeded() noexcept {
   const uint64_t budget = current_bounds ? current_bounds->budget_ : 0;
-  return "memory budget exceeded: the values of one call may take at most " +
-         std::to_string(budget >> 20) + " MiB here";
+  std::snprintf(text_, sizeof text_,
+                "memory budget exceeded: the values of one call may take at most %llu MiB here",
+                static_cast<unsigned long long>(budget >> 20));
 }
 
 void poll_now() {

@@ -12,21 +12,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
-#include <string>
-#include <utility>
 
 namespace tamsel::engine {
 
 // Thrown where an allocation would pass the budget: a std::bad_alloc, so
 // every path that survives running out of memory survives this too, but the
-// module tells the two apart.
+// module tells the two apart. Its text names the budget of the open bounds;
+// it is kept inline, since allocating it would meet the budget again.
 class BudgetExceeded : public std::bad_alloc {
  public:
-  explicit BudgetExceeded(std::string text) : text_(std::move(text)) {}
-  const char* what() const noexcept override { return text_.c_str(); }
+  BudgetExceeded() noexcept;
+  const char* what() const noexcept override { return text_; }
 
  private:
-  std::string text_;
+  char text_[128];
 };
 
 // Thrown when the poll asks to stop the call; the poll has already recorded
@@ -60,17 +59,20 @@ class CallBounds {
   static uint64_t budget_for(size_t text_size);
 
   int64_t used() const { return used_; }
+  // The most that was charged at once.
+  int64_t peak() const { return peak_; }
 
  private:
   friend bool charge(size_t bytes);
   friend void settle(int64_t bytes);
   friend void note_work(uint32_t units);
   friend void poll_now();
-  friend std::string budget_message();
+  friend class BudgetExceeded;
 
   CallBounds* outer_;  // the bounds of the call this one runs inside, if any
   uint64_t budget_;
   int64_t used_ = 0;  // may go below zero: memory from before the call freed in it
+  int64_t peak_ = 0;
   Poll poll_;
   int64_t work_until_poll_;
 };
@@ -83,6 +85,7 @@ inline bool charge(size_t bytes) {
   const int64_t after = bounds->used_ + static_cast<int64_t>(bytes);
   if (after > 0 && static_cast<uint64_t>(after) > bounds->budget_) return false;
   bounds->used_ = after;
+  if (after > bounds->peak_) bounds->peak_ = after;
   return true;
 }
 // Adds `bytes` to what is charged without checking the budget: negative for
@@ -90,8 +93,6 @@ inline bool charge(size_t bytes) {
 inline void settle(int64_t bytes) {
   if (CallBounds* bounds = current_bounds) bounds->used_ += bytes;
 }
-// The budget text for charge() == false.
-std::string budget_message();
 
 // Runs the poll now.
 void poll_now();

@@ -47,7 +47,7 @@ void* take(size_t size, size_t alignment, bool* over_budget) {
 void* take_or_throw(size_t size, size_t alignment) {
   bool over_budget = false;
   if (void* p = take(size, alignment, &over_budget)) return p;
-  if (over_budget) throw BudgetExceeded(tamsel::engine::budget_message());
+  if (over_budget) throw BudgetExceeded();
   throw std::bad_alloc();
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "engine/call_bounds.h"
 #include "python/py_ref.h"
 #include "value/object_map.h"
 
@@ -35,7 +36,19 @@ PyObject* to_python_str(std::string_view s) {
 
 PyObject* to_python_view(const View& v);
 
+// The Python objects of a result are part of what the call builds: each is
+// charged to the call's memory budget before it is made (an estimate of the
+// interpreter's size for it: a header, and 8 bytes a list slot or 32 a dict
+// member), and each object counts as work between polls for Ctrl-C. Both
+// throw, which the references held on the way up release.
+void charge_object(size_t payload) {
+  constexpr size_t kObjectHeader = 48;
+  if (!engine::charge(kObjectHeader + payload))
+    throw engine::BudgetExceeded();
+}
+
 PyObject* to_python_list(const View& array) {
+  charge_object(8 * array.size());
   PyRef list(PyList_New(static_cast<Py_ssize_t>(array.size())));
   if (!list) return nullptr;
   Py_ssize_t i = 0;
@@ -51,11 +64,13 @@ PyObject* to_python_list(const View& array) {
 PyObject* new_dict(size_t n) { return _PyDict_NewPresized(static_cast<Py_ssize_t>(n)); }
 
 PyObject* to_python_dict(const View& object) {
+  charge_object(32 * object.size());
   PyRef dict(new_dict(object.size()));
   if (!dict) return nullptr;
   for (const View::Member& member : object.members()) {
     PyRef value(to_python_view(member.value));
     if (!value) return nullptr;
+    charge_object(member.key.size());
     PyRef key(to_python_str(member.key));
     if (!key) return nullptr;
     if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
@@ -64,15 +79,18 @@ PyObject* to_python_dict(const View& object) {
 }
 
 PyObject* to_python_view(const View& v) {
+  engine::note_work();
   switch (v.kind()) {
     case Kind::Null: Py_RETURN_NONE;
     case Kind::Bool:
       if (v.as_bool()) Py_RETURN_TRUE;
       Py_RETURN_FALSE;
-    case Kind::I64: return PyLong_FromLongLong(v.as_i64());
-    case Kind::U64: return PyLong_FromUnsignedLongLong(v.as_u64());
-    case Kind::F64: return PyFloat_FromDouble(v.as_f64());
-    case Kind::String: return to_python_str(v.as_string());
+    case Kind::I64: charge_object(0); return PyLong_FromLongLong(v.as_i64());
+    case Kind::U64: charge_object(0); return PyLong_FromUnsignedLongLong(v.as_u64());
+    case Kind::F64: charge_object(0); return PyFloat_FromDouble(v.as_f64());
+    case Kind::String:
+      charge_object(v.as_string().size());
+      return to_python_str(v.as_string());
     case Kind::Array: return to_python_list(v);
     case Kind::Object: return to_python_dict(v);
   }
