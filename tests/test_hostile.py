@@ -330,7 +330,9 @@ def test_one_program_from_many_threads():
 
 def test_conversion_out_of_memory_names_its_cause():
     # Half a million results nested up to 1023 deep cannot all become lists
-    # within the cap; the failure says why, and the program stays usable.
+    # within the cap: the failure says why (whichever of the interpreter or
+    # the C++ side meets the cap first), the process survives, and the
+    # program stays usable.
     code = textwrap.dedent("""
         import resource
         import tamsel_vonk
@@ -346,12 +348,16 @@ def test_conversion_out_of_memory_names_its_cause():
             program.input(deep)
         except tamsel_vonk.PanicException as error:
             print(error)
+        except MemoryError:
+            print("MemoryError")  # the C++ side met the cap first
         print(len(list(tamsel_vonk.compile("..").input(deep))))
     """)
     if not os.path.exists("/proc/self/status") or os.environ.get("TAMSEL_SANITIZED"):
         pytest.skip("needs /proc, and an address-space cap that a sanitizer leaves room for")
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
-    assert done.stdout.splitlines() == ["could not create a Python object: MemoryError", "1024"], done.stderr
+    lines = done.stdout.splitlines()
+    assert lines[1:] == ["1024"], done.stderr
+    assert lines[0] in ("could not create a Python object: MemoryError", "MemoryError"), lines
 
 
 def test_ctrl_c_interrupts_a_long_call():

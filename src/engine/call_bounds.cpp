@@ -14,7 +14,7 @@ constexpr uint64_t kPerTextByte = 32;
 
 }  // namespace
 
-constinit thread_local CallBounds* current_bounds = nullptr;
+TAMSEL_STATIC_TLS constinit thread_local CallBounds* current_bounds = nullptr;
 
 CallBounds::CallBounds(uint64_t budget, Poll poll)
     : outer_(current_bounds), budget_(budget), poll_(poll), work_until_poll_(kWorkPerPoll) {

@@ -40,8 +40,15 @@ class CallBounds;
 
 // The bounds of the call running on this thread, or nullptr: a pointer to the
 // caller's own object for the length of one call, since the allocation hooks
-// have no other way to reach it.
-extern constinit thread_local CallBounds* current_bounds;
+// have no other way to reach it. Kept in the static thread-local block where
+// the platform has one, so that no thread ever allocates it lazily (which
+// glibc does with malloc, and aborts the process when that fails).
+#if defined(__GNUC__) && defined(__linux__)
+#define TAMSEL_STATIC_TLS [[gnu::tls_model("initial-exec")]]
+#else
+#define TAMSEL_STATIC_TLS
+#endif
+TAMSEL_STATIC_TLS extern constinit thread_local CallBounds* current_bounds;
 
 class CallBounds {
  public:

@@ -23,8 +23,9 @@ using namespace query;
 // turn a query whose output grows past what memory can hold (a chain of
 // `..`, commas in a row, a product of large iterations in one object) into a
 // PanicException instead of exhausting the machine.
-// - Values in one result list: 67 million, 1.5 GiB for the list alone; `..`
-//   reaches it only on a document of well over 100 MiB of text.
+// - Values in one result list: 67 million, 4 GiB for the list alone at 64
+//   bytes a working value, so the call's memory budget (call_bounds.h) ends
+//   such a stage first unless the document is near 100 MiB of text.
 constexpr size_t kMaxResults = size_t{1} << 26;
 // - Objects one object construction builds (each costs a few hundred bytes
 //   here and again as a Python dict).

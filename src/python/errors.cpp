@@ -1,5 +1,7 @@
 #include "python/errors.h"
 
+#include <cxxabi.h>
+
 #include "python/py_ref.h"
 
 namespace tamsel::python {
@@ -15,6 +17,16 @@ PyObject* panic_exception_type() {
         PyExc_BaseException, nullptr);
   }
   return type;
+}
+
+void reserve_exception_state() {
+#if defined(__GLIBCXX__)
+  // Its first use on a thread allocates it; later uses only look it up. The
+  // function is declared without side effects, so its result is kept alive
+  // for the compiler not to drop the call.
+  __cxxabiv1::__cxa_eh_globals* state = abi::__cxa_get_globals();
+  asm volatile("" : : "r"(state));
+#endif
 }
 
 void raise_value_error(const std::string& message) {

@@ -22,12 +22,19 @@ void raise_panic(const std::string& message);
 // run) by PanicException carrying its text.
 void raise_panic_from_pending();
 
+// Makes sure the C++ runtime's per-thread exception state exists before a
+// call starts: the runtime allocates it on a thread's first throw, and
+// aborts the process when it cannot, which is exactly when memory has run
+// out and a std::bad_alloc is on its way.
+void reserve_exception_state();
+
 // Runs `work` and turns an internal fault escaping it into PanicException:
 // also passing the call's memory budget (running out of the system's memory
 // raises MemoryError). A call stopped by a signal handler leaves that
 // handler's exception set. Returns false when it raised.
 template <class Work>
 bool run_guarded(Work&& work) {
+  reserve_exception_state();
   try {
     work();
     return true;
