@@ -60,11 +60,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   // Query text always comes from a Python str, so it is valid UTF-8.
   if (!simdjson::validate_utf8(text)) return -1;
-  // Each of these can multiply the number of results, so a handful chained
-  // make outputs of millions even over these small documents: slow units that
-  // find nothing (the evaluator's result bounds are tested on their own).
+  // Each of these can multiply the number of results, or (`+`: `. + .`
+  // doubles an array or a string) the size of a value, so a handful chained
+  // make millions of outputs or elements even over these small documents:
+  // slow units that find nothing (the evaluator's bounds are tested on their
+  // own).
   size_t generators = 0;
-  for (std::string_view g : {"..", ",", "[]", "recurse", "{"}) {
+  for (std::string_view g : {"..", ",", "[]", "recurse", "{", "+"}) {
     for (size_t at = text.find(g); at != std::string_view::npos; at = text.find(g, at + g.size()))
       ++generators;
   }
