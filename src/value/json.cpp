@@ -119,17 +119,22 @@ bool has_zero_double(const dom::document& doc) {
 
 // A number whose exponent runs on after its value has passed 2^32: simdjson
 // reads it as zero or infinity (refused anyway), we refuse it. Only a
-// document with a double zero can hold one. Its literal is at least 13 bytes
-// ("0e" and eleven digits), so only number starts that far from the next
-// structural character are scanned, in text order.
+// document with a double zero can hold one, and only in a literal with an
+// exponent marker followed by at least eleven more bytes before the next
+// structural character, so only those literals are scanned, in text order.
 std::optional<JsonError> long_exponent_error(const dom::parser& parser, std::string_view text) {
-  constexpr uint32_t kShortestLiteral = 13;
+  constexpr uint32_t kFewestFailingDigits = 11;  // ten to pass 2^32, then one more
   const auto& stage1 = *parser.implementation;
   const uint32_t* at = stage1.structural_indexes.get();
   for (uint32_t k = 0; k < stage1.n_structural_indexes; ++k) {
-    if (at[k + 1] - at[k] < kShortestLiteral) continue;  // the last is followed by the length
+    // The last structural index is followed by the text's length.
+    if (at[k + 1] - at[k] < 2 + kFewestFailingDigits) continue;
     const char c = text[at[k]];
     if (c != '-' && (c < '0' || c > '9')) continue;
+    const char* const end = text.data() + at[k + 1];
+    const char* marker = std::find_if(text.data() + at[k], end,
+                                      [](char b) { return b == 'e' || b == 'E'; });
+    if (end - marker <= static_cast<ptrdiff_t>(kFewestFailingDigits)) continue;
     json_scan::NumberToken token;
     if (auto error = json_scan::scan_number(text, at[k], &token)) return error;
   }
