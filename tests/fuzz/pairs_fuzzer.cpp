@@ -28,6 +28,7 @@
 
 #include "engine/evaluator.h"
 #include "engine/render.h"
+#include "parser/builtin_names.h"
 #include "parser/parser.h"
 #include "value/fault.h"
 #include "value/json.h"
@@ -49,21 +50,15 @@ std::string_view pick(FuzzedDataProvider& fdp, const std::string_view (&items)[N
   return items[fdp.ConsumeIntegralInRange<size_t>(0, N - 1)];
 }
 
+// A builtin name, from the parser's own table of them.
+template <typename Table>
+std::string_view pick_name(FuzzedDataProvider& fdp, const Table& table) {
+  return table[fdp.ConsumeIntegralInRange<size_t>(0, table.size() - 1)].name;
+}
+
 constexpr std::string_view kKeys[] = {"a", "b", "c", "k00"};
 // Query string literals, as written in the query (escapes included).
 constexpr std::string_view kStrings[] = {"", "a", "a,b", "\u00e9", "\U0001F600", "\\n", "\\u0000"};
-constexpr std::string_view kNoArg[] = {
-    "length", "keys",      "keys_unsorted", "values",     "type",          "reverse",
-    "sort",   "flatten",   "add",           "min",        "max",           "unique",
-    "first",  "last",      "not",           "empty",      "tostring",      "tonumber",
-    "to_entries", "from_entries", "ascii_downcase", "ascii_upcase", "tojson", "fromjson",
-    "explode", "implode",  "floor",         "ceil",       "round",         "sqrt",
-    "fabs",   "nan",       "infinite",      "isinfinite", "isnan",         "isnormal",
-    "recurse"};
-constexpr std::string_view kWithArg[] = {"limit",    "has",      "startswith", "endswith",
-                                         "contains", "inside",   "split",      "join",
-                                         "ltrimstr", "rtrimstr", "flatten",    "index",
-                                         "rindex",   "indices"};
 
 class QueryGen {
  public:
@@ -154,9 +149,9 @@ class QueryGen {
     switch (fdp_.ConsumeIntegralInRange<int>(0, depth > 0 ? 7 : 2)) {
       case 0: return path();
       case 1: return literal();
-      case 2: return std::string(pick(fdp_, kNoArg));
+      case 2: return std::string(pick_name(fdp_, query::kBuiltinTrialOrder));
       case 3: {
-        const std::string name(pick(fdp_, kWithArg));
+        const std::string name(pick_name(fdp_, query::kArgBuiltinTrialOrder));
         if (name == "flatten" || name == "limit") return name + "(" + index(-1, 3) + ")";
         return name + "(" + literal() + ")";
       }
