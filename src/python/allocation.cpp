@@ -25,7 +25,7 @@ size_t usable_size(void* p) {
 #endif
 }
 
-// nullptr when the budget or the system refuses; `why` says which.
+// nullptr when the budget or the system refuses; `over_budget` says which.
 void* take(size_t size, size_t alignment, bool* over_budget) {
   if (size == 0) size = 1;
   *over_budget = !tamsel::engine::charge(size);

@@ -65,15 +65,4 @@ bool check_bytes_argument(const char* param, PyObject* arg) {
   return false;
 }
 
-bool parse_text_argument(const char* full_name, const char* param, PyObject* const* args,
-                         Py_ssize_t nargs, PyObject* kwnames, std::string_view* text) {
-  PyObject* arg = find_argument(full_name, param, args, nargs, kwnames);
-  if (!arg || !check_str_argument(param, arg)) return false;
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(arg, &size);  // UnicodeEncodeError passes through
-  if (!data) return false;
-  *text = std::string_view(data, static_cast<size_t>(size));
-  return true;
-}
-
 }  // namespace tamsel::python

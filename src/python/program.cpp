@@ -38,10 +38,6 @@ ProgramObject* as_program(PyObject* self) { return reinterpret_cast<ProgramObjec
 // stores its length; false with a Python exception set.
 using LoadText = bool (*)(PyObject* arg, JsonParser& parser, size_t* size);
 
-bool load_str(PyObject* arg, JsonParser& parser, size_t* size) {
-  return load_str_text(arg, parser, size);
-}
-
 bool load_bytes(PyObject* arg, JsonParser& parser, size_t* size) {
   return load_bytes_text(arg, "json_bytes", parser, size);
 }
@@ -152,9 +148,9 @@ struct RunMethod {
   bool first_only;
 };
 
-constexpr RunMethod kInput{"TamselProgram.input()", "json_text", check_str_argument, load_str,
+constexpr RunMethod kInput{"TamselProgram.input()", "json_text", check_str_argument, load_str_text,
                            false};
-constexpr RunMethod kFirst{"TamselProgram.first()", "json_text", check_str_argument, load_str,
+constexpr RunMethod kFirst{"TamselProgram.first()", "json_text", check_str_argument, load_str_text,
                            true};
 constexpr RunMethod kInputBytes{"TamselProgram.input_bytes()", "json_bytes",
                                 check_bytes_argument, load_bytes, false};

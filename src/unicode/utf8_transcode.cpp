@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "unicode/utf8.h"
+
 namespace tamsel::utf8 {
 namespace {
 
@@ -42,25 +44,6 @@ bool narrow_ascii_block(const Unit* in, char* out) {
   const Bytes bytes = __builtin_convertvector(units, Bytes);
   std::memcpy(out, &bytes, sizeof bytes);
   return true;
-}
-
-inline char* put(char* out, char32_t c) {
-  if (c < 0x80) {
-    *out++ = static_cast<char>(c);
-  } else if (c < 0x800) {
-    *out++ = static_cast<char>(0xC0 | (c >> 6));
-    *out++ = static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    *out++ = static_cast<char>(0xE0 | (c >> 12));
-    *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    *out++ = static_cast<char>(0xF0 | (c >> 18));
-    *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (c & 0x3F));
-  }
-  return out;
 }
 
 bool is_surrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }

@@ -168,20 +168,9 @@ Value materialize(JsonRef ref, bool view_strings) {
     }
     case dom::element_type::STRING:
       return materialize_string(ref.get_string().value_unsafe(), view_strings);
-    case dom::element_type::BOOL:
-      return Value::boolean(ref.get_bool().value_unsafe());
-    case dom::element_type::NULL_VALUE:
-      return Value::null();
-    case dom::element_type::INT64: {
-      const int64_t i = ref.get_int64().value_unsafe();
-      return i < 0 ? Value::i64(i) : Value::u64(static_cast<uint64_t>(i));
-    }
-    case dom::element_type::UINT64:
-      return Value::u64(ref.get_uint64().value_unsafe());
-    case dom::element_type::DOUBLE:
-      return Value::f64(ref.get_double().value_unsafe());
+    default:
+      return document_value(ref);  // a scalar is the same built or in place
   }
-  return Value::null();
 }
 
 struct JsonParser::State {
