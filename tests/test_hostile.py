@@ -392,6 +392,30 @@ def test_ctrl_c_interrupts_a_long_call():
     assert out.splitlines() == ["interrupted", "[] 1"], err
 
 
+def test_signal_handlers_compile_and_run_programs_during_a_call():
+    # A handler runs inside the call's poll: what it compiles must outlive
+    # the call, and the call it makes must not disturb the one it interrupts.
+    code = textwrap.dedent("""
+        import json, signal
+        import tamsel_vonk
+        kept, seen = [], []
+        def handler(signum, frame):
+            program = tamsel_vonk.compile('.a | {b: ., c: tojson}')
+            seen.append(program.first('{"a": [1, "x"]}'))
+            kept.append(program)
+        signal.signal(signal.SIGALRM, handler)
+        doc = json.dumps([{"a": i, "b": "x" * 20} for i in range(2000)])
+        signal.setitimer(signal.ITIMER_REAL, 0.01, 0.01)
+        results = list(tamsel_vonk.compile(" | ".join(["tojson | fromjson"] * 300)).input(doc))
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        print(results == [json.loads(doc)], len(kept) > 0)
+        print(all(p.first('{"a": 2}') == {"b": 2, "c": "2"} for p in kept))
+        print(all(s == {"b": [1, "x"], "c": '[1,"x"]'} for s in seen))
+    """)
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert done.stdout.split() == ["True"] * 4, done.stderr
+
+
 def test_small_hostile_queries_end_with_a_result_or_their_own_error():
     # In a child capped at 4 GiB above its start: every case ends in a result
     # or PanicException (the call's memory budget), never the cap's MemoryError.

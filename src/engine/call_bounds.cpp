@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "engine/call_arena.h"
+
 namespace tamsel::engine {
 namespace {
 
@@ -40,7 +42,11 @@ void poll_now() {
   CallBounds* bounds = current_bounds;
   if (!bounds) return;
   bounds->work_until_poll_ = kWorkPerPoll;
-  if (bounds->poll_ && bounds->poll_()) throw Interrupted{};
+  if (!bounds->poll_) return;
+  // The poll may run code that makes memory to keep (a signal handler that
+  // compiles a program): none of it may come from the call's arena.
+  const ArenaPause system_memory;
+  if (bounds->poll_()) throw Interrupted{};
 }
 
 }  // namespace tamsel::engine

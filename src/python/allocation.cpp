@@ -1,7 +1,9 @@
 // The module's own allocation functions: every allocation the module's C++
 // code makes is charged to the bounds of the call running on its thread (see
-// engine/call_bounds.h), checked before the memory is taken. Outside a call
-// they are plain malloc and free.
+// engine/call_bounds.h), checked before the memory is taken. Small blocks
+// come from the call's arena while one serves (engine/call_arena.h), where
+// the module is linked so that only its own code reaches these functions
+// (TAMSEL_CALL_ARENA); everything else is plain malloc and free.
 #include <cstdlib>
 #include <new>
 
@@ -11,11 +13,13 @@
 #include <malloc.h>
 #endif
 
+#include "engine/call_arena.h"
 #include "engine/call_bounds.h"
 
 namespace {
 
 using tamsel::engine::BudgetExceeded;
+using tamsel::engine::CallArena;
 
 size_t usable_size(void* p) {
 #if defined(__APPLE__)
@@ -28,6 +32,17 @@ size_t usable_size(void* p) {
 // nullptr when the budget or the system refuses; `over_budget` says which.
 void* take(size_t size, size_t alignment, bool* over_budget) {
   if (size == 0) size = 1;
+#if defined(TAMSEL_CALL_ARENA)
+  if (size <= CallArena::kLargestBlock && alignment <= alignof(std::max_align_t)) {
+    if (CallArena* arena = CallArena::serving()) {
+      const size_t block = CallArena::block_size(size);
+      *over_budget = !tamsel::engine::charge(block);
+      if (*over_budget) return nullptr;
+      if (void* p = arena->allocate(size)) return p;
+      tamsel::engine::settle(-static_cast<int64_t>(block));
+    }
+  }
+#endif
   *over_budget = !tamsel::engine::charge(size);
   if (*over_budget) return nullptr;
   void* p = nullptr;
@@ -53,6 +68,12 @@ void* take_or_throw(size_t size, size_t alignment) {
 
 void give_back(void* p) noexcept {
   if (!p) return;
+#if defined(TAMSEL_CALL_ARENA)
+  if (const size_t block = CallArena::release(p)) {
+    tamsel::engine::settle(-static_cast<int64_t>(block));
+    return;
+  }
+#endif
   tamsel::engine::settle(-static_cast<int64_t>(usable_size(p)));
   std::free(p);
 }

@@ -10,6 +10,7 @@
 #include <malloc.h>  // malloc_trim
 #endif
 
+#include "engine/call_arena.h"
 #include "engine/evaluator.h"
 #include "python/arguments.h"
 #include "python/borrow.h"
@@ -93,6 +94,9 @@ bool signals_pending() { return PyErr_CheckSignals() < 0; }
 PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, bool first_only) {
   PyObject* outcome = nullptr;
   int64_t peak = 0;
+  // Holds what the evaluation builds; it outlives the guard, since a fault's
+  // message may lie in it until the guard has raised it.
+  engine::CallArena arena;
   run_guarded([&] {
     ParserLease lease;
     size_t size = 0;
@@ -110,8 +114,11 @@ PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, bool first_o
       int64_t& peak;
       ~NotePeak() { peak = bounds.peak(); }
     } note_peak{bounds, peak};
-    engine::ResultList results = engine::evaluate(
-        *program->pipeline, engine::EvalValue::document(std::get<JsonRef>(parsed)), first_only);
+    engine::ResultList results = [&] {
+      const engine::ArenaInUse in_use(arena);
+      return engine::evaluate(*program->pipeline,
+                              engine::EvalValue::document(std::get<JsonRef>(parsed)), first_only);
+    }();
     const CollectorPause collector_paused;
     if (first_only) {
       if (results.empty()) {
