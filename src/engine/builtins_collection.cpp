@@ -9,6 +9,7 @@
 #include "engine/arith.h"
 #include "engine/builtins_internal.h"
 #include "engine/compare.h"
+#include "engine/number_sort.h"
 #include "engine/paths.h"
 #include "engine/stable_sort.h"
 
@@ -59,20 +60,19 @@ Value object_values(EvalValue& input) {
 // compares numbers just so, and without NaN that order is a strict weak one,
 // so any stable sort gives the same result. False, untouched, otherwise.
 bool sort_numbers(Array& items) {
-  std::vector<std::pair<double, size_t>> keys;
-  keys.reserve(items.size());
-  for (size_t i = 0; i < items.size(); ++i) {
-    const View item(items[i]);
+  if (items.size() > UINT32_MAX) return false;
+  std::vector<double> numbers;
+  numbers.reserve(items.size());
+  for (const Value& value : items) {
+    const View item(value);
     if (!item.is_number()) return false;
     const double x = item.as_double();
     if (std::isnan(x)) return false;
-    keys.emplace_back(x, i);
+    numbers.push_back(x);
   }
-  std::stable_sort(keys.begin(), keys.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
   Array result;
   result.reserve(items.size());
-  for (const auto& key : keys) result.push_back(std::move(items[key.second]));
+  for (uint32_t position : sorted_positions(numbers)) result.push_back(std::move(items[position]));
   items = std::move(result);
   return true;
 }

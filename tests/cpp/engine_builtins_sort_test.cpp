@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/builtins.h"
+#include "engine/number_sort.h"
 #include "engine/stable_sort.h"
 #include "engine_value_builders.h"
 
@@ -90,3 +91,28 @@ TEST(StableSort, NaNLadenArrays) {
 }
 
 }  // namespace
+
+// The radix order of doubles is theirs: both zeros equal, the infinities at
+// the ends, ties (many, from a small pool) in input order, on lengths either
+// side of where the radix passes take over.
+TEST(NumberSort, AgreesWithStableSortOnDoubles) {
+  const std::vector<double> pool = {0.0, -0.0, 1.0, -1.0, 0.5, -0.5, 1e300, -1e300, 5e-324,
+                                    -5e-324, 9007199254740993.0, 1.0000000000000002,
+                                    std::numeric_limits<double>::infinity(),
+                                    -std::numeric_limits<double>::infinity()};
+  std::mt19937 rng(11);
+  for (size_t n : {0, 1, 2, 127, 128, 129, 5000}) {
+    for (bool spread : {false, true}) {
+      std::vector<double> values(n);
+      for (double& x : values) {
+        x = spread ? std::ldexp(static_cast<double>(rng()) - 2147483648.0, int(rng() % 200) - 100)
+                   : pool[rng() % pool.size()];
+      }
+      std::vector<uint32_t> expected(n);
+      for (size_t i = 0; i < n; ++i) expected[i] = static_cast<uint32_t>(i);
+      std::stable_sort(expected.begin(), expected.end(),
+                       [&](uint32_t a, uint32_t b) { return values[a] < values[b]; });
+      EXPECT_EQ(tamsel::engine::sorted_positions(values), expected) << n << " " << spread;
+    }
+  }
+}
