@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "engine/call_bounds.h"
 
@@ -83,6 +84,19 @@ const char* short_escape(unsigned char c) {
 
 bool needs_escape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
 
+// Whether any of the 8 bytes at `p` needs an escape. A byte's high bit in
+// `(x - k) & ~x` is set when the byte is below k, and no byte of 0x80 or
+// above ever sets it; a borrow can mark a byte wrongly only above one that
+// truly matches, so the answer is exact.
+bool any_needs_escape(const char* p) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  constexpr uint64_t kHigh = 0x8080808080808080ull;
+  uint64_t x;
+  std::memcpy(&x, p, 8);
+  const auto below = [](uint64_t v, uint64_t k) { return (v - k * kOnes) & ~v & kHigh; };
+  return (below(x, 0x20) | below(x ^ ('"' * kOnes), 1) | below(x ^ ('\\' * kOnes), 1)) != 0;
+}
+
 }  // namespace
 
 void escape_json_string(std::string& out, std::string_view text) {
@@ -90,6 +104,9 @@ void escape_json_string(std::string& out, std::string_view text) {
   out += '"';
   size_t run_start = 0;
   for (size_t i = 0; i < text.size(); ++i) {
+    // Eight bytes at a time while none of them needs an escape.
+    while (i + 8 <= text.size() && !any_needs_escape(text.data() + i)) i += 8;
+    if (i == text.size()) break;
     const auto c = static_cast<unsigned char>(text[i]);
     if (!needs_escape(c)) continue;
     out.append(text.data() + run_start, i - run_start);
