@@ -124,6 +124,28 @@ TEST(Render, Escapes) {
   }
 }
 
+// Each byte that needs an escape, at every place in a text longer than the
+// blocks the scan skips, among bytes that need none (ASCII, 0x7f, UTF-8).
+TEST(Render, EscapesAnywhereInLongText) {
+  const std::string filler = "ab\x7f\xC3\xA9" "cdefgh\xE2\x82\xAC" "ij /0~";
+  for (char special : {'"', '\\', '\n', '\x01', '\x1f', '\0'}) {
+    const std::string escaped = special == '"'    ? "\\\""
+                                : special == '\\' ? "\\\\"
+                                : special == '\n'  ? "\\n"
+                                : special == '\x01' ? "\\u0001"
+                                : special == '\x1f' ? "\\u001f"
+                                                    : "\\u0000";
+    for (size_t at = 0; at <= filler.size(); ++at) {
+      const std::string_view before = std::string_view(filler).substr(0, at);
+      const std::string_view after = std::string_view(filler).substr(at);
+      std::string out;
+      escape_json_string(out, cat(before, std::string_view(&special, 1), after));
+      EXPECT_EQ(out, cat("\"", before, escaped, after, "\""))
+          << "byte " << int(special) << " at " << at;
+    }
+  }
+}
+
 TEST(Render, FloatsArePositional) {
   struct Case {
     double x;
