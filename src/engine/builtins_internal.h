@@ -20,17 +20,6 @@ void apply_numeric_builtin(query::BuiltinKind kind, EvalValue input, ResultList&
 // levels deep; a negative depth has no limit.
 Value flatten_array(EvalValue& input, int64_t depth);
 
-// A part of `input` (an element, member value or key that lies inside it) as
-// a Value of its own: moved out of an owned input, which is about to be
-// dropped anyway, deep-copied from a borrowed one, which must stay intact,
-// and by reference for a part of the document.
-inline Value take_part(EvalValue& input, View part) {
-  if (part.on_tape()) return document_value(part.json());
-  if (!input.owns_storage()) return part.value().copy();
-  // `part` lives in storage the input owns; only its constness is a view.
-  return std::move(const_cast<Value&>(part.value()));
-}
-
 // The key of a member of `input` as a Value of its own, as take_part does.
 inline Value take_key(EvalValue& input, const View::Member& member) {
   if (member.key_value) return take_part(input, *member.key_value);

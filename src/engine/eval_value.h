@@ -108,6 +108,16 @@ class EvalValue {
   EvalValue part(const Value& part) const {
     return form_ == Form::Shared ? shared(root_, part) : borrowed(part);
   }
+  // `part`, read through view() (an element or member value), as a value of
+  // its own, copying nothing: a reference into the document for a part on
+  // the tape, moved out of owned storage, which is about to be dropped, and a
+  // reference into a borrowed value otherwise.
+  EvalValue select(View part) {
+    if (part.on_tape()) return document(part.json());
+    // `part` lives in storage this value owns; only its constness is a view.
+    if (owns_storage()) return owned(std::move(const_cast<Value&>(part.value())));
+    return this->part(part.value());
+  }
   // The value and its parts as shared references: an owned value moves into
   // shared storage; only when owns_storage() and not a document reference.
   std::pair<std::shared_ptr<const Value>, const Value*> to_shared() && {
@@ -156,5 +166,16 @@ inline bool is_truthy(const EvalValue& v) {
 
 // Outputs of a stage or a sub-pipeline, in order.
 using ResultList = std::vector<EvalValue>;
+
+// A part of `input` (an element, member value or key that lies inside it) as
+// a Value of its own: moved out of an owned input, which is about to be
+// dropped anyway, deep-copied from a borrowed one, which must stay intact,
+// and by reference for a part of the document.
+inline Value take_part(EvalValue& input, View part) {
+  if (part.on_tape()) return document_value(part.json());
+  if (!input.owns_storage()) return part.value().copy();
+  // `part` lives in storage the input owns; only its constness is a view.
+  return std::move(const_cast<Value&>(part.value()));
+}
 
 }  // namespace tamsel::engine

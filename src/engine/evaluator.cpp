@@ -41,22 +41,9 @@ void apply(const Filter& filter, EvalValue v, ResultList& out);
 
 // Appends the member `name` of an object.
 void apply_field(const Field& field, EvalValue v, ResultList& out) {
-  if (v.is_document()) {
-    simdjson::dom::object object;
-    if (v.json().get_object().get(object) != simdjson::SUCCESS) return;
-    JsonRef member;
-    if (object.at_key(field.name).get(member) == simdjson::SUCCESS)
-      out.push_back(EvalValue::document(member));
-    return;
-  }
-  if (v.get().kind() != Kind::Object) return;
-  if (v.is_borrowed()) {
-    if (const Value* member = v.get().as_object().get(field.name)) {
-      out.push_back(v.part(*member));
-    }
-  } else if (Value* member = v.owned_value().as_object().get(field.name)) {
-    out.push_back(EvalValue::owned(std::move(*member)));
-  }
+  const View value = v.view();
+  if (value.kind() != Kind::Object) return;
+  if (const std::optional<View> member = value.member(field.name)) out.push_back(v.select(*member));
 }
 
 // The effective position of `index` in an array of `n` elements, if inside.
@@ -68,22 +55,10 @@ std::optional<size_t> array_position(int32_t index, size_t n) {
 }
 
 void apply_index(const Index& index, EvalValue v, ResultList& out) {
-  if (v.is_document()) {
-    simdjson::dom::array array;
-    if (v.json().get_array().get(array) != simdjson::SUCCESS) return;
-    if (auto position = array_position(index.index, json_element_count(array)))
-      out.push_back(EvalValue::document(array.at(*position).value_unsafe()));
-    return;
-  }
-  if (v.get().kind() != Kind::Array) return;
-  const Array& elements = v.get().as_array();
-  auto position = array_position(index.index, elements.size());
-  if (!position) return;
-  if (v.is_borrowed()) {
-    out.push_back(v.part(elements[*position]));
-  } else {
-    out.push_back(EvalValue::owned(std::move(v.owned_value().as_array()[*position])));
-  }
+  const View value = v.view();
+  if (value.kind() != Kind::Array) return;
+  if (auto position = array_position(index.index, value.size()))
+    out.push_back(v.select(value.element(*position)));
 }
 
 void apply_iterate(EvalValue v, ResultList& out) {
@@ -136,23 +111,6 @@ size_t code_point_offset(std::string_view s, size_t index) {
 }
 
 void apply_slice(const Slice& slice, EvalValue v, ResultList& out) {
-  if (v.is_document() && v.json().is_array()) {
-    simdjson::dom::array array = json_array(v.json());
-    size_t n = json_element_count(array);
-    size_t from = slice_bound(slice.from, n, 0), to = slice_bound(slice.to, n, n);
-    Array part;
-    if (from < to) {
-      part.reserve(to - from);
-      size_t i = 0;
-      for (JsonRef element : array) {
-        if (i >= to) break;
-        if (i++ >= from) part.push_back(document_value(element));
-      }
-    }
-    out.push_back(EvalValue::owned(Value::array(std::move(part))));
-    return;
-  }
-  if (v.is_document() && !v.json().is_string()) return;
   const View value = v.view();
   if (value.kind() == Kind::String) {
     std::string_view s = value.as_string();
@@ -166,13 +124,16 @@ void apply_slice(const Slice& slice, EvalValue v, ResultList& out) {
     size_t end = begin + code_point_offset(s.substr(begin), to - from);
     out.push_back(EvalValue::owned(Value::string(s.substr(begin, end - begin))));
   } else if (value.kind() == Kind::Array) {
-    const Array& elements = v.get().as_array();
-    size_t n = elements.size();
+    size_t n = value.size();
     size_t from = slice_bound(slice.from, n, 0), to = slice_bound(slice.to, n, n);
     Array part;
     if (from < to) {
       part.reserve(to - from);
-      for (size_t i = from; i < to; ++i) part.push_back(elements[i].copy());
+      size_t left = to - from;
+      for (View element : value.elements_from(from)) {
+        if (left-- == 0) break;
+        part.push_back(take_part(v, element));
+      }
     }
     out.push_back(EvalValue::owned(Value::array(std::move(part))));
   }

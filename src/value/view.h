@@ -8,6 +8,7 @@
 // parsed document.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -62,8 +63,11 @@ class View {
   struct Member;
   using Elements = Range<Value, simdjson::dom::array::iterator>;
   using Members = Range<ObjectMap::Entry, simdjson::dom::object::iterator>;
-  // The elements of an array, in order.
+  // The elements of an array, in order; or from the one at `first` on.
   Elements elements() const;
+  Elements elements_from(size_t first) const;
+  // The element at `position`, which is inside the array.
+  View element(size_t position) const;
   // The members of an object, in iteration order.
   Members members() const;
   // The value of the first member with `key`, if any (objects only).
@@ -207,6 +211,20 @@ inline View::Elements View::elements() const {
   simdjson::dom::array array = json_array(json_);
   return Elements::of(array.begin(), array.end());
 }
+
+inline View::Elements View::elements_from(size_t first) const {
+  if (value_) {
+    const Array& items = value_->as_array();
+    return Elements::of(items.data() + std::min(first, items.size()), items.data() + items.size());
+  }
+  // The tape links forward only: walk to the first.
+  simdjson::dom::array array = json_array(json_);
+  auto start = array.begin(), end = array.end();
+  for (; first > 0 && start != end; --first) ++start;
+  return Elements::of(start, end);
+}
+
+inline View View::element(size_t position) const { return *elements_from(position).begin(); }
 
 inline View::Members View::members() const {
   if (value_) {
