@@ -62,33 +62,23 @@ void apply_index(const Index& index, EvalValue v, ResultList& out) {
 }
 
 void apply_iterate(EvalValue v, ResultList& out) {
+  // The document's own loop, for the step that most queries take over
+  // every element: it hands out references without reading the elements.
   if (v.is_document()) {
-    JsonRef ref = v.json();
+    const JsonRef ref = v.json();
     if (ref.is_array()) {
-      for (JsonRef element : json_array(ref))
-        out.push_back(EvalValue::document(element));
+      for (JsonRef element : json_array(ref)) out.push_back(EvalValue::document(element));
     } else if (ref.is_object()) {
       for (simdjson::dom::key_value_pair member : json_object(ref))
         out.push_back(EvalValue::document(member.value));
     }
     return;
   }
-  const Value& value = v.get();
+  const View value = v.view();
   if (value.kind() == Kind::Array) {
-    if (v.is_borrowed()) {
-      for (const Value& element : value.as_array()) out.push_back(v.part(element));
-    } else {
-      for (Value& element : v.owned_value().as_array())
-        out.push_back(EvalValue::owned(std::move(element)));
-    }
+    for (View element : value.elements()) out.push_back(v.select(element));
   } else if (value.kind() == Kind::Object) {
-    if (v.is_borrowed()) {
-      for (const ObjectMap::Entry& entry : value.as_object())
-        out.push_back(v.part(entry.value));
-    } else {
-      for (ObjectMap::Entry& entry : v.owned_value().as_object())
-        out.push_back(EvalValue::owned(std::move(entry.value)));
-    }
+    for (const View::Member& member : value.members()) out.push_back(v.select(member.value));
   }
 }
 
