@@ -238,6 +238,10 @@ def test_string_builtins(query, doc, expected):
 COLLECTIONS = [
     # keys, keys_unsorted, values
     ("keys", '{"b":1,"a":2,"B":3,"ab":4,"\\u00e9":5}', ["B", "a", "ab", "b", "é"]),
+    # Keys alike in their first eight bytes, a NUL byte, repeated keys.
+    ("keys", '{"abcdefgh2":1,"abcdefgh1":2,"abcdefgh":3,"a\\u0000":4,"a":5,"\\u00e9":6,'
+             '"abcdefgh1":7,"z":8}',
+     ["a", "a\x00", "abcdefgh", "abcdefgh1", "abcdefgh1", "abcdefgh2", "z", "é"]),
     ("keys_unsorted", '{"b":1,"a":2,"B":3}', ["b", "a", "B"]),
     ("keys", "[5,6,7]", [0, 1, 2]),
     ("keys", "[]", []),
