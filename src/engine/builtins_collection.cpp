@@ -202,8 +202,8 @@ Value to_entries(EvalValue& input) {
   result.reserve(v.size());
   for (const View::Member& member : v.members()) {
     ObjectMap pair = ObjectMap::with_capacity(2);
-    pair.insert(fixed_text("key"), take_key(input, member));
-    pair.insert(fixed_text("value"), take_part(input, member.value));
+    pair.insert_unchecked(fixed_text("key"), take_key(input, member));
+    pair.insert_unchecked(fixed_text("value"), take_part(input, member.value));
     result.push_back(Value::object(std::move(pair)));
   }
   return Value::array(std::move(result));

@@ -44,7 +44,8 @@ class ObjectMap {
   // key's position).
   bool insert(Value key, Value value);
   // Appends without looking for an equal key. Only for filling a map made by
-  // with_capacity(member count) from parsed text, where duplicates are kept.
+  // with_capacity(entry count): from parsed text, where duplicates are kept,
+  // or with keys known to differ.
   void insert_unchecked(Value key, Value value);
 
   // The value of the first entry with that key, or nullptr.
