@@ -6,6 +6,27 @@
 #include <cstdlib>
 #include <new>
 
+// Under AddressSanitizer, free blocks and the room not yet handed out are
+// poisoned, and a block is opened to the bytes asked for only: reads past
+// them, and uses of a block after it was freed, are reported as they would
+// be for the system's memory.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TAMSEL_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define TAMSEL_ASAN 1
+#endif
+#if defined(TAMSEL_ASAN)
+#include <sanitizer/asan_interface.h>
+#define POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define POISON(p, n) ((void)(p), (void)(n))
+#define UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
 namespace tamsel::engine {
 namespace {
 
@@ -48,6 +69,7 @@ void* map_segment() {
 }
 
 void unmap_segment(void* segment) {
+  UNPOISON(segment, kSegmentSize);  // what maps these pages next owes us nothing
   void* none = nullptr;
   if (!spare_segment.compare_exchange_strong(none, segment)) munmap(segment, kSegmentSize);
 }
@@ -104,7 +126,10 @@ void* CallArena::allocate(size_t size) noexcept {
   const unsigned size_class = class_of(size);
   if (Slab* slab = current_[size_class]) {
     if (FreeBlock* block = slab->free) {
+      UNPOISON(block, sizeof(FreeBlock));
       slab->free = block->next;
+      POISON(block, sizeof(FreeBlock));
+      UNPOISON(block, size);
       ++slab->live;
       ++live_blocks_;
       return block;
@@ -113,17 +138,18 @@ void* CallArena::allocate(size_t size) noexcept {
     if (static_cast<size_t>(slab->end - slab->bump) >= block_bytes) {
       void* block = slab->bump;
       slab->bump += block_bytes;
+      UNPOISON(block, size);
       ++slab->live;
       ++live_blocks_;
       return block;
     }
   }
-  return allocate_slow(size_class);
+  return allocate_slow(size, size_class);
 }
 
 // The current slab of this size is full: it leaves the arena's sight until
 // one of its blocks is freed, and another slab with room takes its place.
-void* CallArena::allocate_slow(unsigned size_class) noexcept {
+void* CallArena::allocate_slow(size_t size, unsigned size_class) noexcept {
   Slab* slab = partial_[size_class];
   if (slab) {
     unlist(slab);
@@ -133,7 +159,7 @@ void* CallArena::allocate_slow(unsigned size_class) noexcept {
     slab->size_class = static_cast<uint16_t>(size_class);
   }
   current_[size_class] = slab;
-  return allocate(class_size(size_class));
+  return allocate(size);
 }
 
 CallArena::Slab* CallArena::fresh_slab() noexcept {
@@ -169,6 +195,7 @@ bool CallArena::add_segment() noexcept {
   segment_set_[slot] = address;
   ++segment_count_;
 
+  POISON(static_cast<char*>(memory) + kSlabSize, kSegmentSize - kSlabSize);
   auto* segment = new (memory) Segment;
   segment->next = segments_;
   segments_ = segment;
@@ -213,7 +240,10 @@ size_t CallArena::free_block(void* p) noexcept {
   auto* segment = reinterpret_cast<Segment*>(segment_of(p));
   Slab* slab = &segment->slabs[(address - segment_of(p)) / kSlabSize];
   auto* block = static_cast<FreeBlock*>(p);
+  const size_t block_bytes = class_size(slab->size_class);
+  UNPOISON(block, block_bytes);
   block->next = slab->free;
+  POISON(block, block_bytes);
   slab->free = block;
   --slab->live;
   --live_blocks_;

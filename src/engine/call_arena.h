@@ -72,7 +72,7 @@ class CallArena {
   static size_t release_in_open(void* p) noexcept;
   bool owns(const void* p);
   size_t free_block(void* p) noexcept;
-  void* allocate_slow(unsigned size_class) noexcept;
+  void* allocate_slow(size_t size, unsigned size_class) noexcept;
   Slab* fresh_slab() noexcept;
   bool add_segment() noexcept;
   void unlist(Slab* slab) noexcept;

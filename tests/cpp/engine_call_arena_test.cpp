@@ -105,5 +105,27 @@ TEST(CallArena, ServesOnlyWhileInUseAndNotPaused) {
   EXPECT_EQ(CallArena::serving(), nullptr);
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+// Under AddressSanitizer a freed block, and the bytes past what was asked
+// for, are as untouchable as the system's own freed memory.
+TEST(CallArenaDeathTest, SanitizerSeesFreedBlocksAndOverruns) {
+  EXPECT_DEATH(
+      {
+        CallArena arena;
+        auto* p = static_cast<volatile char*>(arena.allocate(24));
+        CallArena::release(const_cast<char*>(p));
+        (void)p[0];
+      },
+      "use-after-poison");
+  EXPECT_DEATH(
+      {
+        CallArena arena;
+        auto* p = static_cast<volatile char*>(arena.allocate(24));
+        (void)p[24];
+      },
+      "use-after-poison");
+}
+#endif
+
 }  // namespace
 }  // namespace tamsel::engine
