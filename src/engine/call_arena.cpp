@@ -99,6 +99,7 @@ struct CallArena::Slab {
 
 struct CallArena::Segment {
   Segment* next;
+  size_t carved;  // slabs set up so far
   Slab slabs[kSlabsPerSegment];  // slabs[0] is where this record lies
 };
 
@@ -117,7 +118,7 @@ CallArena::~CallArena() {
     unmap_segment(segment);
     segment = next;
   }
-  std::free(segment_set_);
+  if (segment_set_ != inline_set_) std::free(segment_set_);
 }
 
 size_t CallArena::block_size(size_t size) { return class_size(class_of(size)); }
@@ -163,17 +164,36 @@ void* CallArena::allocate_slow(size_t size, unsigned size_class) noexcept {
 }
 
 CallArena::Slab* CallArena::fresh_slab() noexcept {
-  if (!empty_ && !add_segment()) return nullptr;
-  Slab* slab = empty_;
-  empty_ = slab->next;
-  slab->next = nullptr;
+  if (Slab* slab = empty_) {
+    empty_ = slab->next;
+    slab->next = nullptr;
+    return slab;
+  }
+  // Slabs are set up when first needed, in address order, so that a small
+  // call touches only the few it uses.
+  if ((!segments_ || segments_->carved == kSlabsPerSegment) && !add_segment()) return nullptr;
+  Segment* segment = segments_;
+  const size_t i = segment->carved++;
+  Slab* slab = &segment->slabs[i];
+  slab->end = reinterpret_cast<char*>(segment) + (i + 1) * kSlabSize;
+  slab->bump = slab->start();
+  slab->free = nullptr;
+  slab->prev = slab->next = nullptr;
+  slab->live = 0;
+  slab->size_class = 0;
+  slab->listed = false;
   return slab;
 }
 
 bool CallArena::add_segment() noexcept {
-  // The set of segments stays at most half full.
-  if (2 * (segment_count_ + 1) > set_capacity_) {
-    const size_t capacity = set_capacity_ ? 2 * set_capacity_ : 16;
+  // The set of segments stays at most half full; the first few fit in the
+  // arena itself.
+  if (set_capacity_ == 0) {
+    segment_set_ = inline_set_;
+    set_capacity_ = kInlineSet;
+    for (uintptr_t& slot : inline_set_) slot = 0;
+  } else if (2 * (segment_count_ + 1) > set_capacity_) {
+    const size_t capacity = 2 * set_capacity_;
     auto* set = static_cast<uintptr_t*>(std::calloc(capacity, sizeof(uintptr_t)));
     if (!set) return false;
     for (size_t i = 0; i < set_capacity_; ++i) {
@@ -183,7 +203,7 @@ bool CallArena::add_segment() noexcept {
         set[slot] = segment;
       }
     }
-    std::free(segment_set_);
+    if (segment_set_ != inline_set_) std::free(segment_set_);
     segment_set_ = set;
     set_capacity_ = capacity;
   }
@@ -198,20 +218,8 @@ bool CallArena::add_segment() noexcept {
   POISON(static_cast<char*>(memory) + kSlabSize, kSegmentSize - kSlabSize);
   auto* segment = new (memory) Segment;
   segment->next = segments_;
+  segment->carved = 1;  // slabs[0] holds this record
   segments_ = segment;
-  // Pushed last to first, so that the slabs are taken in address order.
-  for (size_t i = kSlabsPerSegment - 1; i >= 1; --i) {
-    Slab& slab = segment->slabs[i];
-    slab.end = static_cast<char*>(memory) + (i + 1) * kSlabSize;
-    slab.bump = slab.start();
-    slab.free = nullptr;
-    slab.prev = nullptr;
-    slab.next = empty_;
-    slab.live = 0;
-    slab.size_class = 0;
-    slab.listed = false;
-    empty_ = &slab;
-  }
   return true;
 }
 

@@ -84,7 +84,10 @@ class CallArena {
   Slab* partial_[kClasses] = {};  // other slabs of that size with free blocks
   Slab* empty_ = nullptr;         // slabs with no block in use
   Segment* segments_ = nullptr;
-  // The segments' addresses, an open-addressing set (capacity a power of 2).
+  // The segments' addresses, an open-addressing set (capacity a power of 2):
+  // inline_set_ until it grows.
+  static constexpr size_t kInlineSet = 8;
+  uintptr_t inline_set_[kInlineSet];
   uintptr_t* segment_set_ = nullptr;
   size_t set_capacity_ = 0;
   size_t segment_count_ = 0;
