@@ -5,11 +5,16 @@
 The options follow jq's where the language allows. Input is a stream of
 JSON documents separated by white space (or written back to back), from each
 FILE in turn, or from standard input when there is none (or for "-"); with
---lines, every non-blank line is one document. Every result is printed as
-JSON, pretty (two spaces) unless --compact-output, with numbers, NaN and the
-infinities exactly as the query language's `tojson` writes them. Problems
-are reported on standard error, processing goes on with the next document,
-and the exit status tells what went wrong first (see EXIT_* below).
+--lines, every non-blank line is one document. Options may stand anywhere
+among the query and the files; every argument after "--" is a query or a
+file, which is how one that starts with "-" is given (a negative number such
+as -1 needs no "--"). Every result is printed as JSON, pretty (two spaces)
+unless --compact-output, with numbers, NaN and the infinities exactly as the
+query language's `tojson` writes them; of -c, --tab and --indent, the last
+one given decides the layout. Problems are reported on standard error,
+processing goes on with the next document, and the exit status tells what
+went wrong first (see EXIT_* below). A document that is not JSON is named
+by its input (and line, in a stream of several), with --slurp too.
 
 Imports are kept to what every run needs, so that the command starts fast;
 `json` is loaded for --raw-output only, `importlib.metadata` for --version.
@@ -31,6 +36,9 @@ if TYPE_CHECKING:
     from typing import Any, BinaryIO, Iterator, Sequence, TextIO, Tuple, Union
 
     Buffer = Union[bytes, memoryview]
+    # An input kept by --slurp: its name, and its text or (--lines) its
+    # non-blank lines with their numbers.
+    Slurped = Tuple[str, Union[bytes, list[Tuple[int, bytes]]]]
 
 EXIT_OK = 0
 EXIT_FALSY = 1  # --exit-status: the last result was false or null
@@ -55,13 +63,19 @@ _VARIABLE_OPTIONS = ("--arg", "--argjson", "--slurpfile", "--rawfile", "--args",
 _BOM = b"\xef\xbb\xbf"
 
 
+def _text_start(data: Buffer) -> int:
+    """Where the text of DATA begins: after a byte order mark, which is not part of it."""
+    return len(_BOM) if data[:len(_BOM)] == _BOM else 0
+
+
 class _VersionAction(argparse.Action):
     """--version, looking the version up only when asked (importlib.metadata is slow to load)."""
 
-    def __init__(self, option_strings: Sequence[str], dest: str = argparse.SUPPRESS,
-                 default: str = argparse.SUPPRESS, help: str = "print the version and exit"
-                 ) -> None:
+    def __init__(self, option_strings: Sequence[str], out: BinaryIO,
+                 dest: str = argparse.SUPPRESS, default: str = argparse.SUPPRESS,
+                 help: str = "print the version and exit") -> None:
         super().__init__(option_strings, dest, nargs=0, default=default, help=help)
+        self.out = out
 
     def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
                  values: Any, option_string: str | None = None) -> None:
@@ -71,7 +85,9 @@ class _VersionAction(argparse.Action):
             text = version("tamsel_vonk")
         except Exception:  # not installed as a distribution (running from a checkout)
             text = "unknown"
-        parser.exit(message=f"{PROG} {text}\n")
+        self.out.write(f"{PROG} {text}\n".encode("utf-8"))
+        self.out.flush()
+        parser.exit()
 
 
 class _RefuseVariables(argparse.Action):
@@ -80,7 +96,23 @@ class _RefuseVariables(argparse.Action):
         parser.error(f"{option_string} is not supported: the query language has no variables")
 
 
-def _parser() -> argparse.ArgumentParser:
+class _Indent(argparse.Action):
+    """--indent N: N spaces a level, 0 to 7; 0 is compact. It sets the same
+    layout as -c and --tab, so that the last of them given wins, as in jq."""
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
+                 values: Any, option_string: str | None = None) -> None:
+        # No type=int: argparse would convert the string default with it too.
+        try:
+            spaces = int(values)
+        except ValueError:
+            spaces = -1
+        if not 0 <= spaces <= 7:
+            parser.error(f"{option_string} takes 0 to 7 spaces")
+        setattr(namespace, self.dest, " " * spaces or None)
+
+
+def _parser(stdout: BinaryIO) -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=PROG,
         description="Run a query over a stream of JSON documents and print every result as JSON.",
@@ -107,17 +139,39 @@ def _parser() -> argparse.ArgumentParser:
                         help="print string results as their text, without quotes")
     parser.add_argument("-j", "--join-output", action="store_true",
                         help="as --raw-output, and print no newline after each result")
-    parser.add_argument("-c", "--compact-output", action="store_true",
-                        help="print each result on one line, without spaces")
-    parser.add_argument("--tab", action="store_true", help="indent with a tab")
-    parser.add_argument("--indent", metavar="N", type=int, default=2,
+    # The layout: the unit of indentation, None for compact output.
+    parser.add_argument("-c", "--compact-output", dest="unit", action="store_const", const=None,
+                        help="print each result on one line, without spaces "
+                        "(the last of -c, --tab and --indent wins)")
+    parser.add_argument("--tab", dest="unit", action="store_const", const="\t",
+                        help="indent with a tab")
+    parser.add_argument("--indent", metavar="N", dest="unit", action=_Indent,
                         help="indent with N spaces, 0 to 7 (default 2; 0 is compact)")
+    parser.set_defaults(unit="  ")
     parser.add_argument("-e", "--exit-status", action="store_true",
                         help="exit 1 when the last result is false or null, 4 when there is none")
     for option in _VARIABLE_OPTIONS:
         parser.add_argument(option, nargs="*", action=_RefuseVariables, help=argparse.SUPPRESS)
-    parser.add_argument("--version", action=_VersionAction)
+    parser.add_argument("--version", action=_VersionAction, out=stdout)
     return parser
+
+
+def _parse_args(argv: Sequence[str] | None, stdout: BinaryIO) -> argparse.Namespace:
+    """Parses the command line. Options may stand anywhere among the query
+    and the files, as in jq; every argument after "--" is positional. With
+    --from-file, every positional argument is a FILE."""
+    argv = list(sys.argv[1:] if argv is None else argv)
+    after: list[str] = []
+    if "--" in argv:
+        # Split here rather than leave "--" to argparse, whose intermixed
+        # parsing mishandles it (it drops or refuses what follows it).
+        at = argv.index("--")
+        argv, after = argv[:at], argv[at + 1:]
+    args = _parser(stdout).parse_intermixed_args(argv)
+    positionals = ([] if args.query is None else [args.query]) + args.files + after
+    args.query = positionals.pop(0) if positionals and args.from_file is None else None
+    args.files = positionals
+    return args
 
 
 def compile_for_output(query: str) -> tamsel_vonk.TamselProgram:
@@ -182,10 +236,7 @@ class _Printer:
     def __init__(self, args: argparse.Namespace) -> None:
         self.raw = args.raw_output or args.join_output
         self.end = "" if args.join_output else "\n"
-        if args.compact_output or (args.indent == 0 and not args.tab):
-            self.unit = None
-        else:
-            self.unit = "\t" if args.tab else " " * args.indent
+        self.unit: str | None = args.unit
         self.last: str | None = None  # the last result printed, for --exit-status
         if self.raw:
             import json
@@ -281,17 +332,18 @@ class _Run:
             return [] if result is None else [result]
         return list(self.program.input_bytes(data))
 
+    def fault(self, where: str, exc: tamsel_vonk.PanicException) -> None:
+        self.fail(EXIT_FAULT, where, f"internal fault: {exc}")
+
     def document(self, where: str, data: Buffer) -> bool:
         """Runs one document and prints its results; False if it is not JSON."""
-        if data[:3] == _BOM:  # a byte order mark is not part of the text
-            data = data[3:]
         try:
-            out = self.results(data)
+            out = self.results(data[_text_start(data):])
         except ValueError as exc:
             self.fail(EXIT_JSON, where, str(exc))
             return False
         except tamsel_vonk.PanicException as exc:
-            self.fail(EXIT_FAULT, where, f"internal fault: {exc}")
+            self.fault(where, exc)
             return True
         if out:
             self.stdout.write(self.printer.format(out))
@@ -300,7 +352,7 @@ class _Run:
     def stream(self, name: str, data: bytes) -> None:
         """Runs every document of DATA. The whole text is tried as one
         document first, the common case; only when that fails is it split."""
-        begin = len(_BOM) if data.startswith(_BOM) else 0  # a byte order mark is not text
+        begin = _text_start(data)
         if _BLANK.match(data, begin):
             return
         view = memoryview(data)
@@ -313,7 +365,7 @@ class _Run:
             elif isinstance(exc, ValueError):
                 self.fail(EXIT_JSON, name, str(exc))
             else:
-                self.fail(EXIT_FAULT, name, f"internal fault: {exc}")
+                self.fault(name, exc)
             return
         if out:
             self.stdout.write(self.printer.format(out))
@@ -353,9 +405,6 @@ class _QueryFileError(Exception):
 def _read_query(args: argparse.Namespace) -> str:
     if args.from_file is None:
         return "." if args.query is None else args.query
-    # Every positional argument is a file then.
-    if args.query is not None:
-        args.files.insert(0, args.query)
     try:
         with open(args.from_file, "rb") as f:
             data = f.read()
@@ -369,30 +418,62 @@ def _read_query(args: argparse.Namespace) -> str:
 
 def _slurp(run: _Run, args: argparse.Namespace, stdin: BinaryIO) -> None:
     """Runs the query once over an array of every document of every input."""
-    documents: list[bytes] = []
+    documents: list[Buffer] = []
+    inputs: list[Slurped] = []  # kept to find a bad document
     for name, stream in _sources(args.files, stdin, run):
         try:
             if args.lines:
-                documents.extend(line for line in stream if line.strip())
+                lines = [(number, line) for number, line in enumerate(stream, 1) if line.strip()]
+                inputs.append((name, lines))
+                documents.extend(line[_text_start(line):] for _, line in lines)
             else:
                 data = stream.read()
-                begin = len(_BOM) if data.startswith(_BOM) else 0
-                documents.extend(data[start:end] for start, end in split_documents(data, begin))
+                inputs.append((name, data))
+                view = memoryview(data)
+                documents.extend(view[start:end]
+                                 for start, end in split_documents(data, _text_start(data)))
         except OSError as exc:
             run.fail(EXIT_FILE, name, f"cannot read: {exc.strerror or exc}")
-    run.document("<slurped input>", b"[" + b",".join(documents) + b"]")
+    try:
+        out = run.results(b"[" + b",".join(documents) + b"]")
+    except ValueError as exc:
+        if not _report_bad_documents(run, args, inputs):
+            # Every document is valid alone: what the parser refused is the
+            # array of them, one level deeper than any (its nesting limit).
+            run.fail(EXIT_JSON, "<slurped input>", str(exc))
+        return
+    except tamsel_vonk.PanicException as exc:
+        run.fault("<slurped input>", exc)
+        return
+    if out:
+        run.stdout.write(run.printer.format(out))
+
+
+def _report_bad_documents(run: _Run, args: argparse.Namespace, inputs: list[Slurped]) -> bool:
+    """Reports the documents of INPUTS that are not JSON exactly as a run
+    without --slurp does, by reading them so with a query that has no
+    result; False if there is none."""
+    check = _Run(tamsel_vonk.compile("empty"), args, run.stdout, run.stderr)
+    for name, text in inputs:
+        if isinstance(text, bytes):
+            check.stream(name, text)
+        else:
+            for number, line in text:
+                check.document(f"{name}:{number}", line)
+    if check.status == EXIT_OK:
+        return False
+    if run.status == EXIT_OK:
+        run.status = check.status
+    return True
 
 
 def main(argv: list[str] | None = None, *, stdin: BinaryIO | None = None,
          stdout: BinaryIO | None = None, stderr: TextIO | None = None) -> int:
     """Runs the command line; returns the exit status."""
-    args = _parser().parse_args(argv)
     stdin = stdin if stdin is not None else sys.stdin.buffer
     stdout = stdout if stdout is not None else sys.stdout.buffer
     stderr = stderr if stderr is not None else sys.stderr
-    if not 0 <= args.indent <= 7:
-        stderr.write(f"{PROG}: --indent takes 0 to 7 spaces\n")
-        return EXIT_USAGE
+    args = _parse_args(argv, stdout)
     try:
         query = _read_query(args)
     except _QueryFileError as exc:

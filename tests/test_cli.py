@@ -53,6 +53,12 @@ def run(args, stdin=b"", files=None, tmp_path=None):
     (["--tab", ".a"], b'{"a": [1]}', "[\n\t1\n]\n"),
     (["--indent", "1", ".a"], b'{"a": [1]}', "[\n 1\n]\n"),
     (["--indent", "0", ".a"], b'{"a": [1, 2]}', "[1,2]\n"),
+    # Of -c, --tab and --indent, the last one given wins.
+    (["-c", "--tab", ".a"], b'{"a": [1]}', "[\n\t1\n]\n"),
+    (["--tab", "--indent", "1", ".a"], b'{"a": [1]}', "[\n 1\n]\n"),
+    # Options stand anywhere among the query and the files.
+    ([".a", "-c", "-"], b'{"a": [1]}', "[1]\n"),
+    ([".a", "-", "-c"], b'{"a": [1]}', "[1]\n"),
     # Raw output: strings as their text, other values as JSON.
     (["-r", ".[]"], '["a\\"\\u00e9\\n", [1], null]'.encode(), 'a"é\n\n[\n  1\n]\nnull\n'),
     (["-j", ".[]"], b'["a", 1, "b"]', "a1b"),
@@ -61,6 +67,7 @@ def run(args, stdin=b"", files=None, tmp_path=None):
     (["-s", "-c"], b'1 [2]\n{"a": 3}', '[1,[2],{"a":3}]\n'),
     (["-s", "--lines", ".[] | .id"], b'{"id": 1}\n\n{"id": 2}\n', "1\n2\n"),
     (["-s", "length"], b"", "0\n"),
+    (["-s", "-l", "-c"], b"\xef\xbb\xbf1\n2", "[1,2]\n"),
 ])
 def test_results_are_printed_one_per_line(args, stdin, stdout, tmp_path):
     assert run(args, stdin, tmp_path=tmp_path) == (0, stdout, "")
@@ -92,7 +99,16 @@ def test_files_are_documents_in_order_and_dash_is_stdin(tmp_path):
      "tamsel-vonk: <stdin>:2: ExpectedObjectContent at character 8 ('{')\n"),
     (["-l", ".a"], b'{"a": 1}\n{"a":\n{"a": 3}\n', {}, 4, "1\n3\n",
      "tamsel-vonk: <stdin>:2: ExpectedObjectContent at character 6\n"),
-    # An unreadable file is reported and skipped.
+    # With --slurp too, the file and the document are named, not the array made of them.
+    (["-s", ".", "good.json", "bad.json"], b"", {"bad.json": b"[1,]", "good.json": b"[1]"}, 4,
+     "", "tamsel-vonk: {tmp}/bad.json: ExpectedArrayContent at character 3 (']')\n"),
+    (["-s", "."], '"é"\n[1,]'.encode(), {}, 4, "",
+     "tamsel-vonk: <stdin>:2: ExpectedArrayContent at character 3 (']')\n"),
+    (["-s", "-l", "."], b'1\n\n{"a":\n', {}, 4, "",
+     "tamsel-vonk: <stdin>:3: ExpectedObjectContent at character 6\n"),
+    # An unreadable file is reported and skipped; after "--", "-x" is a file.
+    (["-c", "--", ".", "-x"], b"", {}, 5, "",
+     "tamsel-vonk: -x: cannot read: No such file or directory\n"),
     ([".", "nope.json", "good.json"], b"", {"good.json": b"2"}, 5, "2\n",
      "tamsel-vonk: nope.json: cannot read: No such file or directory\n"),
     # An internal fault ends that document only.
@@ -154,6 +170,13 @@ def test_usage_errors_exit_with_status_2(args, message, capsys):
         status = exited.code
     assert status == 2
     assert message in capsys.readouterr().err
+
+
+def test_version_is_printed_on_stdout():
+    out = io.BytesIO()
+    with pytest.raises(SystemExit) as exited:
+        tamsel_vonk_cli.main([".", "--version"], stdout=out, stderr=io.StringIO())
+    assert exited.value.code == 0 and out.getvalue().startswith(b"tamsel-vonk ")
 
 
 def test_start_up_does_not_load_package_metadata():
