@@ -303,6 +303,14 @@ COLLECTIONS = [
     ("add", "[true,1]", True),
     ("add", "[1,true,{}]", 1),
     ("add", f"[{I64_MAX}, 1]", I64_MIN),
+    # The total grows in place; these follow + step by step.
+    ("add", '[null,{"a":1,"a":2},null,{"b":3},5,{"a":4}]', {"a": 4, "b": 3}),
+    ("add | keys_unsorted", '[{"a":1,"a":2},{}]', ["a"]),
+    ("add | tojson", '[{"a":1},{"b":[2]}]', '{"a":1,"b":[2]}'),
+    ("add", '[null,null]', None),
+    ("add", '[[1],null,"x",[2,[3]]]', [1, 2, [3]]),
+    ("add", '["a",null,1,"b",[],"c"]', "abc"),
+    ("add", '[false,null,true]', False),
     ("add", '{"a":1}', NOTHING),
     ("add", '"ab"', NOTHING),
     # to_entries and from_entries

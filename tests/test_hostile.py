@@ -392,6 +392,56 @@ def test_ctrl_c_interrupts_a_long_call():
     assert out.splitlines() == ["interrupted", "[] 1"], err
 
 
+# Each case is one long loop of its own kind; uninterrupted, each call takes
+# half a second or more here.
+LONG_LOOPS = {
+    "construction product": ("{a: .[], b: .[], c: .[], d: .[], e: 1, f: 2, g: 3, h: 4} | empty",
+                             "[" + ",".join(map(str, range(38))) + "]"),
+    "object merge": (".[0] + .[1] | length", "[{%s},{%s}]" % (
+        ",".join('"k%d":1' % i for i in range(10**6)), ",".join('"j%d":1' % i for i in range(10**6)))),
+    "add": ("add | length", "[" + ",".join('{"k%d":1}' % i for i in range(2 * 10**6)) + "]"),
+    "sort": ("sort | length", "[" + ",".join('"k%07d"' % (i * 7919 % 2 * 10**6) for i in range(2 * 10**6)) + "]"),
+    "rendering": (" | ".join(["tojson"] * 27) + " | length", '"\\""'),
+    "conversion": (".", "[" + ",".join(['{"a":1,"b":[1,2]}'] * 10**6) + "]"),
+}
+
+
+@pytest.mark.skipif(os.environ.get("TAMSEL_SANITIZED") == "1", reason="too slow instrumented")
+def test_ctrl_c_reaches_every_long_loop():
+    # A timer's signal comes 50 ms into each call; its handler raises
+    # KeyboardInterrupt, as Ctrl-C's does. The call must end soon after:
+    # a loop that never polls would hold it to its end.
+    code = textwrap.dedent("""
+        import signal, sys, time
+        import tamsel_vonk
+        query, document = sys.argv[1], sys.stdin.read()
+        program = tamsel_vonk.compile(query)
+        fired = []
+        def handler(signum, frame):
+            fired.append(time.perf_counter())
+            raise KeyboardInterrupt
+        signal.signal(signal.SIGALRM, handler)
+        start = time.perf_counter()
+        signal.setitimer(signal.ITIMER_REAL, 0.05)
+        try:
+            program.first(document)
+            print("finished", time.perf_counter() - start)
+        except KeyboardInterrupt:
+            print("interrupted", time.perf_counter() - start)
+        program.first("[]")
+        print("usable")
+    """)
+    late = {}
+    for name, (query, document) in LONG_LOOPS.items():
+        done = subprocess.run([sys.executable, "-c", code, query], input=document,
+                              capture_output=True, text=True, timeout=120)
+        lines = done.stdout.split()
+        assert lines[::2] == ["interrupted", "usable"], (name, done.stdout, done.stderr)
+        if float(lines[1]) > 0.5:
+            late[name] = float(lines[1])
+    assert late == {}
+
+
 def test_signal_handlers_compile_and_run_programs_during_a_call():
     # A handler runs inside the call's poll: what it compiles must outlive
     # the call, and the call it makes must not disturb the one it interrupts.

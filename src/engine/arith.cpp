@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -66,27 +67,24 @@ std::optional<Value> numeric(View a, ArithOp op, View b) {
 Value concat_arrays(View a, View b) {
   Array out;
   out.reserve(a.size() + b.size());
-  for (View v : a.elements()) out.push_back(v.to_value());
-  for (View v : b.elements()) out.push_back(v.to_value());
+  for (View v : a.elements()) note_work(), out.push_back(v.to_value());
+  for (View v : b.elements()) note_work(), out.push_back(v.to_value());
   return Value::array(std::move(out));
 }
 
 // Shallow merge: members of b replace those of a with the same key.
 Value merge_objects(View a, View b) {
   ObjectMap out = ObjectMap::with_capacity(a.size() + b.size());
-  for (const View::Member& m : a.members()) out.insert(key_value(m), m.value.to_value());
-  for (const View::Member& m : b.members()) out.insert(key_value(m), m.value.to_value());
+  for (const View::Member& m : a.members()) note_work(), out.insert(key_value(m), m.value.to_value());
+  for (const View::Member& m : b.members()) note_work(), out.insert(key_value(m), m.value.to_value());
   return Value::object(std::move(out));
 }
 
 Value concat_strings(std::string_view a, std::string_view b) {
-  // Refuse an unrepresentable length before allocating for it.
-  Value::checked_length(a.size() + b.size());
-  std::string text;
-  text.reserve(a.size() + b.size());
-  text.append(a);
-  text.append(b);
-  return Value::string(text);
+  return Value::string_written(a.size() + b.size(), [&](char* out) {
+    std::memcpy(out, a.data(), a.size());
+    std::memcpy(out + a.size(), b.data(), b.size());
+  });
 }
 
 // The elements of a that equal no element of b, in order.

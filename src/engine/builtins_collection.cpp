@@ -43,11 +43,13 @@ void sort_texts(Array& texts) {
   };
   std::vector<Text> order(texts.size());
   for (size_t i = 0; i < texts.size(); ++i) order[i] = {prefix_of(texts[i].as_string()), i};
+  // Each comparison counts as work; unwinding out of the sort is safe, as
+  // it only moves plain records.
   std::sort(order.begin(), order.end(), [&](const Text& a, const Text& b) {
+    note_work();
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
     return texts[a.position].as_string() < texts[b.position].as_string();
   });
-  note_work(static_cast<uint32_t>(std::min<size_t>(texts.size(), UINT32_MAX)));
   Array sorted;
   sorted.reserve(texts.size());
   for (const Text& text : order) sorted.push_back(std::move(texts[text.position]));
@@ -59,11 +61,16 @@ Value keys(EvalValue& input) {
   Array result;
   result.reserve(v.size());
   if (v.kind() == Kind::Array) {
-    for (size_t i = 0, n = v.size(); i < n; ++i)
+    for (size_t i = 0, n = v.size(); i < n; ++i) {
+      note_work();
       result.push_back(Value::i64(static_cast<int64_t>(i)));
+    }
     return Value::array(std::move(result));
   }
-  for (const View::Member& member : v.members()) result.push_back(take_key(input, member));
+  for (const View::Member& member : v.members()) {
+    note_work();
+    result.push_back(take_key(input, member));
+  }
   sort_texts(result);
   return Value::array(std::move(result));
 }
@@ -72,7 +79,10 @@ Value keys_unsorted(EvalValue& input) {
   const View v = input.view();
   Array result;
   result.reserve(v.size());
-  for (const View::Member& member : v.members()) result.push_back(take_key(input, member));
+  for (const View::Member& member : v.members()) {
+    note_work();
+    result.push_back(take_key(input, member));
+  }
   return Value::array(std::move(result));
 }
 
@@ -80,7 +90,10 @@ Value object_values(EvalValue& input) {
   const View v = input.view();
   Array result;
   result.reserve(v.size());
-  for (const View::Member& member : v.members()) result.push_back(take_part(input, member.value));
+  for (const View::Member& member : v.members()) {
+    note_work();
+    result.push_back(take_part(input, member.value));
+  }
   return Value::array(std::move(result));
 }
 
@@ -93,6 +106,7 @@ bool sort_numbers(Array& items) {
   std::vector<double> numbers;
   numbers.reserve(items.size());
   for (const Value& value : items) {
+    note_work();
     const View item(value);
     if (!item.is_number()) return false;
     const double x = item.as_double();
@@ -117,6 +131,7 @@ Value unique(EvalValue input) {
   Array& items = copy.as_array();
   size_t kept = 0;
   for (size_t i = 0; i < items.size(); ++i) {
+    note_work();
     if (kept > 0 && compare_values(items[kept - 1], query::CompareOp::Eq, items[i])) continue;
     if (kept != i) items[kept] = std::move(items[i]);
     ++kept;
@@ -133,6 +148,7 @@ Value extreme(EvalValue& input, Replaces replaces) {
   auto it = items.begin();
   View best = *it;
   for (++it; it != items.end(); ++it) {
+    note_work();
     if (replaces(order_values(best, *it))) best = *it;
   }
   return take_part(input, best);
@@ -142,13 +158,17 @@ Value reversed(EvalValue& input) {
   const View v = input.view();
   Array result;
   result.reserve(v.size());
-  for (View item : v.elements()) result.push_back(take_part(input, item));
+  for (View item : v.elements()) {
+    note_work();
+    result.push_back(take_part(input, item));
+  }
   std::reverse(result.begin(), result.end());
   return Value::array(std::move(result));
 }
 
 void flatten_into(Array& out, EvalValue& input, View items, int64_t depth) {
   for (View item : items.elements()) {
+    note_work();
     if (item.kind() == Kind::Array && depth != 0) {
       flatten_into(out, input, item, depth > 0 ? depth - 1 : depth);
     } else {
@@ -157,36 +177,60 @@ void flatten_into(Array& out, EvalValue& input, View items, int64_t depth) {
   }
 }
 
+// The sum of the elements under +, from the left, in one pass. Once the
+// total is not null its kind never changes: + with null gives the other
+// side, and a pair of kinds + cannot combine leaves the total as it was. So
+// texts, arrays and objects grow in place, each element costing its own
+// size; + step by step would copy the whole total for every element.
 Value add(EvalValue& input) {
   const View::Elements items = input.view().elements();
   auto it = items.begin();
+  while (it != items.end() && (*it).kind() == Kind::Null) {
+    note_work();
+    ++it;
+  }
   if (!(it != items.end())) return Value::null();
   Value total = take_part(input, *it);
-  // Runs of strings and of arrays are appended in place rather than through
-  // a fresh concatenation per element, which would be quadratic. The result
-  // is what the + operator gives step by step.
-  std::string text;
-  bool text_pending = false;
+  const Kind kind = total.kind();
+  std::string text;  // a String total, once a second string comes
+  bool grown = false;
+  ObjectMap members;  // an Object total, once a second object comes
   for (++it; it != items.end(); ++it) {
+    note_work();
     const View item = *it;
-    if (total.kind() == Kind::String && item.kind() == Kind::String) {
-      if (!text_pending) text.assign(total.as_string());
-      text_pending = true;
+    if (kind == Kind::String) {
+      if (item.kind() != Kind::String) continue;
+      if (!grown) text.assign(total.as_string());
+      grown = true;
+      Value::checked_length(text.size() + item.as_string().size());
       text += item.as_string();
-      continue;
-    }
-    if (text_pending) {
-      total = Value::string(text);
-      text_pending = false;
-    }
-    if (total.kind() == Kind::Array && item.kind() == Kind::Array) {
+    } else if (kind == Kind::Array) {
+      if (item.kind() != Kind::Array) continue;
       if (total.is_document_part()) total = expand_document(part_ref(total));
-      for (View e : item.elements()) total.as_array().push_back(take_part(input, e));
-      continue;
+      for (View e : item.elements()) {
+        note_work();
+        total.as_array().push_back(take_part(input, e));
+      }
+    } else if (kind == Kind::Object) {
+      if (item.kind() != Kind::Object) continue;
+      if (!grown) {
+        // Inserting the first object's members merges any key it holds
+        // twice, as + does.
+        const View first(total);
+        members = ObjectMap::with_capacity(first.size() + item.size());
+        for (const View::Member& m : first.members()) members.insert(key_value(m), m.value.to_value());
+      }
+      grown = true;
+      for (const View::Member& m : item.members()) {
+        note_work();
+        members.insert(take_key(input, m), take_part(input, m.value));
+      }
+    } else if (auto sum = arith(total, query::ArithOp::Add, item)) {
+      total = std::move(*sum);  // numbers; a boolean combines with nothing
     }
-    if (auto sum = arith(total, query::ArithOp::Add, item)) total = std::move(*sum);
   }
-  if (text_pending) total = Value::string(text);
+  if (grown && kind == Kind::String) return Value::string(text);
+  if (grown && kind == Kind::Object) return Value::object(std::move(members));
   return total;
 }
 
@@ -201,6 +245,7 @@ Value to_entries(EvalValue& input) {
   Array result;
   result.reserve(v.size());
   for (const View::Member& member : v.members()) {
+    note_work();
     ObjectMap pair = ObjectMap::with_capacity(2);
     pair.insert_unchecked(fixed_text("key"), take_key(input, member));
     pair.insert_unchecked(fixed_text("value"), take_part(input, member.value));
@@ -226,6 +271,7 @@ Value from_entries(EvalValue& input) {
   const View items = input.view();
   ObjectMap result = ObjectMap::with_capacity(items.size());
   for (View item : items.elements()) {
+    note_work();
     if (item.kind() != Kind::Object) continue;
     auto key = entry_key(input, item);
     if (!key) continue;

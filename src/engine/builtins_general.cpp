@@ -97,7 +97,11 @@ void apply_general_builtin(BuiltinKind kind, EvalValue input, ResultList& out) {
     case BuiltinKind::Tostring: return tostring(std::move(input), out);
     case BuiltinKind::Tonumber: return tonumber(std::move(input), out);
     case BuiltinKind::Tojson:
-      out.push_back(EvalValue::owned(Value::string(to_json_text(input.view()))));
+      if (input.kind() == Kind::String) {
+        out.push_back(EvalValue::owned(json_string_value(input.view().as_string())));
+      } else {
+        out.push_back(EvalValue::owned(Value::string(to_json_text(input.view()))));
+      }
       return;
     case BuiltinKind::Fromjson: return fromjson(std::move(input), out);
     default: return;

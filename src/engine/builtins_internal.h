@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/call_bounds.h"
 #include "engine/eval_value.h"
 #include "parser/filter.h"
 

@@ -1,4 +1,5 @@
 // ascii_downcase, ascii_upcase, explode, implode and reverse of a string.
+#include <cstring>
 #include <string>
 
 #include "engine/builtins_internal.h"
@@ -9,20 +10,27 @@ namespace {
 
 using query::BuiltinKind;
 
+// Loops over the characters of a text count one unit of work for every 64
+// steps (a mask).
+constexpr size_t kPollEvery = 63;
+
 // Shifts the bytes in [first, last] by `delta`. Bytes of multi-byte
 // characters are all >= 0x80, so they never fall in an ASCII letter range.
 Value shift_ascii(std::string_view s, char first, char last, int delta) {
-  std::string text(s);
-  for (char& c : text) {
-    if (c >= first && c <= last) c = static_cast<char>(c + delta);
-  }
-  return Value::string(text);
+  return Value::string_written(s.size(), [&](char* out) {
+    for (size_t i = 0; i < s.size(); ++i) {
+      const char c = s[i];
+      out[i] = c >= first && c <= last ? static_cast<char>(c + delta) : c;
+      if ((i & kPollEvery) == kPollEvery) note_work();
+    }
+  });
 }
 
 Value explode(std::string_view s) {
   Array code_points;
   code_points.reserve(s.size());
   for (size_t pos = 0; pos < s.size();) {
+    note_work();
     size_t length = 0;
     code_points.push_back(Value::i64(utf8::decode_at(s, pos, &length)));
     pos += length;
@@ -33,6 +41,7 @@ Value explode(std::string_view s) {
 Value implode(View elements) {
   std::string text;
   for (View e : elements.elements()) {
+    note_work();
     uint64_t bits;
     if (e.kind() == Kind::I64) {
       bits = static_cast<uint64_t>(e.as_i64());
@@ -50,17 +59,19 @@ Value implode(View elements) {
 }
 
 Value reverse_code_points(std::string_view s) {
-  std::string text(s.size(), '\0');
-  // Copy each character's bytes, in order, to the mirrored position.
-  size_t end = s.size();
-  for (size_t pos = 0; pos < s.size();) {
-    size_t length = utf8::sequence_length(static_cast<unsigned char>(s[pos]));
-    if (pos + length > s.size()) length = 1;
-    end -= length;
-    text.replace(end, length, s.substr(pos, length));
-    pos += length;
-  }
-  return Value::string(text);
+  return Value::string_written(s.size(), [&](char* out) {
+    // Copy each character's bytes, in order, to the mirrored position.
+    size_t end = s.size();
+    size_t steps = 0;
+    for (size_t pos = 0; pos < s.size();) {
+      size_t length = utf8::sequence_length(static_cast<unsigned char>(s[pos]));
+      if (pos + length > s.size()) length = 1;
+      end -= length;
+      std::memcpy(out + end, s.data() + pos, length);
+      if ((++steps & kPollEvery) == 0) note_work();
+      pos += length;
+    }
+  });
 }
 
 }  // namespace

@@ -168,11 +168,16 @@ void apply_object_construct(const ObjectConstruct& construct, EvalValue v, Resul
     if (values.empty()) return;
     // Parts of the document are within its own, smaller, nesting limit and
     // are not walked.
-    for (const EvalValue& value : values) ensure_room_to_wrap(value.view());
+    for (const EvalValue& value : values) {
+      note_work();
+      ensure_room_to_wrap(value.view());
+    }
     if (values.size() == 1) {
       // One value: every partial object gets it, no products to form.
-      for (size_t i = 0; i + 1 < partial.size(); ++i)
+      for (size_t i = 0; i + 1 < partial.size(); ++i) {
+        note_work();
         partial[i].insert(key_of(entry), values[0].view().to_value());
+      }
       partial.back().insert(key_of(entry), std::move(values[0]).take());
       continue;
     }
@@ -184,6 +189,7 @@ void apply_object_construct(const ObjectConstruct& construct, EvalValue v, Resul
     product.reserve(partial.size() * values.size());
     for (const ObjectMap& base : partial) {
       for (const EvalValue& value : values) {
+        note_work();
         ObjectMap map = base.copy();
         map.insert(key_of(entry), value.view().to_value());
         product.push_back(std::move(map));

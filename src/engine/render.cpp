@@ -1,5 +1,6 @@
 #include "engine/render.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -68,58 +69,139 @@ void append_json(std::string& out, View v) {
   }
 }
 
-// Escape for a byte below 0x20, '"' or '\\'; nullptr for bytes copied as
-// they are. Every byte of a multi-byte UTF-8 sequence is 0x80 or above, so a
+// How a byte is written inside a JSON string: 1 as itself, 2 as a
+// backslash escape, 6 as \u00XX (the bytes below 0x20 without a short
+// escape). Every byte of a multi-byte UTF-8 sequence is 0x80 or above, so a
 // byte-wise scan never splits a code point.
-const char* short_escape(unsigned char c) {
-  switch (c) {
-    case '\t': return "\\t";
-    case '\n': return "\\n";
-    case '\r': return "\\r";
-    case '"': return "\\\"";
-    case '\\': return "\\\\";
-    default: return nullptr;
+struct EscapeTable {
+  uint8_t length[256];
+  char short_form[256];  // the letter after the backslash, for length 2
+  constexpr EscapeTable() : length(), short_form() {
+    for (int c = 0; c < 256; ++c) length[c] = c < 0x20 ? 6 : 1;
+    const char pairs[][2] = {{'\t', 't'}, {'\n', 'n'}, {'\r', 'r'}, {'"', '"'}, {'\\', '\\'}};
+    for (const auto& pair : pairs) {
+      length[static_cast<unsigned char>(pair[0])] = 2;
+      short_form[static_cast<unsigned char>(pair[0])] = pair[1];
+    }
+  }
+};
+constexpr EscapeTable kEscape;
+
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHigh = 0x8080808080808080ull;
+
+uint64_t load_word(const char* p) {
+  uint64_t x;
+  std::memcpy(&x, p, 8);
+  return x;
+}
+
+// The high bit of each byte of `x` that equals `c`, exactly: the low seven
+// bits plus 0x7F carry into the high bit for every byte but zero, and
+// nothing carries across bytes.
+uint64_t bytes_equal(uint64_t x, unsigned char c) {
+  const uint64_t t = x ^ (c * kOnes);
+  return ~(((t & ~kHigh) + ~kHigh) | t) & kHigh;
+}
+
+// The high bit of each byte of `x` below 0x20, exactly, in the same way.
+uint64_t bytes_below_space(uint64_t x) {
+  return ~(((x & ~kHigh) + (0x80 - 0x20) * kOnes) | x) & kHigh;
+}
+
+// How many bytes of a mask of high bits are set: their sum lands in the top
+// byte of the product (no popcount instruction in the baseline x86-64).
+size_t count_marked(uint64_t mask) { return static_cast<size_t>(((mask >> 7) * kOnes) >> 56); }
+
+// What escaping adds to the 8 bytes of `x`: 1 for each byte with a
+// backslash escape, 5 for each written as \u00XX.
+size_t escape_growth(uint64_t x) {
+  const uint64_t shorts = bytes_equal(x, '\t') | bytes_equal(x, '\n') | bytes_equal(x, '\r');
+  const uint64_t controls = bytes_below_space(x) & ~shorts;
+  const uint64_t quoted = shorts | bytes_equal(x, '"') | bytes_equal(x, '\\');
+  return count_marked(quoted) + 5 * count_marked(controls);
+}
+
+// Whether any byte of `x` needs an escape.
+bool needs_escape(uint64_t x) {
+  return (bytes_below_space(x) | bytes_equal(x, '"') | bytes_equal(x, '\\')) != 0;
+}
+
+// Text is escaped in slices of this many bytes, each counted as work (a
+// unit per 64 bytes), so that Ctrl-C reaches a call that escapes hundreds of
+// megabytes.
+constexpr size_t kSlice = size_t{1} << 16;
+uint32_t slice_work(size_t bytes) { return static_cast<uint32_t>(bytes / 64); }
+
+// The escaped length of `text`, quotes not counted.
+size_t escaped_size(std::string_view text) {
+  size_t size = text.size();
+  for (size_t slice = 0; slice < text.size(); slice += kSlice) {
+    const size_t end = std::min(text.size(), slice + kSlice);
+    size_t i = slice;
+    for (; i + 8 <= end; i += 8) size += escape_growth(load_word(text.data() + i));
+    for (; i < end; ++i) size += kEscape.length[static_cast<unsigned char>(text[i])] - 1;
+    note_work(slice_work(end - slice));
+  }
+  return size;
+}
+
+char* write_escaped_byte(char* out, unsigned char c) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  switch (kEscape.length[c]) {
+    case 1: *out = static_cast<char>(c); return out + 1;
+    case 2:
+      out[0] = '\\';
+      out[1] = kEscape.short_form[c];
+      return out + 2;
+    default: {
+      const char u[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+      std::memcpy(out, u, sizeof u);
+      return out + sizeof u;
+    }
   }
 }
 
-bool needs_escape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
-
-// Whether any of the 8 bytes at `p` needs an escape. A byte's high bit in
-// `(x - k) & ~x` is set when the byte is below k, and no byte of 0x80 or
-// above ever sets it; a borrow can mark a byte wrongly only above one that
-// truly matches, so the answer is exact.
-bool any_needs_escape(const char* p) {
-  constexpr uint64_t kOnes = 0x0101010101010101ull;
-  constexpr uint64_t kHigh = 0x8080808080808080ull;
-  uint64_t x;
-  std::memcpy(&x, p, 8);
-  const auto below = [](uint64_t v, uint64_t k) { return (v - k * kOnes) & ~v & kHigh; };
-  return (below(x, 0x20) | below(x ^ ('"' * kOnes), 1) | below(x ^ ('\\' * kOnes), 1)) != 0;
+// Writes `text` escaped at `out`, quotes not included: exactly
+// escaped_size(text) bytes, eight bytes at a time where none needs an
+// escape. Returns the end.
+char* write_escaped(char* out, std::string_view text) {
+  for (size_t slice = 0; slice < text.size(); slice += kSlice) {
+    const size_t end = std::min(text.size(), slice + kSlice);
+    size_t i = slice;
+    for (; i + 8 <= end; i += 8) {
+      const uint64_t x = load_word(text.data() + i);
+      if (!needs_escape(x)) {
+        std::memcpy(out, &x, 8);
+        out += 8;
+        continue;
+      }
+      for (size_t k = i; k < i + 8; ++k) out = write_escaped_byte(out, static_cast<unsigned char>(text[k]));
+    }
+    for (; i < end; ++i) out = write_escaped_byte(out, static_cast<unsigned char>(text[i]));
+    note_work(slice_work(end - slice));
+  }
+  return out;
 }
 
 }  // namespace
 
 void escape_json_string(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out += '"';
-  size_t run_start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    // Eight bytes at a time while none of them needs an escape.
-    while (i + 8 <= text.size() && !any_needs_escape(text.data() + i)) i += 8;
-    if (i == text.size()) break;
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (!needs_escape(c)) continue;
-    out.append(text.data() + run_start, i - run_start);
-    run_start = i + 1;
-    if (const char* e = short_escape(c)) {
-      out += e;
-    } else {
-      const char u[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-      out.append(u, sizeof u);
-    }
-  }
-  out.append(text.data() + run_start, text.size() - run_start);
-  out += '"';
+  const size_t at = out.size();
+  out.resize(at + escaped_size(text) + 2);
+  char* p = out.data() + at;
+  *p++ = '"';
+  p = write_escaped(p, text);
+  *p = '"';
+}
+
+Value json_string_value(std::string_view text) {
+  const size_t size = escaped_size(text) + 2;
+  return Value::string_written(size, [&](char* p) {
+    *p++ = '"';
+    p = write_escaped(p, text);
+    *p = '"';
+  });
 }
 
 void append_float(std::string& out, double x) {

@@ -13,6 +13,9 @@ std::string to_display_text(View v);
 
 // Appends `text` as a quoted, escaped JSON string.
 void escape_json_string(std::string& out, std::string_view text);
+// `text` as a quoted, escaped JSON string, written straight into the value's
+// own storage: tojson of a string, which chains of tojson grow without end.
+Value json_string_value(std::string_view text);
 // Appends a finite float as its shortest round-trip digits, positionally
 // (never an exponent): 1e21 is "1000000000000000000000", 2.0 is "2".
 void append_float(std::string& out, double x);

@@ -51,10 +51,11 @@ void stable_sort_values(std::vector<T>& items, Before before) {
       size_t mid = std::min(n, left + width);
       size_t right_end = std::min(n, left + 2 * width);
       size_t i = left, j = mid, k = left;
-      note_work(static_cast<uint32_t>(right_end - left));
       // Take from the right run only when its head goes strictly first: ties
-      // keep the left element first, which makes the merge stable.
+      // keep the left element first, which makes the merge stable. Each step
+      // counts as work: one merge of a long array is a long loop.
       while (i < mid && j < right_end) {
+        note_work();
         if (before((*from)[j], (*from)[i])) {
           (*to)[k++] = std::move((*from)[j++]);
         } else {

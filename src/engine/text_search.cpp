@@ -1,5 +1,6 @@
 #include "engine/text_search.h"
 
+#include "engine/call_bounds.h"
 #include "engine/compare.h"
 #include "engine/substring.h"
 #include "unicode/utf8.h"
@@ -35,6 +36,7 @@ Array all_positions(std::string_view s, std::string_view needle) {
   // Overlapping occurrences count too. Both texts are UTF-8, so a match can
   // only start at a character boundary.
   SubstringSearch(needle).each(s, true, [&](size_t pos) {
+    note_work();
     counted += static_cast<int64_t>(
         utf8::count_code_points(s.substr(counted_bytes, pos - counted_bytes)));
     counted_bytes = pos;
@@ -49,6 +51,7 @@ Array split_text(std::string_view s, std::string_view separator) {
   if (separator.empty()) {
     pieces.push_back(Value::string(""));
     for (size_t pos = 0; pos < s.size();) {
+      note_work();
       size_t length = 0;
       utf8::decode_at(s, pos, &length);
       pieces.push_back(Value::string(s.substr(pos, length)));
@@ -59,6 +62,7 @@ Array split_text(std::string_view s, std::string_view separator) {
   }
   size_t start = 0;
   SubstringSearch(separator).each(s, false, [&](size_t pos) {
+    note_work();
     pieces.push_back(Value::string(s.substr(start, pos - start)));
     start = pos + separator.size();
     return true;
@@ -70,6 +74,8 @@ Array split_text(std::string_view s, std::string_view separator) {
 bool contains_value(View a, View b) {
   const Kind ka = a.kind(), kb = b.kind();
   if (ka == Kind::String && kb == Kind::String) {
+    // A text never holds a longer one: no need to index the pattern.
+    if (b.as_string().size() > a.as_string().size()) return false;
     return SubstringSearch(b.as_string()).first(a.as_string()) != SubstringSearch::npos;
   }
   if (ka == Kind::Array && kb == Kind::Array) {

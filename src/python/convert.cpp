@@ -90,6 +90,7 @@ PyObject* to_python_view(const View& v) {
     case Kind::F64: charge_object(0); return PyFloat_FromDouble(v.as_f64());
     case Kind::String:
       charge_object(v.as_string().size());
+      engine::note_work(static_cast<uint32_t>(v.as_string().size() / 256));  // a long text is long work
       return to_python_str(v.as_string());
     case Kind::Array: return to_python_list(v);
     case Kind::Object: return to_python_dict(v);

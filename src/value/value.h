@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
@@ -77,6 +78,22 @@ class Value {
       v.str_ = p;
       v.owns_ = true;
     }
+    return v;
+  }
+  // An owned string of `length` bytes, all of them written by `fill(char*)`.
+  template <typename Fill>
+  static Value string_written(size_t length, Fill&& fill) {
+    Value v;
+    v.kind_ = Kind::String;
+    v.len_ = checked_length(length);
+    if (length == 0) {
+      v.str_ = "";
+      return v;
+    }
+    std::unique_ptr<char[]> p(new char[length]);
+    fill(p.get());
+    v.str_ = p.release();
+    v.owns_ = true;
     return v;
   }
   static Value array(Array elements) {
