@@ -230,6 +230,8 @@ def growth(times):
     """Time per element at the last size over that at the first, projected to
     8n when the sweep stopped early (each missing doubling at the rate of the
     last one)."""
+    if len(times) == 1:
+        return math.nan
     (n0, t0), (n1, t1) = times[0], times[-1]
     ratio = (t1 / n1) / (t0 / n0)
     if len(times) >= 2 and len(times) < STEPS:
@@ -256,7 +258,8 @@ def main(argv=None):
             continue
         times = sweep(case, scale, budget)
         g = growth(times)
-        super_linear = len(times) > 1 and smallest_step(times) > SUPER_LINEAR_STEP
+        # A case too slow to run even at 2n is flagged with no growth to show.
+        super_linear = len(times) == 1 or smallest_step(times) > SUPER_LINEAR_STEP
         verdict = "SUPER-LINEAR" if super_linear else "ok"
         if super_linear:
             flagged.append(case[0])

@@ -114,3 +114,10 @@ def test_growth_compares_time_per_byte_from_one_megabyte_with_orjson_alongside()
 def test_held_memory_of_twenty_programs_is_a_target():
     memory = [{"probe": run.PROGRAMS_PROBE, "size": "gen-2.7MB", "held_after_kb": 70 * 1024}]
     assert [r[2:] for r in run.verdicts([], memory, {}, [])] == [("70.0 MiB", "MISS")]
+
+
+def test_every_sweep_case_runs():
+    import sweep
+    for case in sweep.CASES:
+        times = sweep.sweep(case, 0.001, 0.0)
+        assert len(times) == sweep.STEPS, case[0]
