@@ -1,4 +1,4 @@
-// Shared pieces of the builtin implementations: one entry per theme, called
+// Shared pieces of the builtin implementations: one entry per group, called
 // by the dispatchers, and the helper that hands out parts of an input.
 #pragma once
 
@@ -11,7 +11,8 @@
 
 namespace tamsel::engine {
 
-// Theme entries of apply_builtin; each handles only the kinds routed to it.
+// Group entries of apply_builtin; each handles only the kinds that the handler
+// table (builtins_dispatch.cpp) routes to it.
 void apply_general_builtin(query::BuiltinKind kind, EvalValue input, ResultList& out);
 void apply_string_builtin(query::BuiltinKind kind, EvalValue input, ResultList& out);
 void apply_collection_builtin(query::BuiltinKind kind, EvalValue input, ResultList& out);

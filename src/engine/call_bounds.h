@@ -3,7 +3,7 @@
 //
 // The module opens a CallBounds around each run, on the calling thread. The
 // memory a run's C++ code allocates on that thread is charged to it as it is
-// allocated (the module's allocation functions call charge() and credit()),
+// allocated (the module's allocation functions call charge() and settle()),
 // the Python objects it converts are charged by the conversion, and the
 // engine reports work at the points where stopping is safe. Code that runs
 // with no bounds open (the C++ tests, the tools) is unbounded.

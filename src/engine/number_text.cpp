@@ -7,33 +7,12 @@
 
 #include <fast_float/fast_float.h>
 
-#include "unicode/unicode.h"
 #include "unicode/utf8.h"
 
 namespace tamsel::engine {
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-std::string_view trim_white_space(std::string_view s) {
-  size_t start = 0;
-  while (start < s.size()) {
-    size_t length = 0;
-    char32_t c = utf8::decode_at(s, start, &length);
-    if (!unicode::is_white_space(c)) break;
-    start += length;
-  }
-  size_t end = s.size();
-  while (end > start) {
-    size_t lead = end - 1;
-    while (lead > start && (static_cast<unsigned char>(s[lead]) & 0xC0) == 0x80) --lead;
-    size_t length = 0;
-    char32_t c = utf8::decode_at(s, lead, &length);
-    if (!unicode::is_white_space(c)) break;
-    end = lead;
-  }
-  return s.substr(start, end - start);
-}
 
 // An optional sign and ASCII digits only, within the I64 range.
 std::optional<int64_t> parse_i64(std::string_view s) {
@@ -137,7 +116,7 @@ std::optional<double> parse_f64(std::string_view s) {
 }  // namespace
 
 std::optional<Value> parse_number_text(std::string_view text) {
-  std::string_view s = trim_white_space(text);
+  std::string_view s = utf8::trim_white_space(text);
   if (auto i = parse_i64(s)) return Value::i64(*i);
   if (auto f = parse_f64(s)) return Value::f64(*f);
   return std::nullopt;

@@ -28,7 +28,6 @@
 #include <unordered_map>
 #include <utility>
 
-#include "parser/builtin_names.h"
 #include "parser/lexical.h"
 #include "parser/literal.h"
 #include "parser/parser.h"
@@ -316,12 +315,14 @@ class Grammar {
   }
 
   // A call with one literal argument, else a bare builtin name. Returns
-  // whether `out` now holds the outcome of the term.
+  // whether `out` now holds the outcome of the term. Calls are tried first,
+  // so that "flatten(1)" is a call rather than "flatten" followed by "(1)";
+  // within a table the order is free (names_are_distinct_words).
   TAMSEL_OUT_OF_LINE bool builtin_term(size_t pos, Parsed<Filter>& out) {
     // Every name starts with a lower-case letter; this saves fifty lookups
     // per path step.
     if (pos >= text_.size() || text_[pos] < 'a' || text_[pos] > 'z') return false;
-    for (const auto& builtin : kArgBuiltinTrialOrder) {
+    for (const auto& builtin : kArgBuiltins) {
       if (!keyword_at(text_, pos, builtin.name)) continue;
       size_t open = ws(pos + builtin.name.size());
       if (!char_at(open, '(')) continue;
@@ -336,7 +337,7 @@ class Grammar {
       build<BuiltinWithArg>(out, close + 1, 0, std::move(*argument.value), builtin.kind);
       return true;
     }
-    for (const auto& builtin : kBuiltinTrialOrder) {
+    for (const auto& builtin : kBuiltins) {
       if (keyword_at(text_, pos, builtin.name)) {
         build<Builtin>(out, pos + builtin.name.size(), 0, builtin.kind);
         return true;

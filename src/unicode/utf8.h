@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "unicode/unicode.h"
+
 namespace tamsel::utf8 {
 
 // Byte length of the sequence that starts with `lead`.
@@ -63,6 +65,29 @@ inline char* put(char* out, char32_t c) {
 inline void append(std::string& out, char32_t c) {
   char bytes[4];
   out.append(bytes, put(bytes, c));
+}
+
+// `text` without the characters of the White_Space property at either end.
+// The last character is found by stepping back over continuation bytes, and
+// dropped only when its sequence ends exactly at the end, so that even in
+// malformed text no stray byte goes with it.
+inline std::string_view trim_white_space(std::string_view text) {
+  size_t begin = 0;
+  while (begin < text.size()) {
+    size_t length = 0;
+    if (!unicode::is_white_space(decode_at(text, begin, &length))) break;
+    begin += length;
+  }
+  size_t end = text.size();
+  while (end > begin) {
+    size_t start = end - 1;
+    while (start > begin && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+    size_t length = 0;
+    const char32_t c = decode_at(text, start, &length);
+    if (start + length != end || !unicode::is_white_space(c)) break;
+    end = start;
+  }
+  return text.substr(begin, end - begin);
 }
 
 }  // namespace tamsel::utf8

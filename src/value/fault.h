@@ -1,7 +1,11 @@
 // Internal faults: the few conditions that abandon a whole run (the integer
-// remainder faults, a capacity too large to represent). They are the only
-// exceptions thrown inside the system; the Python boundary turns them into
-// PanicException. Every other failure is a value.
+// remainder faults, a capacity too large to represent, a value nested too
+// deep, a stage with too many results). Every other failure is a value.
+// Exceptions thrown inside the system are of four kinds: InternalFault;
+// std::bad_alloc, when memory runs out; and two kinds of std::bad_alloc from
+// engine/call_bounds.h, BudgetExceeded (a call passed its memory budget) and
+// Interrupted (the caller's poll stopped the call). The Python boundary
+// (python/errors.h) turns each into its Python exception.
 #pragma once
 
 #include <string>

@@ -24,7 +24,7 @@ using engine::EvalValue;
 // A JSON array of `n` items, each written by `item(i)`.
 std::string json_array(int n, const std::function<std::string(int)>& item) {
   std::string text = "[";
-  for (int i = 0; i < n; ++i) text += (i ? "," : "") + item(i);
+  for (int i = 0; i < n; ++i) text += cat(i ? "," : "", item(i));
   return text + "]";
 }
 

@@ -28,7 +28,7 @@
 
 #include "engine/evaluator.h"
 #include "engine/render.h"
-#include "parser/builtin_names.h"
+#include "parser/builtin_table.h"
 #include "parser/parser.h"
 #include "value/fault.h"
 #include "value/json.h"
@@ -54,7 +54,7 @@ std::string_view pick(FuzzedDataProvider& fdp, const std::string_view (&items)[N
 // A builtin name, from the parser's own table of them.
 template <typename Table>
 std::string_view pick_name(FuzzedDataProvider& fdp, const Table& table) {
-  return table[fdp.ConsumeIntegralInRange<size_t>(0, table.size() - 1)].name;
+  return table[fdp.ConsumeIntegralInRange<size_t>(0, std::size(table) - 1)].name;
 }
 
 constexpr std::string_view kKeys[] = {"a", "b", "c", "k00"};
@@ -150,9 +150,9 @@ class QueryGen {
     switch (fdp_.ConsumeIntegralInRange<int>(0, depth > 0 ? 7 : 2)) {
       case 0: return path();
       case 1: return literal();
-      case 2: return std::string(pick_name(fdp_, query::kBuiltinTrialOrder));
+      case 2: return std::string(pick_name(fdp_, query::kBuiltins));
       case 3: {
-        const std::string name(pick_name(fdp_, query::kArgBuiltinTrialOrder));
+        const std::string name(pick_name(fdp_, query::kArgBuiltins));
         if (name == "flatten" || name == "limit") return name + "(" + index(-1, 3) + ")";
         return name + "(" + literal() + ")";
       }
