@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "engine/call_bounds.h"
+#include "runtime/bounds.h"
 #include "engine/equal_set.h"
 
 namespace tamsel::engine {
@@ -67,16 +67,16 @@ std::optional<Value> numeric(View a, ArithOp op, View b) {
 Value concat_arrays(View a, View b) {
   Array out;
   out.reserve(a.size() + b.size());
-  for (View v : a.elements()) note_work(), out.push_back(v.to_value());
-  for (View v : b.elements()) note_work(), out.push_back(v.to_value());
+  for (View v : a.elements()) runtime::note_work(), out.push_back(v.to_value());
+  for (View v : b.elements()) runtime::note_work(), out.push_back(v.to_value());
   return Value::array(std::move(out));
 }
 
 // Shallow merge: members of b replace those of a with the same key.
 Value merge_objects(View a, View b) {
   ObjectMap out = ObjectMap::with_capacity(a.size() + b.size());
-  for (const View::Member& m : a.members()) note_work(), out.insert(key_value(m), m.value.to_value());
-  for (const View::Member& m : b.members()) note_work(), out.insert(key_value(m), m.value.to_value());
+  for (const View::Member& m : a.members()) runtime::note_work(), out.insert(key_value(m), m.value.to_value());
+  for (const View::Member& m : b.members()) runtime::note_work(), out.insert(key_value(m), m.value.to_value());
   return Value::object(std::move(out));
 }
 
@@ -92,7 +92,7 @@ Value subtract_arrays(View a, View b) {
   const EqualSet removed(b);
   Array out;
   for (View v : a.elements()) {
-    note_work();
+    runtime::note_work();
     if (!removed.contains_equal(v)) out.push_back(v.to_value());
   }
   return Value::array(std::move(out));

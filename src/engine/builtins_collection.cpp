@@ -46,7 +46,7 @@ void sort_texts(Array& texts) {
   // Each comparison counts as work; unwinding out of the sort is safe, as
   // it only moves plain records.
   std::sort(order.begin(), order.end(), [&](const Text& a, const Text& b) {
-    note_work();
+    runtime::note_work();
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
     return texts[a.position].as_string() < texts[b.position].as_string();
   });
@@ -62,13 +62,13 @@ Value keys(EvalValue& input) {
   result.reserve(v.size());
   if (v.kind() == Kind::Array) {
     for (size_t i = 0, n = v.size(); i < n; ++i) {
-      note_work();
+      runtime::note_work();
       result.push_back(Value::i64(static_cast<int64_t>(i)));
     }
     return Value::array(std::move(result));
   }
   for (const View::Member& member : v.members()) {
-    note_work();
+    runtime::note_work();
     result.push_back(take_key(input, member));
   }
   sort_texts(result);
@@ -80,7 +80,7 @@ Value keys_unsorted(EvalValue& input) {
   Array result;
   result.reserve(v.size());
   for (const View::Member& member : v.members()) {
-    note_work();
+    runtime::note_work();
     result.push_back(take_key(input, member));
   }
   return Value::array(std::move(result));
@@ -91,7 +91,7 @@ Value object_values(EvalValue& input) {
   Array result;
   result.reserve(v.size());
   for (const View::Member& member : v.members()) {
-    note_work();
+    runtime::note_work();
     result.push_back(take_part(input, member.value));
   }
   return Value::array(std::move(result));
@@ -106,7 +106,7 @@ bool sort_numbers(Array& items) {
   std::vector<double> numbers;
   numbers.reserve(items.size());
   for (const Value& value : items) {
-    note_work();
+    runtime::note_work();
     const View item(value);
     if (!item.is_number()) return false;
     const double x = item.as_double();
@@ -131,7 +131,7 @@ Value unique(EvalValue input) {
   Array& items = copy.as_array();
   size_t kept = 0;
   for (size_t i = 0; i < items.size(); ++i) {
-    note_work();
+    runtime::note_work();
     if (kept > 0 && compare_values(items[kept - 1], query::CompareOp::Eq, items[i])) continue;
     if (kept != i) items[kept] = std::move(items[i]);
     ++kept;
@@ -148,7 +148,7 @@ Value extreme(EvalValue& input, Replaces replaces) {
   auto it = items.begin();
   View best = *it;
   for (++it; it != items.end(); ++it) {
-    note_work();
+    runtime::note_work();
     if (replaces(order_values(best, *it))) best = *it;
   }
   return take_part(input, best);
@@ -159,7 +159,7 @@ Value reversed(EvalValue& input) {
   Array result;
   result.reserve(v.size());
   for (View item : v.elements()) {
-    note_work();
+    runtime::note_work();
     result.push_back(take_part(input, item));
   }
   std::reverse(result.begin(), result.end());
@@ -168,7 +168,7 @@ Value reversed(EvalValue& input) {
 
 void flatten_into(Array& out, EvalValue& input, View items, int64_t depth) {
   for (View item : items.elements()) {
-    note_work();
+    runtime::note_work();
     if (item.kind() == Kind::Array && depth != 0) {
       flatten_into(out, input, item, depth > 0 ? depth - 1 : depth);
     } else {
@@ -186,7 +186,7 @@ Value add(EvalValue& input) {
   const View::Elements items = input.view().elements();
   auto it = items.begin();
   while (it != items.end() && (*it).kind() == Kind::Null) {
-    note_work();
+    runtime::note_work();
     ++it;
   }
   if (!(it != items.end())) return Value::null();
@@ -196,7 +196,7 @@ Value add(EvalValue& input) {
   bool grown = false;
   ObjectMap members;  // an Object total, once a second object comes
   for (++it; it != items.end(); ++it) {
-    note_work();
+    runtime::note_work();
     const View item = *it;
     if (kind == Kind::String) {
       if (item.kind() != Kind::String) continue;
@@ -208,7 +208,7 @@ Value add(EvalValue& input) {
       if (item.kind() != Kind::Array) continue;
       if (total.is_document_part()) total = expand_document(part_ref(total));
       for (View e : item.elements()) {
-        note_work();
+        runtime::note_work();
         total.as_array().push_back(take_part(input, e));
       }
     } else if (kind == Kind::Object) {
@@ -222,7 +222,7 @@ Value add(EvalValue& input) {
       }
       grown = true;
       for (const View::Member& m : item.members()) {
-        note_work();
+        runtime::note_work();
         members.insert(take_key(input, m), take_part(input, m.value));
       }
     } else if (auto sum = arith(total, query::ArithOp::Add, item)) {
@@ -245,7 +245,7 @@ Value to_entries(EvalValue& input) {
   Array result;
   result.reserve(v.size());
   for (const View::Member& member : v.members()) {
-    note_work();
+    runtime::note_work();
     ObjectMap pair = ObjectMap::with_capacity(2);
     pair.insert_unchecked(fixed_text("key"), take_key(input, member));
     pair.insert_unchecked(fixed_text("value"), take_part(input, member.value));
@@ -271,7 +271,7 @@ Value from_entries(EvalValue& input) {
   const View items = input.view();
   ObjectMap result = ObjectMap::with_capacity(items.size());
   for (View item : items.elements()) {
-    note_work();
+    runtime::note_work();
     if (item.kind() != Kind::Object) continue;
     auto key = entry_key(input, item);
     if (!key) continue;

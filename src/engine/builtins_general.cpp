@@ -3,7 +3,7 @@
 #include <variant>
 
 #include "engine/builtins_internal.h"
-#include "engine/call_arena.h"
+#include "runtime/arena.h"
 #include "engine/number_text.h"
 #include "engine/render.h"
 #include "unicode/utf8.h"
@@ -74,7 +74,7 @@ void fromjson(EvalValue input, ResultList& out) {
   // simdjson's own library frees some of what is allocated for its parser,
   // so none of it may come from the arena; the result comes from the system
   // too, and goes back there when it is freed.
-  const ArenaPause system_memory;
+  const runtime::ArenaPause system_memory;
   JsonParser parser;
   auto parsed = parser.parse(v.as_string(), /*view_strings=*/false);
   if (auto* value = std::get_if<Value>(&parsed)) {

@@ -1,13 +1,24 @@
 // Shared pieces of the builtin implementations: one entry per group, called
 // by the dispatchers, and the helper that hands out parts of an input.
+//
+// Two rules for a builtin's author, both from the call's runtime
+// (src/runtime):
+// - A loop whose length depends on the input counts its steps with
+//   runtime::note_work(), about one unit per value or per 64 bytes of text,
+//   so that Ctrl-C can stop it; only where unwinding is safe.
+// - Memory handed to another library, which may free it with its own
+//   functions, or memory that must outlive the call, must not come from the
+//   call's arena: take it inside a `const runtime::ArenaPause` scope, as
+//   fromjson does around simdjson's parser.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "engine/call_bounds.h"
 #include "engine/eval_value.h"
 #include "parser/filter.h"
+#include "runtime/arena.h"
+#include "runtime/bounds.h"
 
 namespace tamsel::engine {
 

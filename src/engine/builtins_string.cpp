@@ -21,7 +21,7 @@ Value shift_ascii(std::string_view s, char first, char last, int delta) {
     for (size_t i = 0; i < s.size(); ++i) {
       const char c = s[i];
       out[i] = c >= first && c <= last ? static_cast<char>(c + delta) : c;
-      if ((i & kPollEvery) == kPollEvery) note_work();
+      if ((i & kPollEvery) == kPollEvery) runtime::note_work();
     }
   });
 }
@@ -30,7 +30,7 @@ Value explode(std::string_view s) {
   Array code_points;
   code_points.reserve(s.size());
   for (size_t pos = 0; pos < s.size();) {
-    note_work();
+    runtime::note_work();
     size_t length = 0;
     code_points.push_back(Value::i64(utf8::decode_at(s, pos, &length)));
     pos += length;
@@ -41,7 +41,7 @@ Value explode(std::string_view s) {
 Value implode(View elements) {
   std::string text;
   for (View e : elements.elements()) {
-    note_work();
+    runtime::note_work();
     uint64_t bits;
     if (e.kind() == Kind::I64) {
       bits = static_cast<uint64_t>(e.as_i64());
@@ -68,7 +68,7 @@ Value reverse_code_points(std::string_view s) {
       if (pos + length > s.size()) length = 1;
       end -= length;
       std::memcpy(out + end, s.data() + pos, length);
-      if ((++steps & kPollEvery) == 0) note_work();
+      if ((++steps & kPollEvery) == 0) runtime::note_work();
       pos += length;
     }
   });

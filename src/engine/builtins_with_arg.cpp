@@ -32,7 +32,7 @@ Value join(View items, std::string_view separator) {
   std::string text;
   bool first = true;
   for (View item : items.elements()) {
-    note_work();
+    runtime::note_work();
     // Nulls leave no trace: no text and no separator.
     if (item.kind() == Kind::Null) continue;
     if (!first) text += separator;
@@ -72,7 +72,7 @@ Value limit(EvalValue& input, int64_t n) {
   result.reserve(count);
   for (View item : items.elements()) {
     if (result.size() == count) break;
-    note_work();
+    runtime::note_work();
     result.push_back(take_part(input, item));
   }
   return Value::array(std::move(result));
@@ -89,7 +89,7 @@ Value search_array(ArgBuiltinKind kind, View items, const Value& wanted) {
   Array positions;
   int64_t i = 0;
   for (View item : items.elements()) {
-    note_work();
+    runtime::note_work();
     if (compare_values(item, query::CompareOp::Eq, wanted)) {
       if (kind == ArgBuiltinKind::Index) return Value::i64(i);
       last = i;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "engine/call_bounds.h"
+#include "runtime/bounds.h"
 
 namespace tamsel::engine {
 
@@ -106,7 +106,7 @@ Ordering order_values(const View& a, const View& b) {
       const View::Elements x = a.elements(), y = b.elements();
       auto i = x.begin(), j = y.begin();
       for (; i != x.end() && j != y.end(); ++i, ++j) {
-        note_work();  // arrays that differ only at their ends compare long
+        runtime::note_work();  // arrays that differ only at their ends compare long
         const Ordering o = order_values(*i, *j);
         if (o != Ordering::Equal) return o;
       }

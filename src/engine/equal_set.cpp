@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/call_bounds.h"
+#include "runtime/bounds.h"
 
 namespace tamsel::engine {
 namespace {
@@ -12,7 +12,7 @@ namespace {
 template <typename T>
 void sort_unique(std::vector<T>& items) {
   std::sort(items.begin(), items.end(), [](const T& a, const T& b) {
-    note_work();
+    runtime::note_work();
     return a < b;
   });
   items.erase(std::unique(items.begin(), items.end()), items.end());
@@ -28,7 +28,7 @@ bool has(const std::vector<T>& sorted, T x) {
 
 EqualSet::EqualSet(const View& array) {
   for (View w : array.elements()) {
-    note_work();
+    runtime::note_work();
     switch (w.kind()) {
       case Kind::Null: null_ = true; break;
       case Kind::Bool: (w.as_bool() ? true_ : false_) = true; break;

@@ -6,7 +6,7 @@
 
 #include "engine/arith.h"
 #include "engine/builtins.h"
-#include "engine/call_bounds.h"
+#include "runtime/bounds.h"
 #include "engine/compare.h"
 #include "engine/paths.h"
 #include "unicode/utf8.h"
@@ -24,7 +24,7 @@ using namespace query;
 // `..`, commas in a row, a product of large iterations in one object) into a
 // PanicException instead of exhausting the machine.
 // - Values in one result list: 67 million, 4 GiB for the list alone at 64
-//   bytes a working value, so the call's memory budget (call_bounds.h) ends
+//   bytes a working value, so the call's memory budget (runtime/bounds.h) ends
 //   such a stage first unless the document is near 100 MiB of text.
 constexpr size_t kMaxResults = size_t{1} << 26;
 // - Objects one object construction builds (each costs a few hundred bytes
@@ -169,13 +169,13 @@ void apply_object_construct(const ObjectConstruct& construct, EvalValue v, Resul
     // Parts of the document are within its own, smaller, nesting limit and
     // are not walked.
     for (const EvalValue& value : values) {
-      note_work();
+      runtime::note_work();
       ensure_room_to_wrap(value.view());
     }
     if (values.size() == 1) {
       // One value: every partial object gets it, no products to form.
       for (size_t i = 0; i + 1 < partial.size(); ++i) {
-        note_work();
+        runtime::note_work();
         partial[i].insert(key_of(entry), values[0].view().to_value());
       }
       partial.back().insert(key_of(entry), std::move(values[0]).take());
@@ -189,7 +189,7 @@ void apply_object_construct(const ObjectConstruct& construct, EvalValue v, Resul
     product.reserve(partial.size() * values.size());
     for (const ObjectMap& base : partial) {
       for (const EvalValue& value : values) {
-        note_work();
+        runtime::note_work();
         ObjectMap map = base.copy();
         map.insert(key_of(entry), value.view().to_value());
         product.push_back(std::move(map));
@@ -250,7 +250,7 @@ void apply_arithmetic(const Arithmetic& arithmetic, EvalValue v, ResultList& out
 }
 
 void apply(const Filter& filter, EvalValue v, ResultList& out) {
-  note_work();
+  runtime::note_work();
   std::visit(
       [&](const auto& node) {
         using Node = std::decay_t<decltype(node)>;

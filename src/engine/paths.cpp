@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "engine/call_bounds.h"
+#include "runtime/bounds.h"
 #include "value/object_map.h"
 
 namespace tamsel::engine {
@@ -10,7 +10,7 @@ namespace {
 
 // Pre-order walk of a part of the input document, read in place.
 void descend_document(JsonRef v, ResultList& out) {
-  note_work();
+  runtime::note_work();
   out.push_back(EvalValue::document(v));
   if (v.is_array()) {
     for (JsonRef element : json_array(v)) descend_document(element, out);
@@ -23,7 +23,7 @@ void descend_document(JsonRef v, ResultList& out) {
 // Pre-order walk below `v`, references only.
 void descend_borrowed(const Value& v, ResultList& out) {
   if (v.is_document_part()) return descend_document(part_ref(v), out);
-  note_work();
+  runtime::note_work();
   out.push_back(EvalValue::borrowed(v));
   if (v.kind() == Kind::Array) {
     for (const Value& element : v.as_array()) descend_borrowed(element, out);
@@ -36,7 +36,7 @@ void descend_borrowed(const Value& v, ResultList& out) {
 // no level is copied.
 void descend_shared(const std::shared_ptr<const Value>& root, const Value& v, ResultList& out) {
   if (v.is_document_part()) return descend_document(part_ref(v), out);
-  note_work();
+  runtime::note_work();
   out.push_back(EvalValue::shared(root, v));
   if (v.kind() == Kind::Array) {
     for (const Value& element : v.as_array()) descend_shared(root, element, out);

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "engine/call_bounds.h"
+#include "runtime/bounds.h"
 
 namespace tamsel::engine {
 
@@ -23,7 +23,7 @@ void append_integer(std::string& out, Int n) {
 }
 
 void append_json(std::string& out, View v) {
-  note_work();
+  runtime::note_work();
   switch (v.kind()) {
     case Kind::Null: out += "null"; return;
     case Kind::Bool: out += v.as_bool() ? "true" : "false"; return;
@@ -141,7 +141,7 @@ size_t escaped_size(std::string_view text) {
     size_t i = slice;
     for (; i + 8 <= end; i += 8) size += escape_growth(load_word(text.data() + i));
     for (; i < end; ++i) size += kEscape.length[static_cast<unsigned char>(text[i])] - 1;
-    note_work(slice_work(end - slice));
+    runtime::note_work(slice_work(end - slice));
   }
   return size;
 }
@@ -179,7 +179,7 @@ char* write_escaped(char* out, std::string_view text) {
       for (size_t k = i; k < i + 8; ++k) out = write_escaped_byte(out, static_cast<unsigned char>(text[k]));
     }
     for (; i < end; ++i) out = write_escaped_byte(out, static_cast<unsigned char>(text[i]));
-    note_work(slice_work(end - slice));
+    runtime::note_work(slice_work(end - slice));
   }
   return out;
 }

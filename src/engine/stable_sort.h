@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/call_bounds.h"
+#include "runtime/bounds.h"
 
 namespace tamsel::engine {
 
@@ -28,7 +28,7 @@ void stable_sort_values(std::vector<T>& items, Before before) {
   const size_t n = items.size();
   for (size_t start = 0; start < n; start += kInsertionRun) {
     size_t end = std::min(n, start + kInsertionRun);
-    note_work(static_cast<uint32_t>(end - start));
+    runtime::note_work(static_cast<uint32_t>(end - start));
     for (size_t i = start + 1; i < end; ++i) {
       // Each step moves the gap one place left, so this ends after at most
       // i - start steps whatever `before` answers.
@@ -55,7 +55,7 @@ void stable_sort_values(std::vector<T>& items, Before before) {
       // keep the left element first, which makes the merge stable. Each step
       // counts as work: one merge of a long array is a long loop.
       while (i < mid && j < right_end) {
-        note_work();
+        runtime::note_work();
         if (before((*from)[j], (*from)[i])) {
           (*to)[k++] = std::move((*from)[j++]);
         } else {

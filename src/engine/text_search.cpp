@@ -1,6 +1,6 @@
 #include "engine/text_search.h"
 
-#include "engine/call_bounds.h"
+#include "runtime/bounds.h"
 #include "engine/compare.h"
 #include "engine/substring.h"
 #include "unicode/utf8.h"
@@ -36,7 +36,7 @@ Array all_positions(std::string_view s, std::string_view needle) {
   // Overlapping occurrences count too. Both texts are UTF-8, so a match can
   // only start at a character boundary.
   SubstringSearch(needle).each(s, true, [&](size_t pos) {
-    note_work();
+    runtime::note_work();
     counted += static_cast<int64_t>(
         utf8::count_code_points(s.substr(counted_bytes, pos - counted_bytes)));
     counted_bytes = pos;
@@ -51,7 +51,7 @@ Array split_text(std::string_view s, std::string_view separator) {
   if (separator.empty()) {
     pieces.push_back(Value::string(""));
     for (size_t pos = 0; pos < s.size();) {
-      note_work();
+      runtime::note_work();
       size_t length = 0;
       utf8::decode_at(s, pos, &length);
       pieces.push_back(Value::string(s.substr(pos, length)));
@@ -62,7 +62,7 @@ Array split_text(std::string_view s, std::string_view separator) {
   }
   size_t start = 0;
   SubstringSearch(separator).each(s, false, [&](size_t pos) {
-    note_work();
+    runtime::note_work();
     pieces.push_back(Value::string(s.substr(start, pos - start)));
     start = pos + separator.size();
     return true;

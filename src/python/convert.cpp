@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "engine/call_bounds.h"
+#include "runtime/bounds.h"
 #include "python/py_ref.h"
 #include "value/object_map.h"
 
@@ -43,8 +43,7 @@ PyObject* to_python_view(const View& v);
 // throw, which the references held on the way up release.
 void charge_object(size_t payload) {
   constexpr size_t kObjectHeader = 48;
-  if (!engine::charge(kObjectHeader + payload))
-    throw engine::BudgetExceeded();
+  runtime::charge_or_throw(kObjectHeader + payload);
 }
 
 PyObject* to_python_list(const View& array) {
@@ -79,7 +78,7 @@ PyObject* to_python_dict(const View& object) {
 }
 
 PyObject* to_python_view(const View& v) {
-  engine::note_work();
+  runtime::note_work();
   switch (v.kind()) {
     case Kind::Null: Py_RETURN_NONE;
     case Kind::Bool:
@@ -90,7 +89,7 @@ PyObject* to_python_view(const View& v) {
     case Kind::F64: charge_object(0); return PyFloat_FromDouble(v.as_f64());
     case Kind::String:
       charge_object(v.as_string().size());
-      engine::note_work(static_cast<uint32_t>(v.as_string().size() / 256));  // a long text is long work
+      runtime::note_work(static_cast<uint32_t>(v.as_string().size() / 256));  // a long text is long work
       return to_python_str(v.as_string());
     case Kind::Array: return to_python_list(v);
     case Kind::Object: return to_python_dict(v);

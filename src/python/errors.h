@@ -6,7 +6,7 @@
 #include <new>
 #include <string>
 
-#include "engine/call_bounds.h"
+#include "runtime/bounds.h"
 #include "value/fault.h"
 
 namespace tamsel::python {
@@ -40,9 +40,9 @@ bool run_guarded(Work&& work) {
     return true;
   } catch (const InternalFault& fault) {
     raise_panic(fault.message);
-  } catch (const engine::Interrupted&) {
+  } catch (const runtime::Interrupted&) {
     // The handler's exception (KeyboardInterrupt) is already pending.
-  } catch (const engine::BudgetExceeded& exceeded) {
+  } catch (const runtime::BudgetExceeded& exceeded) {
     raise_panic(exceeded.what());
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();

@@ -10,7 +10,6 @@
 #include <malloc.h>  // malloc_trim
 #endif
 
-#include "engine/call_arena.h"
 #include "engine/evaluator.h"
 #include "python/arguments.h"
 #include "python/borrow.h"
@@ -20,6 +19,7 @@
 #include "python/parser_lease.h"
 #include "python/py_ref.h"
 #include "python/types.h"
+#include "runtime/call_runtime.h"
 #include "value/json.h"
 #include "value/json_ref.h"
 
@@ -93,10 +93,9 @@ bool signals_pending() { return PyErr_CheckSignals() < 0; }
 // buffers are released on every path, in that order.
 PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, bool first_only) {
   PyObject* outcome = nullptr;
-  int64_t peak = 0;
-  // Holds what the evaluation builds; it outlives the guard, since a fault's
-  // message may lie in it until the guard has raised it.
-  engine::CallArena arena;
+  // Outlives the guard, since a fault's message may lie in the call's arena
+  // until the guard has raised it.
+  runtime::CallRuntime call;
   run_guarded([&] {
     ParserLease lease;
     size_t size = 0;
@@ -108,14 +107,9 @@ PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, bool first_o
     }
     // What the run builds from here on is charged to it; the poll lets a
     // pending Ctrl-C end it.
-    engine::CallBounds bounds(engine::CallBounds::budget_for(size), signals_pending);
-    struct NotePeak {
-      const engine::CallBounds& bounds;
-      int64_t& peak;
-      ~NotePeak() { peak = bounds.peak(); }
-    } note_peak{bounds, peak};
+    call.bound(runtime::CallBounds::budget_for(size), signals_pending);
     engine::ResultList results = [&] {
-      const engine::ArenaInUse in_use(arena);
+      const runtime::ArenaInUse in_use = call.evaluating();
       return engine::evaluate(*program->pipeline,
                               engine::EvalValue::document(std::get<JsonRef>(parsed)), first_only);
     }();
@@ -141,7 +135,7 @@ PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, bool first_o
     }
     outcome = new_iter(std::exchange(items.objects, {}));
   });
-  release_free_memory_after(peak);
+  release_free_memory_after(call.peak());
   return outcome;
 }
 

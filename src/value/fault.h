@@ -3,7 +3,7 @@
 // deep, a stage with too many results). Every other failure is a value.
 // Exceptions thrown inside the system are of four kinds: InternalFault;
 // std::bad_alloc, when memory runs out; and two kinds of std::bad_alloc from
-// engine/call_bounds.h, BudgetExceeded (a call passed its memory budget) and
+// runtime/bounds.h, BudgetExceeded (a call passed its memory budget) and
 // Interrupted (the caller's poll stopped the call). The Python boundary
 // (python/errors.h) turns each into its Python exception.
 #pragma once

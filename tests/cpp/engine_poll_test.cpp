@@ -10,7 +10,7 @@
 #include <string>
 #include <variant>
 
-#include "engine/call_bounds.h"
+#include "runtime/bounds.h"
 #include "engine/evaluator.h"
 #include "engine_builtins_support.h"
 #include "parser/parser.h"
@@ -18,7 +18,7 @@
 namespace tamsel::testing {
 namespace {
 
-using engine::CallBounds;
+using runtime::CallBounds;
 using engine::EvalValue;
 
 // A JSON array of `n` items, each written by `item(i)`.
@@ -81,7 +81,7 @@ TEST_P(PollTest, LoopReachesThePoll) {
   const Value input = parse_json(c.input());
   const CallBounds bounds(CallBounds::budget_for(0), [] { return true; });
   EXPECT_THROW(engine::evaluate(std::get<query::Pipeline>(compiled), EvalValue::borrowed(input), false),
-               engine::Interrupted)
+               runtime::Interrupted)
       << c.loop;
 }
 

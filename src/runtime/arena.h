@@ -22,9 +22,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/call_bounds.h"  // TAMSEL_STATIC_TLS
+#include "runtime/static_tls.h"
 
-namespace tamsel::engine {
+namespace tamsel::runtime {
 
 class CallArena;
 
@@ -127,4 +127,4 @@ class ArenaPause {
   bool was_;
 };
 
-}  // namespace tamsel::engine
+}  // namespace tamsel::runtime

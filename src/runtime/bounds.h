@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <new>
 
-namespace tamsel::engine {
+#include "runtime/static_tls.h"
+
+namespace tamsel::runtime {
 
 // Thrown where an allocation would pass the budget: a std::bad_alloc, so
 // every path that survives running out of memory survives this too, but the
@@ -40,14 +42,7 @@ class CallBounds;
 
 // The bounds of the call running on this thread, or nullptr: a pointer to the
 // caller's own object for the length of one call, since the allocation hooks
-// have no other way to reach it. Kept in the static thread-local block where
-// the platform has one, so that no thread ever allocates it lazily (which
-// glibc does with malloc, and aborts the process when that fails).
-#if defined(__GNUC__) && defined(__linux__)
-#define TAMSEL_STATIC_TLS [[gnu::tls_model("initial-exec")]]
-#else
-#define TAMSEL_STATIC_TLS
-#endif
+// have no other way to reach it.
 TAMSEL_STATIC_TLS extern constinit thread_local CallBounds* current_bounds;
 
 class CallBounds {
@@ -101,6 +96,13 @@ inline void settle(int64_t bytes) {
   if (CallBounds* bounds = current_bounds) bounds->used_ += bytes;
 }
 
+// Charges `bytes` that the call takes outside the module's allocation
+// functions (the Python objects of its results); throws BudgetExceeded,
+// charging nothing, when that would pass the budget.
+inline void charge_or_throw(size_t bytes) {
+  if (!charge(bytes)) throw BudgetExceeded();
+}
+
 // Runs the poll now.
 void poll_now();
 
@@ -112,4 +114,4 @@ inline void note_work(uint32_t units = 1) {
   if (bounds && (bounds->work_until_poll_ -= units) <= 0) poll_now();
 }
 
-}  // namespace tamsel::engine
+}  // namespace tamsel::runtime

@@ -6,9 +6,9 @@
 #include <random>
 #include <vector>
 
-#include "engine/call_arena.h"
+#include "runtime/arena.h"
 
-namespace tamsel::engine {
+namespace tamsel::runtime {
 namespace {
 
 struct Block {
@@ -128,4 +128,4 @@ TEST(CallArenaDeathTest, SanitizerSeesFreedBlocksAndOverruns) {
 #endif
 
 }  // namespace
-}  // namespace tamsel::engine
+}  // namespace tamsel::runtime

@@ -1,7 +1,7 @@
 // The module's own allocation functions: every allocation the module's C++
 // code makes is charged to the bounds of the call running on its thread (see
-// engine/call_bounds.h), checked before the memory is taken. Small blocks
-// come from the call's arena while one serves (engine/call_arena.h), where
+// runtime/bounds.h), checked before the memory is taken. Small blocks
+// come from the call's arena while one serves (runtime/arena.h), where
 // the module is linked so that only its own code reaches these functions
 // (TAMSEL_CALL_ARENA); everything else is plain malloc and free.
 #include <cstdlib>
@@ -13,13 +13,13 @@
 #include <malloc.h>
 #endif
 
-#include "engine/call_arena.h"
-#include "engine/call_bounds.h"
+#include "runtime/arena.h"
+#include "runtime/bounds.h"
 
 namespace {
 
-using tamsel::engine::BudgetExceeded;
-using tamsel::engine::CallArena;
+using tamsel::runtime::BudgetExceeded;
+using tamsel::runtime::CallArena;
 
 size_t usable_size(void* p) {
 #if defined(__APPLE__)
@@ -36,14 +36,14 @@ void* take(size_t size, size_t alignment, bool* over_budget) {
   if (size <= CallArena::kLargestBlock && alignment <= alignof(std::max_align_t)) {
     if (CallArena* arena = CallArena::serving()) {
       const size_t block = CallArena::block_size(size);
-      *over_budget = !tamsel::engine::charge(block);
+      *over_budget = !tamsel::runtime::charge(block);
       if (*over_budget) return nullptr;
       if (void* p = arena->allocate(size)) return p;
-      tamsel::engine::settle(-static_cast<int64_t>(block));
+      tamsel::runtime::settle(-static_cast<int64_t>(block));
     }
   }
 #endif
-  *over_budget = !tamsel::engine::charge(size);
+  *over_budget = !tamsel::runtime::charge(size);
   if (*over_budget) return nullptr;
   void* p = nullptr;
   if (alignment <= alignof(std::max_align_t)) {
@@ -52,10 +52,10 @@ void* take(size_t size, size_t alignment, bool* over_budget) {
     p = nullptr;
   }
   if (!p) {
-    tamsel::engine::settle(-static_cast<int64_t>(size));
+    tamsel::runtime::settle(-static_cast<int64_t>(size));
     return nullptr;
   }
-  tamsel::engine::settle(static_cast<int64_t>(usable_size(p)) - static_cast<int64_t>(size));
+  tamsel::runtime::settle(static_cast<int64_t>(usable_size(p)) - static_cast<int64_t>(size));
   return p;
 }
 
@@ -70,11 +70,11 @@ void give_back(void* p) noexcept {
   if (!p) return;
 #if defined(TAMSEL_CALL_ARENA)
   if (const size_t block = CallArena::release(p)) {
-    tamsel::engine::settle(-static_cast<int64_t>(block));
+    tamsel::runtime::settle(-static_cast<int64_t>(block));
     return;
   }
 #endif
-  tamsel::engine::settle(-static_cast<int64_t>(usable_size(p)));
+  tamsel::runtime::settle(-static_cast<int64_t>(usable_size(p)));
   std::free(p);
 }
 

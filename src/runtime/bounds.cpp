@@ -1,10 +1,10 @@
-#include "engine/call_bounds.h"
+#include "runtime/bounds.h"
 
 #include <cstdio>
 
-#include "engine/call_arena.h"
+#include "runtime/arena.h"
 
-namespace tamsel::engine {
+namespace tamsel::runtime {
 namespace {
 
 // Work between polls. A unit is one value through one node or one element
@@ -49,4 +49,4 @@ void poll_now() {
   if (bounds->poll_()) throw Interrupted{};
 }
 
-}  // namespace tamsel::engine
+}  // namespace tamsel::runtime

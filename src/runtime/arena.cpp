@@ -1,4 +1,4 @@
-#include "engine/call_arena.h"
+#include "runtime/arena.h"
 
 #include <sys/mman.h>
 
@@ -27,7 +27,7 @@
 #define UNPOISON(p, n) ((void)(p), (void)(n))
 #endif
 
-namespace tamsel::engine {
+namespace tamsel::runtime {
 namespace {
 
 // Segments are aligned to their size, so the segment of a block is its
@@ -285,4 +285,4 @@ void CallArena::unlist(Slab* slab) noexcept {
   slab->listed = false;
 }
 
-}  // namespace tamsel::engine
+}  // namespace tamsel::runtime
