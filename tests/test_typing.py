@@ -10,7 +10,7 @@ import pytest
 import tamsel_vonk
 
 ROOT = Path(__file__).resolve().parent.parent
-STUB = ROOT / "python" / "tamsel_vonk.pyi"
+STUB = ROOT / "src" / "beside_module" / "tamsel_vonk.pyi"
 
 
 def stub_parameters(node):
@@ -53,7 +53,7 @@ def test_mypy_checks_code_against_the_installed_stub(tmp_path):
     done = subprocess.run(
         [sys.executable, "-m", "mypy", "--strict", "--no-error-summary",
          "--cache-dir", str(tmp_path / "cache"), str(ROOT / "tests" / "typing" / "example.py"),
-         str(ROOT / "python" / "tamsel_vonk_cli.py"), str(ROOT / "python" / "tamsel_vonk_pool.py"),
+         str(ROOT / "src" / "beside_module" / "tamsel_vonk_cli.py"), str(ROOT / "src" / "beside_module" / "tamsel_vonk_pool.py"),
          str(misuse)],
         capture_output=True, text=True, cwd=tmp_path, timeout=300)
     errors = [line.split(": error: ")[1] for line in done.stdout.splitlines()

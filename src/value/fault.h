@@ -5,7 +5,7 @@
 // std::bad_alloc, when memory runs out; and two kinds of std::bad_alloc from
 // runtime/bounds.h, BudgetExceeded (a call passed its memory budget) and
 // Interrupted (the caller's poll stopped the call). The Python boundary
-// (python/errors.h) turns each into its Python exception.
+// (binding/errors.h) turns each into its Python exception.
 #pragma once
 
 #include <string>

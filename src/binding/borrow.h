@@ -6,7 +6,7 @@
 
 #include <Python.h>
 
-namespace tamsel::python {
+namespace tamsel::binding {
 
 class BorrowFlag {
  public:
@@ -52,4 +52,4 @@ class ExclusiveBorrow {
   bool held_;
 };
 
-}  // namespace tamsel::python
+}  // namespace tamsel::binding

@@ -9,7 +9,7 @@
 
 #include "value/json.h"
 
-namespace tamsel::python {
+namespace tamsel::binding {
 
 // Each writes the text of `arg` into `parser`'s work buffer and stores its
 // byte length in `size`. On failure sets a Python exception and returns
@@ -19,4 +19,4 @@ namespace tamsel::python {
 bool load_str_text(PyObject* arg, JsonParser& parser, size_t* size);
 bool load_bytes_text(PyObject* arg, const char* param, JsonParser& parser, size_t* size);
 
-}  // namespace tamsel::python
+}  // namespace tamsel::binding

@@ -1,8 +1,8 @@
-#include "python/arguments.h"
+#include "binding/arguments.h"
 
-#include "python/py_ref.h"
+#include "binding/py_ref.h"
 
-namespace tamsel::python {
+namespace tamsel::binding {
 namespace {
 
 // The type's qualified name ("bytes", "Outer.Inner"), as a new reference.
@@ -65,4 +65,4 @@ bool check_bytes_argument(const char* param, PyObject* arg) {
   return false;
 }
 
-}  // namespace tamsel::python
+}  // namespace tamsel::binding

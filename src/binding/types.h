@@ -8,7 +8,7 @@
 
 #include "parser/filter.h"
 
-namespace tamsel::python {
+namespace tamsel::binding {
 
 // Borrowed references to the class objects, or nullptr with an exception set.
 PyTypeObject* program_type();
@@ -24,4 +24,4 @@ PyObject* new_iter(std::vector<PyObject*> items);
 // Shared by both classes: calling the class raises TypeError.
 PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*);
 
-}  // namespace tamsel::python
+}  // namespace tamsel::binding

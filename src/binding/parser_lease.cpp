@@ -1,6 +1,6 @@
-#include "python/parser_lease.h"
+#include "binding/parser_lease.h"
 
-namespace tamsel::python {
+namespace tamsel::binding {
 namespace {
 
 // Made on first use and kept for the life of the process, like the class
@@ -27,4 +27,4 @@ ParserLease::~ParserLease() {
   shared_parser_lent = false;
 }
 
-}  // namespace tamsel::python
+}  // namespace tamsel::binding

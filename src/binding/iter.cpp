@@ -3,10 +3,10 @@
 #include <new>
 #include <vector>
 
-#include "python/borrow.h"
-#include "python/types.h"
+#include "binding/borrow.h"
+#include "binding/types.h"
 
-namespace tamsel::python {
+namespace tamsel::binding {
 namespace {
 
 // The C++ members are constructed in place after tp_alloc and destroyed in
@@ -92,4 +92,4 @@ PyObject* new_iter(std::vector<PyObject*> items) {
   return self;
 }
 
-}  // namespace tamsel::python
+}  // namespace tamsel::binding

@@ -1,13 +1,13 @@
-#include "python/convert.h"
+#include "binding/convert.h"
 
 #include <cstring>
 #include <string_view>
 
 #include "runtime/bounds.h"
-#include "python/py_ref.h"
+#include "binding/py_ref.h"
 #include "value/object_map.h"
 
-namespace tamsel::python {
+namespace tamsel::binding {
 namespace {
 
 bool is_ascii(std::string_view s) {
@@ -105,4 +105,4 @@ PyObject* to_python(const engine::EvalValue& result) { return to_python_view(res
 
 PyObject* to_python(const Value& v) { return to_python_view(View(v)); }
 
-}  // namespace tamsel::python
+}  // namespace tamsel::binding

@@ -11,19 +11,19 @@
 #endif
 
 #include "engine/evaluator.h"
-#include "python/arguments.h"
-#include "python/borrow.h"
-#include "python/convert.h"
-#include "python/errors.h"
-#include "python/json_input.h"
-#include "python/parser_lease.h"
-#include "python/py_ref.h"
-#include "python/types.h"
+#include "binding/arguments.h"
+#include "binding/borrow.h"
+#include "binding/convert.h"
+#include "binding/errors.h"
+#include "binding/json_input.h"
+#include "binding/parser_lease.h"
+#include "binding/py_ref.h"
+#include "binding/types.h"
 #include "runtime/call_runtime.h"
 #include "value/json.h"
 #include "value/json_ref.h"
 
-namespace tamsel::python {
+namespace tamsel::binding {
 namespace {
 
 struct ProgramObject {
@@ -267,4 +267,4 @@ PyObject* new_program(query::Pipeline pipeline, PyObject* query) {
   return self;
 }
 
-}  // namespace tamsel::python
+}  // namespace tamsel::binding

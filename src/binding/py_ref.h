@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace tamsel::python {
+namespace tamsel::binding {
 
 class PyRef {
  public:
@@ -39,4 +39,4 @@ class PyRef {
   PyObject* p_ = nullptr;
 };
 
-}  // namespace tamsel::python
+}  // namespace tamsel::binding

@@ -4,7 +4,7 @@
 
 #include <Python.h>
 
-namespace tamsel::python {
+namespace tamsel::binding {
 
 // Finds the single argument named `param` of the function `full_name` (for
 // example "compile()" or "TamselProgram.input()") among positional `args`
@@ -21,4 +21,4 @@ bool check_str_argument(const char* param, PyObject* arg);
 // parameter `param` and returns false.
 bool check_bytes_argument(const char* param, PyObject* arg);
 
-}  // namespace tamsel::python
+}  // namespace tamsel::binding

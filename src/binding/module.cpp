@@ -6,12 +6,12 @@
 #include <variant>
 
 #include "parser/parser.h"
-#include "python/arguments.h"
-#include "python/errors.h"
-#include "python/py_ref.h"
-#include "python/types.h"
+#include "binding/arguments.h"
+#include "binding/errors.h"
+#include "binding/py_ref.h"
+#include "binding/types.h"
 
-namespace tamsel::python {
+namespace tamsel::binding {
 namespace {
 
 PyObject* compile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -79,10 +79,10 @@ PyObject* create_module() {
 }
 
 }  // namespace
-}  // namespace tamsel::python
+}  // namespace tamsel::binding
 
 PyMODINIT_FUNC PyInit_tamsel_vonk() {
-  using namespace tamsel::python;
+  using namespace tamsel::binding;
   // One module object per process, and only for the interpreter that first
   // imported it: the compiled state is not isolated per interpreter.
   static int64_t first_interpreter = -1;

@@ -9,7 +9,7 @@
 
 #include "value/json.h"
 
-namespace tamsel::python {
+namespace tamsel::binding {
 
 class ParserLease {
  public:
@@ -25,4 +25,4 @@ class ParserLease {
   std::unique_ptr<JsonParser> private_;
 };
 
-}  // namespace tamsel::python
+}  // namespace tamsel::binding

@@ -1,13 +1,13 @@
-#include "python/json_input.h"
+#include "binding/json_input.h"
 
 #include <cstring>
 #include <string_view>
 
-#include "python/errors.h"
-#include "python/py_ref.h"
+#include "binding/errors.h"
+#include "binding/py_ref.h"
 #include "unicode/utf8_transcode.h"
 
-namespace tamsel::python {
+namespace tamsel::binding {
 namespace {
 
 bool refuse_size(uint64_t size) {
@@ -94,4 +94,4 @@ bool load_bytes_text(PyObject* arg, const char* param, JsonParser& parser, size_
       size);
 }
 
-}  // namespace tamsel::python
+}  // namespace tamsel::binding

@@ -8,7 +8,7 @@
 #include "value/value.h"
 #include "value/view.h"
 
-namespace tamsel::python {
+namespace tamsel::binding {
 
 // A new Python object for `v` (None, bool, int, float, str, list, dict), or
 // nullptr with the Python exception set. Never changes `v`. Document parts,
@@ -19,4 +19,4 @@ PyObject* to_python(JsonRef ref);
 // The same for a result of the evaluator, whichever form it has.
 PyObject* to_python(const engine::EvalValue& result);
 
-}  // namespace tamsel::python
+}  // namespace tamsel::binding

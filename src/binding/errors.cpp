@@ -1,10 +1,10 @@
-#include "python/errors.h"
+#include "binding/errors.h"
 
 #include <cxxabi.h>
 
-#include "python/py_ref.h"
+#include "binding/py_ref.h"
 
-namespace tamsel::python {
+namespace tamsel::binding {
 
 PyObject* panic_exception_type() {
   // Kept for the life of the process, like the module object itself.
@@ -59,4 +59,4 @@ void raise_panic_from_pending() {
   raise_panic("could not create a Python object: " + cause);
 }
 
-}  // namespace tamsel::python
+}  // namespace tamsel::binding

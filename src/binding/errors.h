@@ -9,7 +9,7 @@
 #include "runtime/bounds.h"
 #include "value/fault.h"
 
-namespace tamsel::python {
+namespace tamsel::binding {
 
 // The module's PanicException class (derived directly from BaseException),
 // created once per process. Borrowed reference; nullptr with an exception set
@@ -52,4 +52,4 @@ bool run_guarded(Work&& work) {
   return false;
 }
 
-}  // namespace tamsel::python
+}  // namespace tamsel::binding
