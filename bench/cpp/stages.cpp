@@ -27,7 +27,7 @@
 #include "engine/render.h"
 #include "parser/parser.h"
 #include "value/json.h"
-#include "value/json_ref.h"
+#include "value/document_ref.h"
 
 #ifndef TAMSEL_BENCH_DATA_DIR
 #define TAMSEL_BENCH_DATA_DIR "../shared/bench-data"
@@ -39,7 +39,7 @@ struct Document {
   std::string name;
   std::string text;
   tamsel::JsonParser parser;  // owns the tape `root` reads and `value` views into
-  tamsel::JsonRef root;
+  tamsel::DocumentRef root;
   tamsel::Value value;
 };
 
@@ -169,7 +169,7 @@ int main(int argc, char** argv) {
       std::cerr << name << ": " << error->message() << "\n";
       continue;
     }
-    doc->root = std::get<tamsel::JsonRef>(parsed);
+    doc->root = std::get<tamsel::DocumentRef>(parsed);
     doc->value = tamsel::materialize(doc->root);
     documents.push_back(std::move(doc));
   }

@@ -99,7 +99,7 @@ PyObject* to_python_view(const View& v) {
 
 }  // namespace
 
-PyObject* to_python(JsonRef ref) { return to_python_view(View(ref)); }
+PyObject* to_python(DocumentRef ref) { return to_python_view(View(ref)); }
 
 PyObject* to_python(const engine::EvalValue& result) { return to_python_view(result.view()); }
 

@@ -4,7 +4,7 @@
 #include <Python.h>
 
 #include "engine/eval_value.h"
-#include "value/json_ref.h"
+#include "value/document_ref.h"
 #include "value/value.h"
 #include "value/view.h"
 
@@ -15,7 +15,7 @@ namespace tamsel::binding {
 // whether results themselves or held by built values, are read off the tape.
 PyObject* to_python(const Value& v);
 // The same for a part of the input document.
-PyObject* to_python(JsonRef ref);
+PyObject* to_python(DocumentRef ref);
 // The same for a result of the evaluator, whichever form it has.
 PyObject* to_python(const engine::EvalValue& result);
 

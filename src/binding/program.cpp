@@ -21,7 +21,7 @@
 #include "binding/types.h"
 #include "runtime/call_runtime.h"
 #include "value/json.h"
-#include "value/json_ref.h"
+#include "value/document_ref.h"
 
 namespace tamsel::binding {
 namespace {
@@ -111,7 +111,7 @@ PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, bool first_o
     engine::ResultList results = [&] {
       const runtime::ArenaInUse in_use = call.evaluating();
       return engine::evaluate(*program->pipeline,
-                              engine::EvalValue::document(std::get<JsonRef>(parsed)), first_only);
+                              engine::EvalValue::document(std::get<DocumentRef>(parsed)), first_only);
     }();
     const CollectorPause collector_paused;
     if (first_only) {

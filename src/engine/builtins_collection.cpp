@@ -206,7 +206,7 @@ Value add(EvalValue& input) {
       text += item.as_string();
     } else if (kind == Kind::Array) {
       if (item.kind() != Kind::Array) continue;
-      if (total.is_document_part()) total = expand_document(part_ref(total));
+      if (total.is_document_part()) total = expand_document(document_ref_of(total));
       for (View e : item.elements()) {
         runtime::note_work();
         total.as_array().push_back(take_part(input, e));

@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "value/json_ref.h"
+#include "value/document_ref.h"
 #include "value/value.h"
 #include "value/view.h"
 
@@ -27,15 +27,15 @@ namespace tamsel::engine {
 class EvalValue {
  public:
   static EvalValue borrowed(const Value& v) {
-    return v.is_document_part() ? EvalValue(part_ref(v)) : EvalValue(Form::Ref, &v);
+    return v.is_document_part() ? EvalValue(document_ref_of(v)) : EvalValue(Form::Ref, &v);
   }
   static EvalValue owned(Value v) {
-    return v.is_document_part() ? EvalValue(part_ref(v)) : EvalValue(std::move(v));
+    return v.is_document_part() ? EvalValue(document_ref_of(v)) : EvalValue(std::move(v));
   }
-  static EvalValue document(JsonRef ref) { return EvalValue(ref); }
+  static EvalValue document(DocumentRef ref) { return EvalValue(ref); }
   // A reference to `part`, which lies in `root`; keeps `root` alive.
   static EvalValue shared(std::shared_ptr<const Value> root, const Value& part) {
-    if (part.is_document_part()) return EvalValue(part_ref(part));
+    if (part.is_document_part()) return EvalValue(document_ref_of(part));
     EvalValue v(Form::Shared, &part);
     v.root_ = std::move(root);
     return v;
@@ -46,14 +46,14 @@ class EvalValue {
 
   // Not owned: parts must be copied, not moved out.
   bool is_borrowed() const { return form_ != Form::Owned; }
-  // A reference into the input document, readable through json().
-  bool is_document() const { return form_ == Form::Json; }
-  JsonRef json() const { return json_; }
+  // A reference into the input document, readable through document_ref().
+  bool is_document() const { return form_ == Form::Document; }
+  DocumentRef document_ref() const { return document_; }
   // The value get() returns is storage of this EvalValue (owned, or built from
   // the document for it), so parts of it may be moved out when it is consumed.
-  bool owns_storage() const { return form_ == Form::Owned || (form_ == Form::Json && built_); }
+  bool owns_storage() const { return form_ == Form::Owned || (form_ == Form::Document && built_); }
 
-  Kind kind() const { return form_ == Form::Json ? kind_of(json_) : get().kind(); }
+  Kind kind() const { return form_ == Form::Document ? kind_of(document_) : get().kind(); }
 
   // The value this denotes, to read, whichever form it has.
   View view() const {
@@ -61,9 +61,9 @@ class EvalValue {
       case Form::Owned: return View(owned_);
       case Form::Ref:
       case Form::Shared: return View(*ref_);
-      case Form::Json: break;
+      case Form::Document: break;
     }
-    return View(json_);
+    return View(document_);
   }
 
   // The value this denotes as a built Value, whose parts may be taken.
@@ -72,11 +72,11 @@ class EvalValue {
       case Form::Owned: return owned_;
       case Form::Ref:
       case Form::Shared: return *ref_;
-      case Form::Json: break;
+      case Form::Document: break;
     }
     if (!built_) {
-      const bool container = json_.is_array() || json_.is_object();
-      owned_ = container ? expand_document(json_) : document_value(json_);
+      const bool container = document_.is_array() || document_.is_object();
+      owned_ = container ? expand_document(document_) : document_value(document_);
       built_ = true;
     }
     return owned_;
@@ -86,22 +86,23 @@ class EvalValue {
   // otherwise (document parts inside stay references).
   Value take() && {
     if (owns_storage()) return std::move(owned_);
-    return form_ == Form::Json ? document_value(json_) : ref_->copy();
+    return form_ == Form::Document ? document_value(document_) : ref_->copy();
   }
   // Like take(), with the top level built: for changing it or taking it apart.
   Value take_open() && {
-    if (form_ == Form::Json) get();
+    if (form_ == Form::Document) get();
     return std::move(*this).take();
   }
-  // A second EvalValue for the same value: the same reference, or a deep copy.
-  EvalValue share() const {
+  // A second EvalValue for the same value: the same reference for every
+  // form but an owned value, which is deep-copied.
+  EvalValue share_or_copy() const {
     switch (form_) {
       case Form::Owned: return EvalValue(owned_.copy());
       case Form::Ref: return EvalValue(Form::Ref, ref_);
       case Form::Shared: return shared(root_, *ref_);
-      case Form::Json: break;
+      case Form::Document: break;
     }
-    return EvalValue(json_);
+    return EvalValue(document_);
   }
   // A reference to `part`, an element or member value inside this borrowed
   // value, that stays valid as long as this value would.
@@ -113,7 +114,7 @@ class EvalValue {
   // the tape, moved out of owned storage, which is about to be dropped, and a
   // reference into a borrowed value otherwise.
   EvalValue select(View part) {
-    if (part.on_tape()) return document(part.json());
+    if (part.in_document()) return document(part.document_ref());
     // `part` lives in storage this value owns; only its constness is a view.
     if (owns_storage()) return owned(std::move(const_cast<Value&>(part.value())));
     return this->part(part.value());
@@ -134,9 +135,9 @@ class EvalValue {
       case Form::Owned: return EvalValue(Form::Ref, &owned_);
       case Form::Ref:
       case Form::Shared: return EvalValue(Form::Ref, ref_);
-      case Form::Json: break;
+      case Form::Document: break;
     }
-    return EvalValue(json_);
+    return EvalValue(document_);
   }
   // Owned storage, for taking parts out of it; only when owns_storage().
   Value& owned_value() {
@@ -145,16 +146,16 @@ class EvalValue {
   }
 
  private:
-  enum class Form : uint8_t { Owned, Ref, Shared, Json };
+  enum class Form : uint8_t { Owned, Ref, Shared, Document };
   EvalValue(Form form, const Value* ref) : form_(form), ref_(ref) {}
   explicit EvalValue(Value v) : form_(Form::Owned), owned_(std::move(v)) {}
-  explicit EvalValue(JsonRef ref) : form_(Form::Json), json_(ref) {}
+  explicit EvalValue(DocumentRef ref) : form_(Form::Document), document_(ref) {}
 
   Form form_;
-  mutable bool built_ = false;  // Json form: owned_ holds the built value
+  mutable bool built_ = false;  // Document form: owned_ holds the built value
   const Value* ref_ = nullptr;  // Ref and Shared forms
   std::shared_ptr<const Value> root_;  // Shared form: what ref_ lies in
-  JsonRef json_;
+  DocumentRef document_;
   mutable Value owned_;
 };
 
@@ -172,7 +173,7 @@ using ResultList = std::vector<EvalValue>;
 // dropped anyway, deep-copied from a borrowed one, which must stay intact,
 // and by reference for a part of the document.
 inline Value take_part(EvalValue& input, View part) {
-  if (part.on_tape()) return document_value(part.json());
+  if (part.in_document()) return document_value(part.document_ref());
   if (!input.owns_storage()) return part.value().copy();
   // `part` lives in storage the input owns; only its constness is a view.
   return std::move(const_cast<Value&>(part.value()));

@@ -11,7 +11,7 @@
 #include "engine/paths.h"
 #include "unicode/utf8.h"
 #include "value/depth.h"
-#include "value/json_ref.h"
+#include "value/document_ref.h"
 #include "value/object_map.h"
 
 namespace tamsel::engine {
@@ -65,11 +65,11 @@ void apply_iterate(EvalValue v, ResultList& out) {
   // The document's own loop, for the step that most queries take over
   // every element: it hands out references without reading the elements.
   if (v.is_document()) {
-    const JsonRef ref = v.json();
+    const DocumentRef ref = v.document_ref();
     if (ref.is_array()) {
-      for (JsonRef element : json_array(ref)) out.push_back(EvalValue::document(element));
+      for (DocumentRef element : document_array(ref)) out.push_back(EvalValue::document(element));
     } else if (ref.is_object()) {
-      for (simdjson::dom::key_value_pair member : json_object(ref))
+      for (simdjson::dom::key_value_pair member : document_object(ref))
         out.push_back(EvalValue::document(member.value));
     }
     return;
@@ -148,7 +148,7 @@ void append_all(ResultList& out, ResultList&& more) {
 
 void apply_comma(const Comma& comma, EvalValue v, ResultList& out) {
   size_t last = comma.branches.size() - 1;
-  for (size_t i = 0; i < last; ++i) append_all(out, evaluate(comma.branches[i], v.share(), false));
+  for (size_t i = 0; i < last; ++i) append_all(out, evaluate(comma.branches[i], v.share_or_copy(), false));
   append_all(out, evaluate(comma.branches[last], std::move(v), false));
 }
 

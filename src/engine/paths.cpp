@@ -9,20 +9,20 @@ namespace tamsel::engine {
 namespace {
 
 // Pre-order walk of a part of the input document, read in place.
-void descend_document(JsonRef v, ResultList& out) {
+void descend_document(DocumentRef v, ResultList& out) {
   runtime::note_work();
   out.push_back(EvalValue::document(v));
   if (v.is_array()) {
-    for (JsonRef element : json_array(v)) descend_document(element, out);
+    for (DocumentRef element : document_array(v)) descend_document(element, out);
   } else if (v.is_object()) {
-    for (simdjson::dom::key_value_pair member : json_object(v))
+    for (simdjson::dom::key_value_pair member : document_object(v))
       descend_document(member.value, out);
   }
 }
 
 // Pre-order walk below `v`, references only.
 void descend_borrowed(const Value& v, ResultList& out) {
-  if (v.is_document_part()) return descend_document(part_ref(v), out);
+  if (v.is_document_part()) return descend_document(document_ref_of(v), out);
   runtime::note_work();
   out.push_back(EvalValue::borrowed(v));
   if (v.kind() == Kind::Array) {
@@ -35,7 +35,7 @@ void descend_borrowed(const Value& v, ResultList& out) {
 // Pre-order walk below `v`, which lies in `root`: shared references only, so
 // no level is copied.
 void descend_shared(const std::shared_ptr<const Value>& root, const Value& v, ResultList& out) {
-  if (v.is_document_part()) return descend_document(part_ref(v), out);
+  if (v.is_document_part()) return descend_document(document_ref_of(v), out);
   runtime::note_work();
   out.push_back(EvalValue::shared(root, v));
   if (v.kind() == Kind::Array) {
@@ -49,7 +49,7 @@ void descend_shared(const std::shared_ptr<const Value>& root, const Value& v, Re
 
 void recursive_descent(EvalValue v, ResultList& out) {
   if (v.is_document()) {
-    descend_document(v.json(), out);
+    descend_document(v.document_ref(), out);
   } else if (v.owns_storage() || v.is_shared()) {
     // The outputs share the value: it is released with the last of them.
     auto [root, top] = std::move(v).to_shared();

@@ -6,7 +6,7 @@ namespace tamsel {
 
 bool nested_deeper_than(View v, size_t levels) {
   // A document part is within the document's own limit.
-  if (v.on_tape() && levels >= kMaxJsonDepth) return false;
+  if (v.in_document() && levels >= kMaxJsonDepth) return false;
   if (v.kind() == Kind::Array) {
     if (levels == 0) return true;
     for (View element : v.elements())

@@ -9,7 +9,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "value/json_ref.h"
+#include "value/document_ref.h"
 #include "value/json_scan.h"
 
 namespace tamsel {
@@ -148,18 +148,18 @@ Value materialize_string(std::string_view s, bool view_strings) {
 
 }  // namespace
 
-Value materialize(JsonRef ref, bool view_strings) {
+Value materialize(DocumentRef ref, bool view_strings) {
   switch (ref.type()) {
     case dom::element_type::ARRAY: {
       dom::array array = ref.get_array().value_unsafe();
       Array elements;
-      elements.reserve(json_element_count(array));
+      elements.reserve(document_element_count(array));
       for (dom::element child : array) elements.push_back(materialize(child, view_strings));
       return Value::array(std::move(elements));
     }
     case dom::element_type::OBJECT: {
       dom::object object = ref.get_object().value_unsafe();
-      ObjectMap map = ObjectMap::with_capacity(json_element_count(object));
+      ObjectMap map = ObjectMap::with_capacity(document_element_count(object));
       for (dom::key_value_pair member : object) {
         Value key = materialize_string(member.key, view_strings);
         map.insert_unchecked(std::move(key), materialize(member.value, view_strings));
@@ -218,13 +218,13 @@ char* JsonParser::work_buffer(size_t max_size) {
   return s.buffer.get();
 }
 
-std::variant<JsonRef, JsonError> JsonParser::parse_document(std::string_view text) {
+std::variant<DocumentRef, JsonError> JsonParser::parse_document(std::string_view text) {
   if (auto error = size_error(text.size())) return *error;
   std::memcpy(work_buffer(text.size()), text.data(), text.size());
   return parse_work_buffer(text.size());
 }
 
-std::variant<JsonRef, JsonError> JsonParser::parse_work_buffer(size_t size) {
+std::variant<DocumentRef, JsonError> JsonParser::parse_work_buffer(size_t size) {
   if (auto error = size_error(size)) return *error;
   State& s = *state_;
   std::memset(s.buffer.get() + size, 0, simdjson::SIMDJSON_PADDING);
@@ -277,7 +277,7 @@ void JsonParser::end_run() { state_->give_back_large_buffers(); }
 std::variant<Value, JsonError> JsonParser::parse(std::string_view text, bool view_strings) {
   auto parsed = parse_document(text);
   if (auto* error = std::get_if<JsonError>(&parsed)) return std::move(*error);
-  Value document = materialize(std::get<JsonRef>(parsed), view_strings);
+  Value document = materialize(std::get<DocumentRef>(parsed), view_strings);
   if (!view_strings) end_run();
   return document;
 }

@@ -14,7 +14,7 @@
 #include <optional>
 #include <string_view>
 
-#include "value/json_ref.h"
+#include "value/document_ref.h"
 #include "value/object_map.h"
 #include "value/value.h"
 
@@ -25,13 +25,14 @@ class View {
   // Implicit, so that a Value reads as itself wherever a View is taken.
   View(const Value& v)
       : value_(v.is_document_part() ? nullptr : &v), kind_(v.kind()), bits_(v.as_u64()) {
-    if (value_ == nullptr) json_ = part_ref(v);
+    if (value_ == nullptr) document_ = document_ref_of(v);
   }
-  explicit View(JsonRef ref);
+  explicit View(DocumentRef ref);
 
-  // On the tape (json()), or a built Value (value()) otherwise.
-  bool on_tape() const { return value_ == nullptr; }
-  JsonRef json() const { return json_; }
+  // Inside the parsed document (document_ref()), or a built Value (value())
+  // otherwise.
+  bool in_document() const { return value_ == nullptr; }
+  DocumentRef document_ref() const { return document_; }
   const Value& value() const { return *value_; }
 
   Kind kind() const { return kind_; }
@@ -52,7 +53,7 @@ class View {
     }
   }
   std::string_view as_string() const {
-    return value_ ? value_->as_string() : json_.get_string().value_unsafe();
+    return value_ ? value_->as_string() : document_.get_string().value_unsafe();
   }
 
   // Elements of an array or members of an object (repeated keys counted).
@@ -78,7 +79,7 @@ class View {
 
   // A Value that denotes the same: a deep copy of a built value (document
   // parts in it stay references), a document value for a part on the tape.
-  Value to_value() const { return value_ ? value_->copy() : document_value(json_); }
+  Value to_value() const { return value_ ? value_->copy() : document_value(document_); }
 
  private:
   // What the ranges hand out for one item.
@@ -88,14 +89,14 @@ class View {
   static Member item(simdjson::dom::object::iterator member);
 
   const Value* value_ = nullptr;
-  JsonRef json_;
+  DocumentRef document_;
   Kind kind_;
   // The payload of a Bool or a number, read once: the bits of the bool,
   // integer or double.
   uint64_t bits_ = 0;
 };
 
-inline View::View(JsonRef ref) : json_(ref) {
+inline View::View(DocumentRef ref) : document_(ref) {
   using simdjson::dom::element_type;
   switch (ref.type()) {
     case element_type::ARRAY: kind_ = Kind::Array; return;
@@ -140,9 +141,9 @@ class View::Range {
  public:
   class iterator {
    public:
-    auto operator*() const { return on_tape_ ? View::item(tape_) : View::item(*built_); }
+    auto operator*() const { return in_document_ ? View::item(tape_) : View::item(*built_); }
     iterator& operator++() {
-      if (on_tape_) {
+      if (in_document_) {
         ++tape_;
       } else {
         ++built_;
@@ -150,12 +151,12 @@ class View::Range {
       return *this;
     }
     bool operator!=(const iterator& o) const {
-      return on_tape_ ? tape_ != o.tape_ : built_ != o.built_;
+      return in_document_ ? tape_ != o.tape_ : built_ != o.built_;
     }
 
    private:
     friend class View;
-    bool on_tape_ = false;
+    bool in_document_ = false;
     const Built* built_ = nullptr;
     Tape tape_;
   };
@@ -172,7 +173,7 @@ class View::Range {
   }
   static Range of(Tape first, Tape last) {
     Range range;
-    range.begin_.on_tape_ = range.end_.on_tape_ = true;
+    range.begin_.in_document_ = range.end_.in_document_ = true;
     range.begin_.tape_ = first;
     range.end_.tape_ = last;
     return range;
@@ -199,8 +200,8 @@ inline size_t View::size() const {
   if (value_) {
     return kind_ == Kind::Array ? value_->as_array().size() : value_->as_object().size();
   }
-  return kind_ == Kind::Array ? json_element_count(json_array(json_))
-                          : json_element_count(json_object(json_));
+  return kind_ == Kind::Array ? document_element_count(document_array(document_))
+                          : document_element_count(document_object(document_));
 }
 
 inline View::Elements View::elements() const {
@@ -208,7 +209,7 @@ inline View::Elements View::elements() const {
     const Array& items = value_->as_array();
     return Elements::of(items.data(), items.data() + items.size());
   }
-  simdjson::dom::array array = json_array(json_);
+  simdjson::dom::array array = document_array(document_);
   return Elements::of(array.begin(), array.end());
 }
 
@@ -218,7 +219,7 @@ inline View::Elements View::elements_from(size_t first) const {
     return Elements::of(items.data() + std::min(first, items.size()), items.data() + items.size());
   }
   // The tape links forward only: walk to the first.
-  simdjson::dom::array array = json_array(json_);
+  simdjson::dom::array array = document_array(document_);
   auto start = array.begin(), end = array.end();
   for (; first > 0 && start != end; --first) ++start;
   return Elements::of(start, end);
@@ -231,7 +232,7 @@ inline View::Members View::members() const {
     const ObjectMap& map = value_->as_object();
     return Members::of(map.begin(), map.end());
   }
-  simdjson::dom::object object = json_object(json_);
+  simdjson::dom::object object = document_object(document_);
   return Members::of(object.begin(), object.end());
 }
 
@@ -240,8 +241,8 @@ inline std::optional<View> View::member(std::string_view key) const {
     if (const Value* v = value_->as_object().get(key)) return View(*v);
     return std::nullopt;
   }
-  JsonRef found;
-  if (json_object(json_).at_key(key).get(found) != simdjson::SUCCESS) return std::nullopt;
+  DocumentRef found;
+  if (document_object(document_).at_key(key).get(found) != simdjson::SUCCESS) return std::nullopt;
   return View(found);
 }
 
@@ -250,8 +251,8 @@ inline View View::front() const { return *elements().begin(); }
 inline View View::back() const {
   if (value_) return View(value_->as_array().back());
   // The tape links forward only: walk to the last element.
-  JsonRef last;
-  for (JsonRef element : json_array(json_)) last = element;
+  DocumentRef last;
+  for (DocumentRef element : document_array(document_)) last = element;
   return View(last);
 }
 

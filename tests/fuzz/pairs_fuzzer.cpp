@@ -32,7 +32,7 @@
 #include "parser/parser.h"
 #include "value/fault.h"
 #include "value/json.h"
-#include "value/json_ref.h"
+#include "value/document_ref.h"
 #include "multipliers.h"
 
 namespace {
@@ -264,7 +264,7 @@ Outcome run(const query::Pipeline& pipeline, JsonParser& parser, const std::stri
   }
   try {
     engine::ResultList results =
-        engine::evaluate(pipeline, engine::EvalValue::document(std::get<JsonRef>(parsed)), first);
+        engine::evaluate(pipeline, engine::EvalValue::document(std::get<DocumentRef>(parsed)), first);
     for (const engine::EvalValue& result : results) {
       outcome.results.push_back(engine::to_json_text(result.get()));
       (void)engine::to_display_text(result.get());

@@ -1,10 +1,10 @@
-#include "value/json_ref.h"
+#include "value/document_ref.h"
 
 #include "value/object_map.h"
 
 namespace tamsel {
 
-Value document_value(JsonRef ref) {
+Value document_value(DocumentRef ref) {
   using simdjson::dom::element_type;
   switch (ref.type()) {
     case element_type::ARRAY:
@@ -32,16 +32,16 @@ Value document_value(JsonRef ref) {
   return Value::null();
 }
 
-Value expand_document(JsonRef ref) {
+Value expand_document(DocumentRef ref) {
   if (ref.is_array()) {
-    simdjson::dom::array array = json_array(ref);
+    simdjson::dom::array array = document_array(ref);
     Array elements;
-    elements.reserve(json_element_count(array));
-    for (JsonRef element : array) elements.push_back(document_value(element));
+    elements.reserve(document_element_count(array));
+    for (DocumentRef element : array) elements.push_back(document_value(element));
     return Value::array(std::move(elements));
   }
-  simdjson::dom::object object = json_object(ref);
-  ObjectMap map = ObjectMap::with_capacity(json_element_count(object));
+  simdjson::dom::object object = document_object(ref);
+  ObjectMap map = ObjectMap::with_capacity(document_element_count(object));
   for (simdjson::dom::key_value_pair member : object) {
     Value key = Value::string_view(member.key.data(), static_cast<uint32_t>(member.key.size()));
     map.insert_unchecked(std::move(key), document_value(member.value));

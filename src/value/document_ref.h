@@ -1,5 +1,5 @@
 // A value inside a parsed document, read in place from simdjson's tape, so
-// that selecting from a document never builds a tree of it. A JsonRef is
+// that selecting from a document never builds a tree of it. A DocumentRef is
 // valid until its JsonParser parses again or is destroyed.
 #pragma once
 
@@ -12,11 +12,11 @@
 
 namespace tamsel {
 
-using JsonRef = simdjson::dom::element;
+using DocumentRef = simdjson::dom::element;
 
 // The value's kind. Integers without a minus sign are U64, with one I64;
 // "-0" comes out as the U64 0, which no operation can tell from the I64 0.
-inline Kind kind_of(JsonRef ref) {
+inline Kind kind_of(DocumentRef ref) {
   using simdjson::dom::element_type;
   switch (ref.type()) {
     case element_type::ARRAY: return Kind::Array;
@@ -31,16 +31,16 @@ inline Kind kind_of(JsonRef ref) {
   return Kind::Null;
 }
 
-// The array or object a JsonRef holds, by value (simdjson's results hand out
+// The array or object a DocumentRef holds, by value (simdjson's results hand out
 // references into temporaries, which a range-for must not keep). Only for
 // refs of that kind.
-inline simdjson::dom::array json_array(JsonRef ref) { return ref.get_array().value_unsafe(); }
-inline simdjson::dom::object json_object(JsonRef ref) { return ref.get_object().value_unsafe(); }
+inline simdjson::dom::array document_array(DocumentRef ref) { return ref.get_array().value_unsafe(); }
+inline simdjson::dom::object document_object(DocumentRef ref) { return ref.get_object().value_unsafe(); }
 
 // Elements of an array or members of an object. The tape stores counts in 24
 // bits, saturated above; past that they are counted.
 template <class Container>
-size_t json_element_count(Container container) {
+size_t document_element_count(Container container) {
   size_t count = container.size();
   if (count >= 0xFFFFFF) {
     count = 0;
@@ -51,26 +51,26 @@ size_t json_element_count(Container container) {
 
 // Document parts held by a Value (Value::document_part) keep the document and
 // the position on its tape; simdjson's element is exactly that pair.
-static_assert(sizeof(JsonRef) == sizeof(simdjson::internal::tape_ref));
+static_assert(sizeof(DocumentRef) == sizeof(simdjson::internal::tape_ref));
 
 // The part a document-part Value refers to.
-inline JsonRef part_ref(const Value& v) {
-  return std::bit_cast<JsonRef>(simdjson::internal::tape_ref(
+inline DocumentRef document_ref_of(const Value& v) {
+  return std::bit_cast<DocumentRef>(simdjson::internal::tape_ref(
       static_cast<const simdjson::dom::document*>(v.part_document()), v.part_position()));
 }
 
 // A Value for a part of the document without copying it: scalars as they
 // are, strings as views, arrays and objects by reference. As valid as the
-// JsonRef.
-Value document_value(JsonRef ref);
+// DocumentRef.
+Value document_value(DocumentRef ref);
 
 // The array or object `ref` as a built Value one level deep, its elements or
 // members document values: for operations that take a container apart or
 // change it. Objects keep their members in text order, duplicates included.
-Value expand_document(JsonRef ref);
+Value expand_document(DocumentRef ref);
 
 // A Value with the same contents. With `view_strings` its strings are views
-// into the parser's storage (as valid as the JsonRef); otherwise owned copies.
-Value materialize(JsonRef ref, bool view_strings = true);
+// into the parser's storage (as valid as the DocumentRef); otherwise owned copies.
+Value materialize(DocumentRef ref, bool view_strings = true);
 
 }  // namespace tamsel
