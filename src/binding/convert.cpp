@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "runtime/bounds.h"
 #include "binding/py_ref.h"
+#include "runtime/bounds.h"
 #include "value/object_map.h"
 
 namespace tamsel::binding {

@@ -5,11 +5,11 @@
 #include <string_view>
 #include <variant>
 
-#include "parser/parser.h"
 #include "binding/arguments.h"
 #include "binding/errors.h"
 #include "binding/py_ref.h"
 #include "binding/types.h"
+#include "parser/parser.h"
 
 namespace tamsel::binding {
 namespace {

@@ -10,7 +10,6 @@
 #include <malloc.h>  // malloc_trim
 #endif
 
-#include "engine/evaluator.h"
 #include "binding/arguments.h"
 #include "binding/borrow.h"
 #include "binding/convert.h"
@@ -19,9 +18,10 @@
 #include "binding/parser_lease.h"
 #include "binding/py_ref.h"
 #include "binding/types.h"
+#include "engine/evaluator.h"
 #include "runtime/call_runtime.h"
-#include "value/json.h"
 #include "value/document_ref.h"
+#include "value/json.h"
 
 namespace tamsel::binding {
 namespace {

@@ -6,8 +6,8 @@
 #include <limits>
 #include <string>
 
-#include "runtime/bounds.h"
 #include "engine/equal_set.h"
+#include "runtime/bounds.h"
 
 namespace tamsel::engine {
 

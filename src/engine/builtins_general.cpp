@@ -3,9 +3,9 @@
 #include <variant>
 
 #include "engine/builtins_internal.h"
-#include "runtime/arena.h"
 #include "engine/number_text.h"
 #include "engine/render.h"
+#include "runtime/arena.h"
 #include "unicode/utf8.h"
 #include "value/json.h"
 

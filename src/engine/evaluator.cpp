@@ -6,9 +6,10 @@
 
 #include "engine/arith.h"
 #include "engine/builtins.h"
-#include "runtime/bounds.h"
 #include "engine/compare.h"
 #include "engine/paths.h"
+#include "runtime/bounds.h"
+#include "tamsel_limits.h"
 #include "unicode/utf8.h"
 #include "value/depth.h"
 #include "value/document_ref.h"
@@ -18,18 +19,6 @@ namespace tamsel::engine {
 namespace {
 
 using namespace query;
-
-// Evaluation is eager, so every value of a stage is held at once. These bounds
-// turn a query whose output grows past what memory can hold (a chain of
-// `..`, commas in a row, a product of large iterations in one object) into a
-// PanicException instead of exhausting the machine.
-// - Values in one result list: 67 million, 4 GiB for the list alone at 64
-//   bytes a working value, so the call's memory budget (runtime/bounds.h) ends
-//   such a stage first unless the document is near 100 MiB of text.
-constexpr size_t kMaxResults = size_t{1} << 26;
-// - Objects one object construction builds (each costs a few hundred bytes
-//   here and again as a Python dict).
-constexpr size_t kMaxConstructed = size_t{1} << 21;
 
 void ensure_results_fit(size_t count) {
   if (count > kMaxResults)

@@ -1,8 +1,8 @@
 #include "engine/text_search.h"
 
-#include "runtime/bounds.h"
 #include "engine/compare.h"
 #include "engine/substring.h"
+#include "runtime/bounds.h"
 #include "unicode/utf8.h"
 
 namespace tamsel::engine {

@@ -6,12 +6,9 @@
 #include <variant>
 
 #include "parser/filter.h"
+#include "tamsel_limits.h"
 
 namespace tamsel::query {
-
-// Deepest filter tree the parser builds. Evaluating and releasing a tree
-// recurse once per level, so the bound protects the native stack.
-inline constexpr int kMaxQueryDepth = 256;
 
 // A query that did not compile; `message` is the full text that compile()
 // raises as ValueError ("Invalid query syntax: ..." or "Extra chars").

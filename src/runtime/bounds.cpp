@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "runtime/arena.h"
+#include "tamsel_limits.h"
 
 namespace tamsel::runtime {
 namespace {
@@ -11,8 +12,6 @@ namespace {
 // of a loop, tens of nanoseconds, so a poll comes well within a millisecond.
 constexpr int64_t kWorkPerPoll = 4096;
 
-constexpr uint64_t kAllowance = uint64_t{1} << 30;  // 1 GiB
-constexpr uint64_t kPerTextByte = 32;
 
 }  // namespace
 
@@ -28,7 +27,7 @@ CallBounds::CallBounds(uint64_t budget, Poll poll)
 CallBounds::~CallBounds() { current_bounds = outer_; }
 
 uint64_t CallBounds::budget_for(size_t text_size) {
-  return kAllowance + kPerTextByte * static_cast<uint64_t>(text_size);
+  return kBudgetAllowance + kBudgetPerTextByte * static_cast<uint64_t>(text_size);
 }
 
 BudgetExceeded::BudgetExceeded() noexcept {

@@ -9,13 +9,10 @@
 
 #include <cstddef>
 
+#include "tamsel_limits.h"
 #include "value/view.h"
 
 namespace tamsel {
-
-// Levels of arrays and objects a value built during a run may have: room for
-// the deepest document plus every level a query tree can add in one stage.
-inline constexpr size_t kMaxValueDepth = 2048;
 
 // True when `v` has more than `levels` levels of arrays and objects (a scalar
 // has none). Stops descending once the answer is known.

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <variant>
 
+#include "tamsel_limits.h"
 #include "value/value.h"
 
 namespace simdjson::dom {
@@ -16,10 +17,6 @@ class element;
 }
 
 namespace tamsel {
-
-// Deepest nesting of arrays and objects a document may have. Building,
-// converting and releasing a document recurse once per level.
-inline constexpr size_t kMaxJsonDepth = 1024;
 
 // Why a text is not one JSON value: kind name ("Syntax", "InvalidNumber",
 // ...), byte offset, and the byte found there (as a code point 0-255), if any.

@@ -8,12 +8,14 @@
 #include <optional>
 #include <string_view>
 
+#include "tamsel_limits.h"
 #include "value/json.h"
 
 namespace tamsel::json_scan {
 
-// Texts of 4 GiB or more are refused before anything is read.
-inline constexpr uint64_t kMaxInputSize = uint64_t{1} << 32;
+using tamsel::kMaxInputSize;  // tamsel_limits.h
+
+// Texts of kMaxInputSize bytes or more are refused before anything is read.
 std::optional<JsonError> check_input_size(uint64_t size);
 
 // An error of `kind` at `index`, with the byte there as its character (none at

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "tamsel_limits.h"
 #include "value/fault.h"
 
 namespace tamsel {
@@ -138,7 +139,7 @@ class Value {
   // Strings longer than this cannot be represented; building one is an
   // internal fault of the running call.
   static uint32_t checked_length(size_t n) {
-    if (n > UINT32_MAX) throw InternalFault("capacity overflow");
+    if (n > kMaxStringLength) throw InternalFault("capacity overflow");
     return static_cast<uint32_t>(n);
   }
 
