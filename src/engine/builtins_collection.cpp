@@ -1,4 +1,4 @@
-// The argument-less builtins on arrays and objects.
+// The argument-less builtins on arrays and objects, and recurse.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -17,9 +17,11 @@
 namespace tamsel::engine {
 namespace {
 
-using query::BuiltinKind;
-
 void push(ResultList& out, Value v) { out.push_back(EvalValue::owned(std::move(v))); }
+
+bool is_non_empty_array(const EvalValue& input) {
+  return input.kind() == Kind::Array && input.view().size() != 0;
+}
 
 bool sorts_before(const Value& a, const Value& b) { return order_values(a, b) == Ordering::Less; }
 
@@ -56,7 +58,7 @@ void sort_texts(Array& texts) {
   texts = std::move(sorted);
 }
 
-Value keys(EvalValue& input) {
+Value sorted_keys(EvalValue& input) {
   const View v = input.view();
   Array result;
   result.reserve(v.size());
@@ -75,7 +77,7 @@ Value keys(EvalValue& input) {
   return Value::array(std::move(result));
 }
 
-Value keys_unsorted(EvalValue& input) {
+Value keys_in_order(EvalValue& input) {
   const View v = input.view();
   Array result;
   result.reserve(v.size());
@@ -126,7 +128,7 @@ Value sorted(EvalValue input) {
   return copy;
 }
 
-Value unique(EvalValue input) {
+Value sorted_unique(EvalValue input) {
   Value copy = sorted(std::move(input));
   Array& items = copy.as_array();
   size_t kept = 0;
@@ -182,7 +184,7 @@ void flatten_into(Array& out, EvalValue& input, View items, int64_t depth) {
 // side, and a pair of kinds + cannot combine leaves the total as it was. So
 // texts, arrays and objects grow in place, each element costing its own
 // size; + step by step would copy the whole total for every element.
-Value add(EvalValue& input) {
+Value sum(EvalValue& input) {
   const View::Elements items = input.view().elements();
   auto it = items.begin();
   while (it != items.end() && (*it).kind() == Kind::Null) {
@@ -234,13 +236,13 @@ Value add(EvalValue& input) {
   return total;
 }
 
-// The member names of to_entries, views of text that lives as long as the
+// The member names of entries, views of text that lives as long as the
 // program.
 Value fixed_text(std::string_view text) {
   return Value::string_view(text.data(), static_cast<uint32_t>(text.size()));
 }
 
-Value to_entries(EvalValue& input) {
+Value entries(EvalValue& input) {
   const View v = input.view();
   Array result;
   result.reserve(v.size());
@@ -267,7 +269,7 @@ std::optional<Value> entry_key(EvalValue& input, View entry) {
   }
 }
 
-Value from_entries(EvalValue& input) {
+Value object_from_entries(EvalValue& input) {
   const View items = input.view();
   ObjectMap result = ObjectMap::with_capacity(items.size());
   for (View item : items.elements()) {
@@ -289,45 +291,74 @@ Value flatten_array(EvalValue& input, int64_t depth) {
   return Value::array(std::move(flat));
 }
 
-void apply_collection_builtin(BuiltinKind kind, EvalValue input, ResultList& out) {
-  if (kind == BuiltinKind::Recurse) return recursive_descent(std::move(input), out);
-  const Kind k = input.kind();
-  if (k == Kind::Object) {
-    switch (kind) {
-      case BuiltinKind::Keys: return push(out, keys(input));
-      case BuiltinKind::KeysUnsorted: return push(out, keys_unsorted(input));
-      case BuiltinKind::Values: return push(out, object_values(input));
-      case BuiltinKind::ToEntries: return push(out, to_entries(input));
-      default: return;
-    }
-  }
-  if (k != Kind::Array) return;
-  const bool empty = input.view().size() == 0;
-  switch (kind) {
-    case BuiltinKind::Keys: return push(out, keys(input));
-    case BuiltinKind::Values: out.push_back(std::move(input)); return;
-    case BuiltinKind::Reverse: return push(out, reversed(input));
-    case BuiltinKind::Sort: return push(out, sorted(std::move(input)));
-    case BuiltinKind::Unique: return push(out, unique(std::move(input)));
-    case BuiltinKind::Flatten: return push(out, flatten_array(input, -1));
-    case BuiltinKind::Add: return push(out, add(input));
-    case BuiltinKind::FromEntries: return push(out, from_entries(input));
-    case BuiltinKind::Min:
-      if (empty) return;
-      // The first of several least elements wins.
-      return push(out, extreme(input, [](Ordering o) { return o == Ordering::Greater; }));
-    case BuiltinKind::Max:
-      if (empty) return;
-      // The last of several greatest elements wins.
-      return push(out, extreme(input, [](Ordering o) { return o != Ordering::Greater; }));
-    case BuiltinKind::First:
-      if (empty) return;
-      return push(out, take_part(input, input.view().front()));
-    case BuiltinKind::Last:
-      if (empty) return;
-      return push(out, take_part(input, input.view().back()));
-    default: return;
-  }
+namespace builtin {
+
+void keys(EvalValue input, ResultList& out) {
+  // The keys of an array are its indices.
+  if (input.kind() == Kind::Object || input.kind() == Kind::Array) push(out, sorted_keys(input));
 }
+
+void keys_unsorted(EvalValue input, ResultList& out) {
+  if (input.kind() == Kind::Object) push(out, keys_in_order(input));
+}
+
+void values(EvalValue input, ResultList& out) {
+  if (input.kind() == Kind::Object) return push(out, object_values(input));
+  // The values of an array are its elements, so the array itself.
+  if (input.kind() == Kind::Array) out.push_back(std::move(input));
+}
+
+void to_entries(EvalValue input, ResultList& out) {
+  if (input.kind() == Kind::Object) push(out, entries(input));
+}
+
+void from_entries(EvalValue input, ResultList& out) {
+  if (input.kind() == Kind::Array) push(out, object_from_entries(input));
+}
+
+void reverse(EvalValue input, ResultList& out) {
+  if (input.kind() == Kind::String) return push(out, reverse_code_points(input.view().as_string()));
+  if (input.kind() == Kind::Array) push(out, reversed(input));
+}
+
+void sort(EvalValue input, ResultList& out) {
+  if (input.kind() == Kind::Array) push(out, sorted(std::move(input)));
+}
+
+void unique(EvalValue input, ResultList& out) {
+  if (input.kind() == Kind::Array) push(out, sorted_unique(std::move(input)));
+}
+
+void flatten(EvalValue input, ResultList& out) {
+  if (input.kind() == Kind::Array) push(out, flatten_array(input, -1));
+}
+
+void add(EvalValue input, ResultList& out) {
+  if (input.kind() == Kind::Array) push(out, sum(input));
+}
+
+void min(EvalValue input, ResultList& out) {
+  if (!is_non_empty_array(input)) return;
+  // The first of several least elements wins.
+  push(out, extreme(input, [](Ordering o) { return o == Ordering::Greater; }));
+}
+
+void max(EvalValue input, ResultList& out) {
+  if (!is_non_empty_array(input)) return;
+  // The last of several greatest elements wins.
+  push(out, extreme(input, [](Ordering o) { return o != Ordering::Greater; }));
+}
+
+void first(EvalValue input, ResultList& out) {
+  if (is_non_empty_array(input)) push(out, take_part(input, input.view().front()));
+}
+
+void last(EvalValue input, ResultList& out) {
+  if (is_non_empty_array(input)) push(out, take_part(input, input.view().back()));
+}
+
+void recurse(EvalValue input, ResultList& out) { recursive_descent(std::move(input), out); }
+
+}  // namespace builtin
 
 }  // namespace tamsel::engine

@@ -12,7 +12,23 @@
 namespace tamsel::engine {
 namespace {
 
-using query::BuiltinKind;
+const char* type_name(Kind kind) {
+  switch (kind) {
+    case Kind::Null: return "null";
+    case Kind::Bool: return "boolean";
+    case Kind::I64:
+    case Kind::U64:
+    case Kind::F64: return "number";
+    case Kind::String: return "string";
+    case Kind::Array: return "array";
+    case Kind::Object: return "object";
+  }
+  return "null";
+}
+
+}  // namespace
+
+namespace builtin {
 
 void length(EvalValue input, ResultList& out) {
   const View v = input.view();
@@ -34,19 +50,15 @@ void length(EvalValue input, ResultList& out) {
   }
 }
 
-const char* type_name(Kind kind) {
-  switch (kind) {
-    case Kind::Null: return "null";
-    case Kind::Bool: return "boolean";
-    case Kind::I64:
-    case Kind::U64:
-    case Kind::F64: return "number";
-    case Kind::String: return "string";
-    case Kind::Array: return "array";
-    case Kind::Object: return "object";
-  }
-  return "null";
+void type(EvalValue input, ResultList& out) {
+  out.push_back(EvalValue::owned(Value::string(type_name(input.kind()))));
 }
+
+void not_(EvalValue input, ResultList& out) {
+  out.push_back(EvalValue::owned(Value::boolean(!is_truthy(input))));
+}
+
+void empty(EvalValue /*input*/, ResultList& /*out*/) {}
 
 void tostring(EvalValue input, ResultList& out) {
   if (input.kind() == Kind::String) {
@@ -67,6 +79,14 @@ void tonumber(EvalValue input, ResultList& out) {
   }
 }
 
+void tojson(EvalValue input, ResultList& out) {
+  if (input.kind() == Kind::String) {
+    out.push_back(EvalValue::owned(json_string_value(input.view().as_string())));
+  } else {
+    out.push_back(EvalValue::owned(Value::string(to_json_text(input.view()))));
+  }
+}
+
 void fromjson(EvalValue input, ResultList& out) {
   const View v = input.view();
   if (v.kind() != Kind::String) return;
@@ -82,30 +102,6 @@ void fromjson(EvalValue input, ResultList& out) {
   }
 }
 
-}  // namespace
-
-void apply_general_builtin(BuiltinKind kind, EvalValue input, ResultList& out) {
-  switch (kind) {
-    case BuiltinKind::Length: return length(std::move(input), out);
-    case BuiltinKind::Type:
-      out.push_back(EvalValue::owned(Value::string(type_name(input.kind()))));
-      return;
-    case BuiltinKind::Not:
-      out.push_back(EvalValue::owned(Value::boolean(!is_truthy(input))));
-      return;
-    case BuiltinKind::Empty: return;
-    case BuiltinKind::Tostring: return tostring(std::move(input), out);
-    case BuiltinKind::Tonumber: return tonumber(std::move(input), out);
-    case BuiltinKind::Tojson:
-      if (input.kind() == Kind::String) {
-        out.push_back(EvalValue::owned(json_string_value(input.view().as_string())));
-      } else {
-        out.push_back(EvalValue::owned(Value::string(to_json_text(input.view()))));
-      }
-      return;
-    case BuiltinKind::Fromjson: return fromjson(std::move(input), out);
-    default: return;
-  }
-}
+}  // namespace builtin
 
 }  // namespace tamsel::engine

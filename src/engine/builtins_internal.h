@@ -1,5 +1,6 @@
-// Shared pieces of the builtin implementations: one entry per group, called
-// by the dispatchers, and the helper that hands out parts of an input.
+// Shared pieces of the builtin implementations: the function of each builtin,
+// called through the dispatch tables (builtins_dispatch.cpp), and helpers
+// that more than one group file uses.
 //
 // Two rules for a builtin's author, both from the call's runtime
 // (src/runtime):
@@ -14,24 +15,41 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "engine/eval_value.h"
+#include "parser/builtin_list.h"
 #include "parser/filter.h"
 #include "runtime/arena.h"
 #include "runtime/bounds.h"
 
 namespace tamsel::engine {
 
-// Group entries of apply_builtin; each handles only the kinds that the handler
-// table (builtins_dispatch.cpp) routes to it.
-void apply_general_builtin(query::BuiltinKind kind, EvalValue input, ResultList& out);
-void apply_string_builtin(query::BuiltinKind kind, EvalValue input, ResultList& out);
-void apply_collection_builtin(query::BuiltinKind kind, EvalValue input, ResultList& out);
-void apply_numeric_builtin(query::BuiltinKind kind, EvalValue input, ResultList& out);
+// One function per row of TAMSEL_BUILTINS, named by its third column and
+// defined in the group file of its kind of input. Each takes `input`
+// (consumed) and appends its outputs, if any, to `out`; a builtin with an
+// argument gets the query constant first. The names live in a namespace of
+// their own because several are also names of std functions (floor, sqrt),
+// which inside it are called as std::floor. Since a builtin's name hides any
+// helper of the same name, the group files' helpers take other names.
+namespace builtin {
+
+#define TAMSEL_DECLARE_BUILTIN(kind, name, handler) \
+  void handler(EvalValue input, ResultList& out);
+#define TAMSEL_DECLARE_ARG_BUILTIN(kind, name, handler) \
+  void handler(const query::LiteralValue& arg, EvalValue input, ResultList& out);
+TAMSEL_BUILTINS(TAMSEL_DECLARE_BUILTIN, TAMSEL_DECLARE_ARG_BUILTIN)
+#undef TAMSEL_DECLARE_BUILTIN
+#undef TAMSEL_DECLARE_ARG_BUILTIN
+
+}  // namespace builtin
 
 // The elements of the array `input` with nested arrays spliced in, `depth`
 // levels deep; a negative depth has no limit.
 Value flatten_array(EvalValue& input, int64_t depth);
+
+// The characters of the text `s` in reverse order, for reverse of a string.
+Value reverse_code_points(std::string_view s);
 
 // The key of a member of `input` as a Value of its own, as take_part does.
 inline Value take_key(EvalValue& input, const View::Member& member) {

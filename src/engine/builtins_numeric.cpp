@@ -8,8 +8,6 @@
 namespace tamsel::engine {
 namespace {
 
-using query::BuiltinKind;
-
 // Truncation toward zero that clamps instead of overflowing: NaN is 0 and
 // anything beyond the I64 range takes the nearest end of it.
 int64_t float_to_int_saturating(double x) {
@@ -33,6 +31,28 @@ void rounding(EvalValue input, double (*round_fn)(double), ResultList& out) {
   }
 }
 
+}  // namespace
+
+namespace builtin {
+
+void floor(EvalValue input, ResultList& out) {
+  rounding(std::move(input), [](double x) { return std::floor(x); }, out);
+}
+
+void ceil(EvalValue input, ResultList& out) {
+  rounding(std::move(input), [](double x) { return std::ceil(x); }, out);
+}
+
+void round(EvalValue input, ResultList& out) {
+  // std::round takes halves away from zero.
+  rounding(std::move(input), [](double x) { return std::round(x); }, out);
+}
+
+void sqrt(EvalValue input, ResultList& out) {
+  const View v = input.view();
+  if (v.is_number()) push(out, Value::f64(std::sqrt(v.as_double())));
+}
+
 void fabs(EvalValue input, ResultList& out) {
   const View v = input.view();
   switch (v.kind()) {
@@ -43,35 +63,29 @@ void fabs(EvalValue input, ResultList& out) {
   }
 }
 
-}  // namespace
-
-void apply_numeric_builtin(BuiltinKind kind, EvalValue input, ResultList& out) {
-  const View v = input.view();
-  switch (kind) {
-    case BuiltinKind::Floor:
-      return rounding(std::move(input), [](double x) { return std::floor(x); }, out);
-    case BuiltinKind::Ceil:
-      return rounding(std::move(input), [](double x) { return std::ceil(x); }, out);
-    case BuiltinKind::Round:
-      // std::round takes halves away from zero.
-      return rounding(std::move(input), [](double x) { return std::round(x); }, out);
-    case BuiltinKind::Sqrt:
-      if (v.is_number()) push(out, Value::f64(std::sqrt(v.as_double())));
-      return;
-    case BuiltinKind::Fabs: return fabs(std::move(input), out);
-    case BuiltinKind::Nan:
-      return push(out, Value::f64(std::bit_cast<double>(uint64_t{0x7FF8000000000000})));
-    case BuiltinKind::Infinite:
-      return push(out, Value::f64(std::numeric_limits<double>::infinity()));
-    case BuiltinKind::Isinfinite:
-      return push(out, Value::boolean(v.is_number() && std::isinf(v.as_double())));
-    case BuiltinKind::Isnan:
-      return push(out, Value::boolean(v.kind() == Kind::F64 && std::isnan(v.as_f64())));
-    case BuiltinKind::Isnormal:
-      return push(out, Value::boolean(v.is_number() &&
-                                      std::fpclassify(v.as_double()) == FP_NORMAL));
-    default: return;
-  }
+void nan(EvalValue /*input*/, ResultList& out) {
+  push(out, Value::f64(std::bit_cast<double>(uint64_t{0x7FF8000000000000})));
 }
+
+void infinite(EvalValue /*input*/, ResultList& out) {
+  push(out, Value::f64(std::numeric_limits<double>::infinity()));
+}
+
+void is_infinite(EvalValue input, ResultList& out) {
+  const View v = input.view();
+  push(out, Value::boolean(v.is_number() && std::isinf(v.as_double())));
+}
+
+void is_nan(EvalValue input, ResultList& out) {
+  const View v = input.view();
+  push(out, Value::boolean(v.kind() == Kind::F64 && std::isnan(v.as_f64())));
+}
+
+void is_normal(EvalValue input, ResultList& out) {
+  const View v = input.view();
+  push(out, Value::boolean(v.is_number() && std::fpclassify(v.as_double()) == FP_NORMAL));
+}
+
+}  // namespace builtin
 
 }  // namespace tamsel::engine

@@ -1,4 +1,5 @@
-// ascii_downcase, ascii_upcase, explode, implode and reverse of a string.
+// ascii_downcase, ascii_upcase, explode, implode, and the reversal of a text
+// for reverse.
 #include <cstring>
 #include <string>
 
@@ -7,8 +8,6 @@
 
 namespace tamsel::engine {
 namespace {
-
-using query::BuiltinKind;
 
 // Loops over the characters of a text count one unit of work for every 64
 // steps (a mask).
@@ -26,7 +25,7 @@ Value shift_ascii(std::string_view s, char first, char last, int delta) {
   });
 }
 
-Value explode(std::string_view s) {
+Value code_point_array(std::string_view s) {
   Array code_points;
   code_points.reserve(s.size());
   for (size_t pos = 0; pos < s.size();) {
@@ -38,7 +37,7 @@ Value explode(std::string_view s) {
   return Value::array(std::move(code_points));
 }
 
-Value implode(View elements) {
+Value text_of_code_points(View elements) {
   std::string text;
   for (View e : elements.elements()) {
     runtime::note_work();
@@ -58,6 +57,8 @@ Value implode(View elements) {
   return Value::string(text);
 }
 
+}  // namespace
+
 Value reverse_code_points(std::string_view s) {
   return Value::string_written(s.size(), [&](char* out) {
     // Copy each character's bytes, in order, to the mirrored position.
@@ -74,27 +75,28 @@ Value reverse_code_points(std::string_view s) {
   });
 }
 
-}  // namespace
+namespace builtin {
 
-void apply_string_builtin(BuiltinKind kind, EvalValue input, ResultList& out) {
-  const View v = input.view();
-  if (kind == BuiltinKind::Implode) {
-    if (v.kind() == Kind::Array) out.push_back(EvalValue::owned(implode(v)));
-    return;
-  }
-  if (v.kind() != Kind::String) return;
-  std::string_view s = v.as_string();
-  switch (kind) {
-    case BuiltinKind::AsciiDowncase:
-      out.push_back(EvalValue::owned(shift_ascii(s, 'A', 'Z', 'a' - 'A')));
-      return;
-    case BuiltinKind::AsciiUpcase:
-      out.push_back(EvalValue::owned(shift_ascii(s, 'a', 'z', 'A' - 'a')));
-      return;
-    case BuiltinKind::Explode: out.push_back(EvalValue::owned(explode(s))); return;
-    case BuiltinKind::Reverse: out.push_back(EvalValue::owned(reverse_code_points(s))); return;
-    default: return;
-  }
+void ascii_downcase(EvalValue input, ResultList& out) {
+  if (input.kind() != Kind::String) return;
+  out.push_back(EvalValue::owned(shift_ascii(input.view().as_string(), 'A', 'Z', 'a' - 'A')));
 }
+
+void ascii_upcase(EvalValue input, ResultList& out) {
+  if (input.kind() != Kind::String) return;
+  out.push_back(EvalValue::owned(shift_ascii(input.view().as_string(), 'a', 'z', 'A' - 'a')));
+}
+
+void explode(EvalValue input, ResultList& out) {
+  if (input.kind() != Kind::String) return;
+  out.push_back(EvalValue::owned(code_point_array(input.view().as_string())));
+}
+
+void implode(EvalValue input, ResultList& out) {
+  if (input.kind() != Kind::Array) return;
+  out.push_back(EvalValue::owned(text_of_code_points(input.view())));
+}
+
+}  // namespace builtin
 
 }  // namespace tamsel::engine

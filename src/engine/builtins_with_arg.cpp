@@ -1,7 +1,7 @@
 // The builtins that take one constant argument.
 #include <string>
 
-#include "engine/builtins.h"
+#include "engine/builtins.h"  // literal_to_value
 #include "engine/builtins_internal.h"
 #include "engine/compare.h"
 #include "engine/render.h"
@@ -15,7 +15,7 @@ using query::LiteralValue;
 
 void push(ResultList& out, Value v) { out.push_back(EvalValue::owned(std::move(v))); }
 
-bool has(View v, const LiteralValue& arg) {
+bool has_key(View v, const LiteralValue& arg) {
   if (v.kind() == Kind::Array && arg.kind == LiteralValue::Kind::Integer) {
     // Lengths are far below 2^63, so neither the sum nor the cast can wrap.
     auto n = static_cast<int64_t>(v.size());
@@ -28,7 +28,7 @@ bool has(View v, const LiteralValue& arg) {
   return false;
 }
 
-Value join(View items, std::string_view separator) {
+Value joined(View items, std::string_view separator) {
   std::string text;
   bool first = true;
   for (View item : items.elements()) {
@@ -64,7 +64,7 @@ void trim(EvalValue input, const LiteralValue& arg, bool at_start, ResultList& o
   push(out, std::move(input).take());
 }
 
-Value limit(EvalValue& input, int64_t n) {
+Value first_elements(EvalValue& input, int64_t n) {
   const View items = input.view();
   size_t count = items.size();
   if (n >= 0 && static_cast<uint64_t>(n) < count) count = static_cast<size_t>(n);
@@ -116,48 +116,80 @@ Value search(ArgBuiltinKind kind, View v, const LiteralValue& arg) {
 
 }  // namespace
 
-void apply_builtin_with_arg(const query::BuiltinWithArg& node, EvalValue input, ResultList& out) {
-  const LiteralValue& arg = node.argument;
+namespace builtin {
+
+void has(const LiteralValue& arg, EvalValue input, ResultList& out) {
+  push(out, Value::boolean(has_key(input.view(), arg)));
+}
+
+void startswith(const LiteralValue& arg, EvalValue input, ResultList& out) {
   const View v = input.view();
-  const bool string_input = v.kind() == Kind::String;
-  const bool string_arg = arg.kind == LiteralValue::Kind::String;
-  const bool integer_arg = arg.kind == LiteralValue::Kind::Integer;
-  switch (node.kind) {
-    case ArgBuiltinKind::Has: return push(out, Value::boolean(has(v, arg)));
-    case ArgBuiltinKind::Startswith:
-      if (string_input && string_arg) {
-        push(out, Value::boolean(v.as_string().starts_with(arg.string)));
-      }
-      return;
-    case ArgBuiltinKind::Endswith:
-      if (string_input && string_arg) {
-        push(out, Value::boolean(v.as_string().ends_with(arg.string)));
-      }
-      return;
-    case ArgBuiltinKind::Contains:
-      return push(out, Value::boolean(contains_value(v, literal_to_value(arg))));
-    case ArgBuiltinKind::Inside:
-      return push(out, Value::boolean(contains_value(literal_to_value(arg), v)));
-    case ArgBuiltinKind::Split:
-      if (string_input && string_arg) {
-        push(out, Value::array(split_text(v.as_string(), arg.string)));
-      }
-      return;
-    case ArgBuiltinKind::Join:
-      if (v.kind() == Kind::Array && string_arg) push(out, join(v, arg.string));
-      return;
-    case ArgBuiltinKind::Ltrimstr: return trim(std::move(input), arg, true, out);
-    case ArgBuiltinKind::Rtrimstr: return trim(std::move(input), arg, false, out);
-    case ArgBuiltinKind::Flatten:
-      if (v.kind() == Kind::Array && integer_arg) push(out, flatten_array(input, arg.integer));
-      return;
-    case ArgBuiltinKind::Index:
-    case ArgBuiltinKind::Rindex:
-    case ArgBuiltinKind::Indices: return push(out, search(node.kind, v, arg));
-    case ArgBuiltinKind::Limit:
-      if (v.kind() == Kind::Array && integer_arg) push(out, limit(input, arg.integer));
-      return;
+  if (v.kind() == Kind::String && arg.kind == LiteralValue::Kind::String) {
+    push(out, Value::boolean(v.as_string().starts_with(arg.string)));
   }
 }
+
+void endswith(const LiteralValue& arg, EvalValue input, ResultList& out) {
+  const View v = input.view();
+  if (v.kind() == Kind::String && arg.kind == LiteralValue::Kind::String) {
+    push(out, Value::boolean(v.as_string().ends_with(arg.string)));
+  }
+}
+
+void contains(const LiteralValue& arg, EvalValue input, ResultList& out) {
+  push(out, Value::boolean(contains_value(input.view(), literal_to_value(arg))));
+}
+
+void inside(const LiteralValue& arg, EvalValue input, ResultList& out) {
+  push(out, Value::boolean(contains_value(literal_to_value(arg), input.view())));
+}
+
+void split(const LiteralValue& arg, EvalValue input, ResultList& out) {
+  const View v = input.view();
+  if (v.kind() == Kind::String && arg.kind == LiteralValue::Kind::String) {
+    push(out, Value::array(split_text(v.as_string(), arg.string)));
+  }
+}
+
+void join(const LiteralValue& arg, EvalValue input, ResultList& out) {
+  const View v = input.view();
+  if (v.kind() == Kind::Array && arg.kind == LiteralValue::Kind::String) {
+    push(out, joined(v, arg.string));
+  }
+}
+
+void ltrimstr(const LiteralValue& arg, EvalValue input, ResultList& out) {
+  trim(std::move(input), arg, true, out);
+}
+
+void rtrimstr(const LiteralValue& arg, EvalValue input, ResultList& out) {
+  trim(std::move(input), arg, false, out);
+}
+
+void flatten_to_depth(const LiteralValue& arg, EvalValue input, ResultList& out) {
+  if (input.kind() == Kind::Array && arg.kind == LiteralValue::Kind::Integer) {
+    push(out, flatten_array(input, arg.integer));
+  }
+}
+
+void index(const LiteralValue& arg, EvalValue input, ResultList& out) {
+  push(out, search(ArgBuiltinKind::Index, input.view(), arg));
+}
+
+void rindex(const LiteralValue& arg, EvalValue input, ResultList& out) {
+  push(out, search(ArgBuiltinKind::Rindex, input.view(), arg));
+}
+
+void indices(const LiteralValue& arg, EvalValue input, ResultList& out) {
+  push(out, search(ArgBuiltinKind::Indices, input.view(), arg));
+}
+
+void limit(const LiteralValue& arg, EvalValue input, ResultList& out) {
+  if (input.kind() == Kind::Array && arg.kind == LiteralValue::Kind::Integer) {
+    push(out, first_elements(input, arg.integer));
+  }
+}
+
+}  // namespace builtin
 
 }  // namespace tamsel::engine

@@ -1,16 +1,15 @@
-// The builtins of the query language: the code each has in the filter tree
-// and the name it is called by. Adding one takes an enumerator and a row of
-// the table below it; then, in the engine, which applies builtins and which
-// the parser does not know, a row of the handler table (builtins_dispatch.cpp)
-// or, for a builtin with an argument, a case of apply_builtin_with_arg; and
-// the function itself. The static_asserts here and there keep every table in
-// the order of the codes.
+// The builtins of the query language as the parser sees them: the code each
+// has in the filter tree and the name it is called by, both from the list in
+// builtin_list.h. The static_asserts here, and the engine's on its dispatch
+// tables, keep every table indexed by code in the order of the codes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
 #include <string_view>
+
+#include "parser/builtin_list.h"
 
 namespace tamsel::query {
 
@@ -20,82 +19,39 @@ struct NamedBuiltin {
   Kind kind;
 };
 
+// Row macros for expanding TAMSEL_BUILTINS here, one arity at a time: the rows
+// of the other arity are SKIPPED. The handler column is the engine's.
+#define TAMSEL_BUILTIN_ROW_SKIPPED(kind, name, handler)
+#define TAMSEL_BUILTIN_ROW_KIND(kind, name, handler) kind,
+#define TAMSEL_BUILTIN_ROW_NAMED(kind, name, handler) {name, BuiltinKind::kind},
+#define TAMSEL_ARG_BUILTIN_ROW_NAMED(kind, name, handler) {name, ArgBuiltinKind::kind},
+
 // Builtins applied to their input alone: "keys", "length".
 enum class BuiltinKind : uint8_t {
-  Length = 0, Keys = 1, KeysUnsorted = 2, Values = 3, Type = 4, Reverse = 5, Sort = 6,
-  Flatten = 7, Add = 8, Min = 9, Max = 10, Unique = 11, First = 12, Last = 13, Not = 14,
-  Empty = 15, Tostring = 16, Tonumber = 17, ToEntries = 18, FromEntries = 19,
-  AsciiDowncase = 20, AsciiUpcase = 21, Tojson = 22, Fromjson = 23, Explode = 24,
-  Implode = 25, Floor = 26, Ceil = 27, Round = 28, Sqrt = 29, Fabs = 30, Nan = 31,
-  Infinite = 32, Isinfinite = 33, Isnan = 34, Isnormal = 35, Recurse = 36,
+  TAMSEL_BUILTINS(TAMSEL_BUILTIN_ROW_KIND, TAMSEL_BUILTIN_ROW_SKIPPED)
 };
 
 // In the order of the codes.
 inline constexpr NamedBuiltin<BuiltinKind> kBuiltins[] = {
-    {"length", BuiltinKind::Length},
-    {"keys", BuiltinKind::Keys},
-    {"keys_unsorted", BuiltinKind::KeysUnsorted},
-    {"values", BuiltinKind::Values},
-    {"type", BuiltinKind::Type},
-    {"reverse", BuiltinKind::Reverse},
-    {"sort", BuiltinKind::Sort},
-    {"flatten", BuiltinKind::Flatten},
-    {"add", BuiltinKind::Add},
-    {"min", BuiltinKind::Min},
-    {"max", BuiltinKind::Max},
-    {"unique", BuiltinKind::Unique},
-    {"first", BuiltinKind::First},
-    {"last", BuiltinKind::Last},
-    {"not", BuiltinKind::Not},
-    {"empty", BuiltinKind::Empty},
-    {"tostring", BuiltinKind::Tostring},
-    {"tonumber", BuiltinKind::Tonumber},
-    {"to_entries", BuiltinKind::ToEntries},
-    {"from_entries", BuiltinKind::FromEntries},
-    {"ascii_downcase", BuiltinKind::AsciiDowncase},
-    {"ascii_upcase", BuiltinKind::AsciiUpcase},
-    {"tojson", BuiltinKind::Tojson},
-    {"fromjson", BuiltinKind::Fromjson},
-    {"explode", BuiltinKind::Explode},
-    {"implode", BuiltinKind::Implode},
-    {"floor", BuiltinKind::Floor},
-    {"ceil", BuiltinKind::Ceil},
-    {"round", BuiltinKind::Round},
-    {"sqrt", BuiltinKind::Sqrt},
-    {"fabs", BuiltinKind::Fabs},
-    {"nan", BuiltinKind::Nan},
-    {"infinite", BuiltinKind::Infinite},
-    {"isinfinite", BuiltinKind::Isinfinite},
-    {"isnan", BuiltinKind::Isnan},
-    {"isnormal", BuiltinKind::Isnormal},
-    {"recurse", BuiltinKind::Recurse},
+    TAMSEL_BUILTINS(TAMSEL_BUILTIN_ROW_NAMED, TAMSEL_BUILTIN_ROW_SKIPPED)
 };
 inline constexpr int kBuiltinCount = static_cast<int>(std::size(kBuiltins));
 
 // Builtins with one constant argument: "has(1)", "split(\",\")".
 enum class ArgBuiltinKind : uint8_t {
-  Has = 0, Startswith = 1, Endswith = 2, Contains = 3, Inside = 4, Split = 5, Join = 6,
-  Ltrimstr = 7, Rtrimstr = 8, Flatten = 9, Index = 10, Rindex = 11, Indices = 12, Limit = 13,
+  TAMSEL_BUILTINS(TAMSEL_BUILTIN_ROW_SKIPPED, TAMSEL_BUILTIN_ROW_KIND)
 };
 
 // In the order of the codes.
 inline constexpr NamedBuiltin<ArgBuiltinKind> kArgBuiltins[] = {
-    {"has", ArgBuiltinKind::Has},
-    {"startswith", ArgBuiltinKind::Startswith},
-    {"endswith", ArgBuiltinKind::Endswith},
-    {"contains", ArgBuiltinKind::Contains},
-    {"inside", ArgBuiltinKind::Inside},
-    {"split", ArgBuiltinKind::Split},
-    {"join", ArgBuiltinKind::Join},
-    {"ltrimstr", ArgBuiltinKind::Ltrimstr},
-    {"rtrimstr", ArgBuiltinKind::Rtrimstr},
-    {"flatten", ArgBuiltinKind::Flatten},
-    {"index", ArgBuiltinKind::Index},
-    {"rindex", ArgBuiltinKind::Rindex},
-    {"indices", ArgBuiltinKind::Indices},
-    {"limit", ArgBuiltinKind::Limit},
+    TAMSEL_BUILTINS(TAMSEL_BUILTIN_ROW_SKIPPED, TAMSEL_ARG_BUILTIN_ROW_NAMED)
 };
 inline constexpr int kArgBuiltinCount = static_cast<int>(std::size(kArgBuiltins));
+
+#undef TAMSEL_BUILTIN_ROW_SKIPPED
+#undef TAMSEL_BUILTIN_ROW_KIND
+#undef TAMSEL_BUILTIN_ROW_NAMED
+#undef TAMSEL_ARG_BUILTIN_ROW_NAMED
 
 // True when `table` has `count` rows and row n is the one of code n, so that
 // the row of a builtin is found by its code. Tables indexed so (these two,

@@ -10,10 +10,10 @@
 #include <string>
 #include <variant>
 
-#include "runtime/bounds.h"
 #include "engine/evaluator.h"
 #include "engine_builtins_support.h"
 #include "parser/parser.h"
+#include "runtime/bounds.h"
 
 namespace tamsel::testing {
 namespace {
