@@ -137,6 +137,7 @@ TEST(ParserGrammar, EveryBuiltinNameHasItsCode) {
       "fabs",     "nan",        "infinite",      "isinfinite", "isnan",    "isnormal",
       "recurse"};
   for (int code = 0; code < kBuiltinCount; ++code) {
+    ASSERT_NE(names[code], nullptr) << "this list names no builtin of code " << code;
     auto result = compile_query(names[code]);
     auto* pipeline = std::get_if<Pipeline>(&result);
     ASSERT_NE(pipeline, nullptr) << names[code];
@@ -150,6 +151,7 @@ TEST(ParserGrammar, EveryBuiltinNameHasItsCode) {
       "has",      "startswith", "endswith", "contains", "inside", "split",   "join",
       "ltrimstr", "rtrimstr",   "flatten",  "index",    "rindex", "indices", "limit"};
   for (int code = 0; code < kArgBuiltinCount; ++code) {
+    ASSERT_NE(arg_names[code], nullptr) << "this list names no builtin of code " << code;
     auto result = compile_query(std::string(arg_names[code]) + "(1)");
     auto* pipeline = std::get_if<Pipeline>(&result);
     ASSERT_NE(pipeline, nullptr) << arg_names[code];
