@@ -89,7 +89,8 @@ PyObject* to_python_view(const View& v) {
     case Kind::F64: charge_object(0); return PyFloat_FromDouble(v.as_f64());
     case Kind::String:
       charge_object(v.as_string().size());
-      runtime::note_work(static_cast<uint32_t>(v.as_string().size() / 256));  // a long text is long work
+      // A long text is long work: a unit per 256 bytes.
+      runtime::note_work(static_cast<uint32_t>(v.as_string().size() / 256));
       return to_python_str(v.as_string());
     case Kind::Array: return to_python_list(v);
     case Kind::Object: return to_python_dict(v);

@@ -110,8 +110,9 @@ PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, bool first_o
     call.bound(runtime::CallBounds::budget_for(size), signals_pending);
     engine::ResultList results = [&] {
       const runtime::ArenaInUse in_use = call.evaluating();
-      return engine::evaluate(*program->pipeline,
-                              engine::EvalValue::document(std::get<DocumentRef>(parsed)), first_only);
+      const DocumentRef document = std::get<DocumentRef>(parsed);
+      return engine::evaluate(*program->pipeline, engine::EvalValue::document(document),
+                              first_only);
     }();
     const CollectorPause collector_paused;
     if (first_only) {

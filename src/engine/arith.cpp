@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <string>
 
@@ -67,16 +68,24 @@ std::optional<Value> numeric(View a, ArithOp op, View b) {
 Value concat_arrays(View a, View b) {
   Array out;
   out.reserve(a.size() + b.size());
-  for (View v : a.elements()) runtime::note_work(), out.push_back(v.to_value());
-  for (View v : b.elements()) runtime::note_work(), out.push_back(v.to_value());
+  for (const View& side : {a, b}) {
+    for (View v : side.elements()) {
+      runtime::note_work();
+      out.push_back(v.to_value());
+    }
+  }
   return Value::array(std::move(out));
 }
 
 // Shallow merge: members of b replace those of a with the same key.
 Value merge_objects(View a, View b) {
   ObjectMap out = ObjectMap::with_capacity(a.size() + b.size());
-  for (const View::Member& m : a.members()) runtime::note_work(), out.insert(key_value(m), m.value.to_value());
-  for (const View::Member& m : b.members()) runtime::note_work(), out.insert(key_value(m), m.value.to_value());
+  for (const View& side : {a, b}) {
+    for (const View::Member& m : side.members()) {
+      runtime::note_work();
+      out.insert(key_value(m), m.value.to_value());
+    }
+  }
   return Value::object(std::move(out));
 }
 

@@ -220,7 +220,8 @@ Value sum(EvalValue& input) {
         // twice, as + does.
         const View first(total);
         members = ObjectMap::with_capacity(first.size() + item.size());
-        for (const View::Member& m : first.members()) members.insert(key_value(m), m.value.to_value());
+        for (const View::Member& m : first.members())
+          members.insert(key_value(m), m.value.to_value());
       }
       grown = true;
       for (const View::Member& m : item.members()) {

@@ -137,7 +137,8 @@ void append_all(ResultList& out, ResultList&& more) {
 
 void apply_comma(const Comma& comma, EvalValue v, ResultList& out) {
   size_t last = comma.branches.size() - 1;
-  for (size_t i = 0; i < last; ++i) append_all(out, evaluate(comma.branches[i], v.share_or_copy(), false));
+  for (size_t i = 0; i < last; ++i)
+    append_all(out, evaluate(comma.branches[i], v.share_or_copy(), false));
   append_all(out, evaluate(comma.branches[last], std::move(v), false));
 }
 

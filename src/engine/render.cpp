@@ -149,7 +149,9 @@ size_t escaped_size(std::string_view text) {
 char* write_escaped_byte(char* out, unsigned char c) {
   static constexpr char kHex[] = "0123456789abcdef";
   switch (kEscape.length[c]) {
-    case 1: *out = static_cast<char>(c); return out + 1;
+    case 1:
+      *out = static_cast<char>(c);
+      return out + 1;
     case 2:
       out[0] = '\\';
       out[1] = kEscape.short_form[c];
@@ -176,7 +178,8 @@ char* write_escaped(char* out, std::string_view text) {
         out += 8;
         continue;
       }
-      for (size_t k = i; k < i + 8; ++k) out = write_escaped_byte(out, static_cast<unsigned char>(text[k]));
+      for (size_t k = i; k < i + 8; ++k)
+        out = write_escaped_byte(out, static_cast<unsigned char>(text[k]));
     }
     for (; i < end; ++i) out = write_escaped_byte(out, static_cast<unsigned char>(text[i]));
     runtime::note_work(slice_work(end - slice));

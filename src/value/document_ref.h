@@ -34,8 +34,12 @@ inline Kind kind_of(DocumentRef ref) {
 // The array or object a DocumentRef holds, by value (simdjson's results hand out
 // references into temporaries, which a range-for must not keep). Only for
 // refs of that kind.
-inline simdjson::dom::array document_array(DocumentRef ref) { return ref.get_array().value_unsafe(); }
-inline simdjson::dom::object document_object(DocumentRef ref) { return ref.get_object().value_unsafe(); }
+inline simdjson::dom::array document_array(DocumentRef ref) {
+  return ref.get_array().value_unsafe();
+}
+inline simdjson::dom::object document_object(DocumentRef ref) {
+  return ref.get_object().value_unsafe();
+}
 
 // Elements of an array or members of an object. The tape stores counts in 24
 // bits, saturated above; past that they are counted.
