@@ -5,14 +5,21 @@ The text comes in one of the two forms callers have (the flow): a `str` that
 no call has seen ("fresh str"), or UTF-8 `bytes` as read from a file or a
 socket ("bytes"). In the bytes flow ours uses input_bytes()/first_bytes(),
 orjson, json and JMESPath's loader take the bytes directly, and jq, which
-takes only text, decodes them first, as its callers must."""
+takes only text, decodes them first, as its callers must.
+
+pysimdjson, cysimdjson and msgspec run in the bytes flow only, each set up as
+its documentation recommends: one parser reused for every call (pysimdjson,
+cysimdjson), read through its lazy proxies and `at_pointer`, with containers
+converted to Python objects; a `msgspec.json.Decoder` made once per workload
+for Structs that declare only the fields the query reads."""
 
 import importlib
 import json
+from typing import Any, Optional
 
 import tamsel_vonk
 
-PEERS = ["ours", "orjson", "json", "jq", "jmespath"]
+PEERS = ["ours", "orjson", "json", "jq", "jmespath", "pysimdjson", "cysimdjson", "msgspec"]
 FRESH, BYTES = "fresh str", "bytes"
 FLOWS = [FRESH, BYTES]
 
@@ -27,13 +34,62 @@ def _try_import(name):
 orjson = _try_import("orjson")
 jq = _try_import("jq")
 jmespath = _try_import("jmespath")
+simdjson = _try_import("simdjson")  # pysimdjson
+cysimdjson = _try_import("cysimdjson")
+msgspec = _try_import("msgspec")
+
+# One parser each, reused by every call. A pysimdjson parser refuses to parse
+# while a proxy into its previous document is alive, and a cysimdjson proxy is
+# valid only until its parser parses again: no call lets a proxy outlive it.
+_PROXY_PARSERS = {}
+if simdjson is not None:
+    _PROXY_PARSERS["pysimdjson"] = (
+        simdjson.Parser().parse,
+        lambda v: (v.as_dict() if isinstance(v, simdjson.Object) else
+                   v.as_list() if isinstance(v, simdjson.Array) else v))
+if cysimdjson is not None:
+    _PROXY_PARSERS["cysimdjson"] = (
+        cysimdjson.JSONParser().parse,
+        lambda v: v.export() if isinstance(v, (cysimdjson.JSONObject, cysimdjson.JSONArray)) else v)
 
 
 def available():
     """Peer names whose packages can be imported."""
     present = {"ours": True, "json": True, "orjson": orjson is not None,
-               "jq": jq is not None, "jmespath": jmespath is not None}
+               "jq": jq is not None, "jmespath": jmespath is not None,
+               "pysimdjson": simdjson is not None, "cysimdjson": cysimdjson is not None,
+               "msgspec": msgspec is not None}
     return [p for p in PEERS if present[p]]
+
+
+def _msgspec_type(shape, name="Doc"):
+    """The type msgspec decodes a shape into: {field: shape, ...} a Struct
+    of those fields alone (each may be null or missing, other fields are
+    skipped), {str: shape} a dict of them, [shape] a list of them; anything
+    else is a type already."""
+    if isinstance(shape, list):
+        return list[_msgspec_type(shape[0], name)]
+    if isinstance(shape, dict):
+        if str in shape:
+            return dict[str, _msgspec_type(shape[str], name)]
+        return msgspec.defstruct(name, [(k, Optional[_msgspec_type(v, k)], None)
+                                        for k, v in shape.items()])
+    return shape
+
+
+def _pointer_steps(pointer):
+    """The steps of a JSON pointer, and the shape msgspec decodes to follow them."""
+    steps = pointer.split("/")[1:]
+    shape = Any
+    for step in reversed(steps):
+        shape = [shape] if step.isdigit() else {step: shape}
+    return steps, shape
+
+
+def _follow(value, steps):
+    for step in steps:
+        value = value[int(step)] if isinstance(value, list) else getattr(value, step)
+    return value
 
 
 def _json_dumps(value):
@@ -80,6 +136,29 @@ def _one_call(peer, w, flow):
                 return [] if found is None else found
             return run_many
         return lambda text: [search(loads(text))]
+    if flow != BYTES:
+        return None
+    if peer in ("pysimdjson", "cysimdjson"):
+        if peer not in _PROXY_PARSERS or (w.pointer is None and not w.proxies):
+            return None
+        parse, plain = _PROXY_PARSERS[peer]
+        if w.pointer is not None:
+            pointer = w.pointer
+            return lambda data: [plain(parse(data).at_pointer(pointer))]
+        python = w.python
+        return lambda data: python(parse(data), None)
+    if peer == "msgspec":
+        if msgspec is None:
+            return None
+        if w.pointer is not None:
+            steps, shape = _pointer_steps(w.pointer)
+            decode = msgspec.json.Decoder(_msgspec_type(shape)).decode
+            return lambda data: [_follow(decode(data), steps)]
+        if w.msgspec is None:
+            return None
+        shape, code = w.msgspec
+        decode = msgspec.json.Decoder(_msgspec_type(shape)).decode
+        return lambda data: code(decode(data))
     raise ValueError(peer)
 
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Benchmarks tamsel_vonk against orjson, json, jq and jmespath.
+"""Benchmarks tamsel_vonk against orjson, json, jq, jmespath, pysimdjson,
+cysimdjson and msgspec.
 
     python3 bench/run.py            # full run (several minutes)
     python3 bench/run.py --quick    # smoke run at tiny sizes, a few seconds
@@ -13,7 +14,7 @@ gets a `str` that no call has seen, made just before it outside the timed
 region (CPython
 caches a `str`'s UTF-8 form on the object, so reusing one `str` would hide a
 cost every real call pays); identity, selective and growth workloads also run
-on UTF-8 `bytes`. Timing: one warm-up call, a
+on UTF-8 `bytes`, and JSON Lines only on bytes. Timing: one warm-up call, a
 calibrated number of calls per batch, then rounds in which the peers take
 turns (so that noise on a shared machine hits all of them alike), the garbage
 collector disabled for everyone. Reported: the median time per call, and the
@@ -160,6 +161,13 @@ def load_real(data_dir):
     return texts
 
 
+def json_lines(text, count):
+    """`count` lines of compact JSON, the elements of the array `text` over
+    and over."""
+    items = json.loads(text)
+    return [gen._dumps(items[i % len(items)]) for i in range(count)]
+
+
 def text_size(arg):
     if isinstance(arg, list):
         return sum(len(t.encode("utf-8")) for t in arg)
@@ -174,6 +182,8 @@ def compare(result, reference, size, peer):
 
 def flows_of(w):
     """The flows a workload runs in."""
+    if w.group == wl.LINES:
+        return [peers.BYTES]
     if w.group in (wl.IDENTITY, wl.GROWTH) + wl.SELECTIVE:
         return peers.FLOWS
     return [peers.FRESH]
@@ -232,6 +242,10 @@ def workload_plan(real, sizes, opts):
     small = gen.small_documents(small_count)
     yield wl.small_workload("%dx%dB" % (small_count, text_size(small) // small_count)), \
         (lambda: small), avail
+    if "github_events.json" in real:
+        lines = json_lines(real["github_events.json"], 200 if opts.quick else 20_000)
+        yield wl.lines_workload("github events %dx%dB" % (
+            len(lines), text_size(lines) // len(lines))), (lambda: lines), avail
     first_size = 64 * KB if opts.quick else MB
     first_text = gen.document(first_size)
     for w in wl.first_workloads(size_label(first_size)):
@@ -525,8 +539,9 @@ def report(records, memory, cpp, rows, peer_names):
                 [[r["name"], r["doc"], r["flow"]] + [cell(r, p, "ratio") for p in others]
                  for r in timed]))
     for r in timed:
-        if r["group"] == wl.SMALL:
-            print("\nMany small documents: %s calls/s ours, %s" % (
+        if r["group"] in (wl.SMALL, wl.LINES):
+            print("\n%s: %s calls/s ours, %s" % (
+                "Many small documents" if r["group"] == wl.SMALL else "JSON Lines (%s)" % r["doc"],
                 "{:,.0f}".format(1 / r["median_s"]["ours"]),
                 ", ".join("%s %s" % (p, "{:,.0f}".format(1 / r["median_s"][p]))
                           for p in others if p in r["median_s"])))
@@ -589,8 +604,8 @@ def machine():
         pass
     from importlib import metadata
     versions = {}
-    for name in ("orjson", "jq", "jmespath"):
-        if getattr(peers, name) is not None:
+    for name in peers.available():
+        if name not in ("ours", "json"):
             try:
                 versions[name] = metadata.version(name)
             except metadata.PackageNotFoundError:

@@ -2,8 +2,9 @@
 
 Each workload names a document, our query, the equivalent Python code (run
 after orjson.loads or json.loads), the jq program and, where the query can be
-expressed there, the JMESPath expression. Every peer returns the list of
-results, so that each peer's output can be compared with ours before timing.
+expressed there, the JMESPath expression, and the forms of pysimdjson,
+cysimdjson and msgspec. Every peer returns the list of results, so that each
+peer's output can be compared with ours before timing.
 """
 
 from dataclasses import dataclass
@@ -16,6 +17,7 @@ SELECT = "select"          # iterate + select + object construction
 BUILTIN = "builtin"        # keys, to_entries, tojson, sort
 FIRST = "first"            # first() against input() on many results
 SMALL = "small"            # many small documents, program compiled once
+LINES = "lines"            # JSON Lines: one call per line, bytes only
 GROWTH = "growth"          # generated documents of growing size
 
 SELECTIVE = (PATH, SELECT)
@@ -38,6 +40,15 @@ class Workload:
     # For a builtin over a part of the document: the path step to that part,
     # which bench/in_place.py times beside the query.
     path: Optional[str] = None
+    # For pysimdjson, cysimdjson and msgspec. A path workload gives the JSON
+    # pointer to its one result, which all three follow. Otherwise `proxies`
+    # says that `python` also runs over the lazy proxies of pysimdjson and
+    # cysimdjson (it only indexes and iterates them, and returns no proxy),
+    # and `msgspec` is (shape, code): the fields the query reads, decoded
+    # into Structs (see peers._msgspec_type), and code(decoded) -> results.
+    pointer: Optional[str] = None
+    proxies: bool = False
+    msgspec: Optional[tuple] = None
 
     @property
     def label(self):
@@ -150,29 +161,80 @@ REAL_DOCS = [
 
 def real_workloads(available):
     """Workloads over the real-world documents present in `available`."""
-    w = [Workload(IDENTITY, "identity", doc, ".", _one(lambda d: d), jq=".", jmespath="@")
-         for doc in REAL_DOCS]
+    w = [Workload(IDENTITY, "identity", doc, ".", _one(lambda d: d), jq=".", jmespath="@",
+                  pointer="") for doc in REAL_DOCS]
     w += [
         Workload(PATH, "deep path", "twitter.json", ".statuses.[42].user.screen_name",
                  _one(lambda d: d["statuses"][42]["user"]["screen_name"]),
                  jq=".statuses.[42].user.screen_name",
-                 jmespath="statuses[42].user.screen_name"),
+                 jmespath="statuses[42].user.screen_name",
+                 pointer="/statuses/42/user/screen_name"),
         Workload(PATH, "deep path", "citm_catalog.json",
                  ".performances.[100].seatCategories.[0].areas.[0].areaId",
                  _one(lambda d: d["performances"][100]["seatCategories"][0]["areas"][0]["areaId"]),
                  jq=".performances.[100].seatCategories.[0].areas.[0].areaId",
-                 jmespath="performances[100].seatCategories[0].areas[0].areaId"),
+                 jmespath="performances[100].seatCategories[0].areas[0].areaId",
+                 pointer="/performances/100/seatCategories/0/areas/0/areaId"),
         Workload(PATH, "deep path", "canada.json", ".features.[0].geometry.coordinates.[0].[10].[1]",
                  _one(lambda d: d["features"][0]["geometry"]["coordinates"][0][10][1]),
                  jq=".features.[0].geometry.coordinates.[0].[10].[1]",
-                 jmespath="features[0].geometry.coordinates[0][10][1]"),
+                 jmespath="features[0].geometry.coordinates[0][10][1]",
+                 pointer="/features/0/geometry/coordinates/0/10/1"),
         Workload(PATH, "deep path", "update-center.json", ".plugins.git.version",
                  _one(lambda d: d["plugins"]["git"]["version"]),
-                 jq=".plugins.git.version", jmespath="plugins.git.version"),
+                 jq=".plugins.git.version", jmespath="plugins.git.version",
+                 pointer="/plugins/git/version"),
         Workload(PATH, "deep path", "github_events.json", ".[18].payload.commits.[0].author.name",
                  _one(lambda d: d[18]["payload"]["commits"][0]["author"]["name"]),
                  jq=".[18].payload.commits.[0].author.name",
-                 jmespath="[18].payload.commits[0].author.name"),
+                 jmespath="[18].payload.commits[0].author.name",
+                 pointer="/18/payload/commits/0/author/name"),
+        Workload(PATH, "path [0]", "twitter.json", ".statuses.[0].user.id",
+                 _one(lambda d: d["statuses"][0]["user"]["id"]),
+                 jq=".statuses.[0].user.id", jmespath="statuses[0].user.id",
+                 pointer="/statuses/0/user/id"),
+        Workload(PATH, "short path", "twitter.json", ".search_metadata.count",
+                 _one(lambda d: d["search_metadata"]["count"]),
+                 jq=".search_metadata.count", jmespath="search_metadata.count",
+                 pointer="/search_metadata/count"),
+        Workload(PATH, "path [0]", "update-center.json", ".plugins.git.dependencies.[0].name",
+                 _one(lambda d: d["plugins"]["git"]["dependencies"][0]["name"]),
+                 jq=".plugins.git.dependencies.[0].name", jmespath="plugins.git.dependencies[0].name",
+                 pointer="/plugins/git/dependencies/0/name"),
+        Workload(PATH, "path [0]", "canada.json", ".features.[0].geometry.type",
+                 _one(lambda d: d["features"][0]["geometry"]["type"]),
+                 jq=".features.[0].geometry.type", jmespath="features[0].geometry.type",
+                 pointer="/features/0/geometry/type"),
+        Workload(SELECT, "iterate+path", "twitter.json", ".statuses.[] | .user.screen_name",
+                 lambda d, dumps: [s["user"]["screen_name"] for s in d["statuses"]],
+                 jq=".statuses.[] | .user.screen_name", jmespath="statuses[].user.screen_name",
+                 jmespath_many=True, proxies=True,
+                 msgspec=({"statuses": [{"user": {"screen_name": str}}]},
+                          lambda d: [s.user.screen_name for s in d.statuses])),
+        Workload(SELECT, "select+{id,name}", "citm_catalog.json",
+                 '.performances.[] | select(.venueCode == "PLEYEL_PLEYEL") | {id: .id, name: .name}',
+                 lambda d, dumps: [{"id": p["id"], "name": p["name"]} for p in d["performances"]
+                                   if p["venueCode"] == "PLEYEL_PLEYEL"],
+                 jq='.performances.[] | select(.venueCode == "PLEYEL_PLEYEL") | {id: .id, name: .name}',
+                 jmespath="performances[?venueCode == 'PLEYEL_PLEYEL'].{id: id, name: name}",
+                 jmespath_many=True, proxies=True,
+                 msgspec=({"performances": [{"id": int, "name": str, "venueCode": str}]},
+                          lambda d: [{"id": p.id, "name": p.name} for p in d.performances
+                                     if p.venueCode == "PLEYEL_PLEYEL"])),
+        Workload(SELECT, "select+path", "github_events.json",
+                 '.[] | select(.type == "PushEvent") | .actor.login',
+                 lambda d, dumps: [e["actor"]["login"] for e in d if e["type"] == "PushEvent"],
+                 jq='.[] | select(.type == "PushEvent") | .actor.login',
+                 jmespath="[?type == 'PushEvent'].actor.login", jmespath_many=True, proxies=True,
+                 msgspec=([{"type": str, "actor": {"login": str}}],
+                          lambda d: [e.actor.login for e in d if e.type == "PushEvent"])),
+        # items(), not values(): cysimdjson's objects have no values().
+        Workload(SELECT, "iterate+path", "gsoc-2018.json", ".[] | .author.name",
+                 lambda d, dumps: [p["author"]["name"] for _, p in d.items()],
+                 jq=".[] | .author.name", jmespath="values(@)[].author.name",
+                 jmespath_many=True, proxies=True,
+                 msgspec=({str: {"author": {"name": str}}},
+                          lambda d: [p.author.name for p in d.values()])),
         Workload(SELECT, "select+construct", "twitter.json",
                  ".statuses.[] | select(.user.followers_count > 1000) | "
                  "{id: .id_str, user: .user.screen_name, retweets: .retweet_count}",
@@ -241,10 +303,12 @@ def real_workloads(available):
 def generated_workloads(doc):
     """Workloads over one generated document (see gen.document)."""
     return [
-        Workload(GROWTH, "identity", doc, ".", _one(lambda d: d), jq=".", jmespath="@"),
+        Workload(GROWTH, "identity", doc, ".", _one(lambda d: d), jq=".", jmespath="@",
+                 pointer=""),
         Workload(GROWTH, "deep path", doc, ".meta.info.deep.leaf",
                  _one(lambda d: d["meta"]["info"]["deep"]["leaf"]),
-                 jq=".meta.info.deep.leaf", jmespath="meta.info.deep.leaf"),
+                 jq=".meta.info.deep.leaf", jmespath="meta.info.deep.leaf",
+                 pointer="/meta/info/deep/leaf"),
         Workload(GROWTH, "select+construct", doc,
                  ".items.[] | select(.score > 90 and .active) | {id: .id, name: .name, lat: .geo.lat}",
                  lambda d, dumps: [{"id": r["id"], "name": r["name"], "lat": r["geo"]["lat"]}
@@ -276,3 +340,14 @@ def small_workload(doc):
                     jq="select(.score > 50) | {id: .id, name: .name, lat: .geo.lat, tags: .tags}",
                     jmespath="[@][?score > `50`].{id: id, name: name, lat: geo.lat, tags: tags}",
                     jmespath_many=True, many=True)
+
+
+def lines_workload(doc):
+    """JSON Lines of GitHub events: first() once per line."""
+    return Workload(LINES, "JSON Lines", doc, "{id: .id, type: .type, who: .actor.login}",
+                    _one(lambda e: {"id": e["id"], "type": e["type"], "who": e["actor"]["login"]}),
+                    jq="{id: .id, type: .type, who: .actor.login}",
+                    jmespath="{id: id, type: type, who: actor.login}", first=True, many=True,
+                    proxies=True,
+                    msgspec=({"id": str, "type": str, "actor": {"login": str}},
+                             lambda e: [{"id": e.id, "type": e.type, "who": e.actor.login}]))
