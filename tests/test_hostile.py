@@ -140,6 +140,18 @@ def test_outputs_accumulate_in_linear_time(query, per_element):
     assert len(results) == per_element * n
 
 
+@pytest.mark.parametrize("items, expected", [
+    ([{"k%d" % i: i} for i in range(200_000)], 200_000),
+    ([{"k%d" % i: i} if i % 2 else None for i in range(200_000)], 100_000),
+    ([[i] for i in range(200_000)], 200_000),
+    (["ab"] * 200_000, 400_000),
+], ids=["objects", "objects and nulls", "arrays", "texts"])
+def test_add_grows_one_total(items, expected):
+    # Merging into a new object for every element made this quadratic: hours
+    # for these 200,000 objects.
+    assert compile("add | length").first(json.dumps(items)) == expected
+
+
 FUZZ_DOCUMENTS = [
     '{"a":[1,"x",{"b":null,"c":true}],"c":-2.5,"d":"h\\u00e9llo","e":[3,1,2],"n":0}',
     '[3,-1,2.5,"s","",[],{},[1,[2,[3]]],{"k":"v","a":1},null,false,18446744073709551615]',
