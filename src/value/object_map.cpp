@@ -7,6 +7,7 @@
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
+#include "runtime/bounds.h"
 #include "value/hash_seed.h"
 
 namespace tamsel {
@@ -172,6 +173,7 @@ ObjectMap ObjectMap::copy() const {
   ObjectMap result;
   result.entries_.reserve(entries_.size());
   for (const Entry& entry : entries_) {
+    runtime::note_work();
     result.entries_.push_back(Entry{entry.key.copy(), entry.value.copy()});
   }
   if (index_) {

@@ -1,5 +1,7 @@
 #include "value/value.h"
 
+#include "runtime/bounds.h"
+
 namespace tamsel {
 
 Value Value::object(ObjectMap map) {
@@ -17,7 +19,11 @@ Value Value::copy() const {
     case Kind::Array: {
       Array elements;
       elements.reserve(arr_->size());
-      for (const Value& element : *arr_) elements.push_back(element.copy());
+      // A deep copy of a large value is long work: it counts for the poll.
+      for (const Value& element : *arr_) {
+        runtime::note_work();
+        elements.push_back(element.copy());
+      }
       return Value::array(std::move(elements));
     }
     case Kind::Object:

@@ -96,6 +96,16 @@ TEST_P(PollTest, LoopReachesThePoll) {
       << c.loop;
 }
 
+// A deep copy (of an owned value fed to several branches) is a loop too.
+TEST(PollTest, DeepCopiesReachThePoll) {
+  for (const std::string& text : {json_array(kLong, [](int) { return std::string("[1]"); }),
+                                  wide_object()}) {
+    const Value value = parse_json(text);
+    const CallBounds bounds(CallBounds::budget_for(0), [] { return true; });
+    EXPECT_THROW((void)value.copy(), runtime::Interrupted) << text.substr(0, 20);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryLoop, PollTest, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<PollCase>& info) {
                            std::string name;
