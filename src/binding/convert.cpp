@@ -89,8 +89,7 @@ PyObject* to_python_view(const View& v) {
     case Kind::F64: charge_object(0); return PyFloat_FromDouble(v.as_f64());
     case Kind::String:
       charge_object(v.as_string().size());
-      // A long text is long work: a unit per 256 bytes.
-      runtime::note_work(static_cast<uint32_t>(v.as_string().size() / 256));
+      runtime::note_text_work(v.as_string().size());
       return to_python_str(v.as_string());
     case Kind::Array: return to_python_list(v);
     case Kind::Object: return to_python_dict(v);

@@ -179,11 +179,40 @@ void flatten_into(Array& out, EvalValue& input, View items, int64_t depth) {
   }
 }
 
-// The sum of the elements under +, from the left, in one pass. Once the
-// total is not null its kind never changes: + with null gives the other
-// side, and a pair of kinds + cannot combine leaves the total as it was. So
-// texts, arrays and objects grow in place, each element costing its own
-// size; + step by step would copy the whole total for every element.
+// The texts of `total` and of every String element from `from` on, joined
+// and written once; `total` itself when no element is a String.
+template <typename Iterator>
+Value joined_texts(Value total, Iterator from, Iterator end) {
+  size_t size = total.as_string().size();
+  bool grows = false;
+  for (Iterator it = from; it != end; ++it) {
+    runtime::note_work();
+    const View item = *it;
+    if (item.kind() != Kind::String) continue;
+    size += item.as_string().size();
+    grows = true;
+  }
+  if (!grows) return total;
+  return Value::string_written(size, [&](char* out) {
+    const std::string_view first = total.as_string();
+    std::memcpy(out, first.data(), first.size());
+    out += first.size();
+    for (Iterator it = from; it != end; ++it) {
+      runtime::note_work();
+      const View item = *it;
+      if (item.kind() != Kind::String) continue;
+      const std::string_view text = item.as_string();
+      std::memcpy(out, text.data(), text.size());
+      out += text.size();
+    }
+  });
+}
+
+// The sum of the elements under +, from the left. Once the total is not
+// null its kind never changes: + with null gives the other side, and a pair
+// of kinds + cannot combine leaves the total as it was. So texts, arrays and
+// objects grow in place, each element costing its own size; + step by step
+// would copy the whole total for every element.
 Value sum(EvalValue& input) {
   const View::Elements items = input.view().elements();
   auto it = items.begin();
@@ -194,19 +223,14 @@ Value sum(EvalValue& input) {
   if (!(it != items.end())) return Value::null();
   Value total = take_part(input, *it);
   const Kind kind = total.kind();
-  std::string text;  // a String total, once a second string comes
-  bool grown = false;
+  ++it;
+  if (kind == Kind::String) return joined_texts(std::move(total), it, items.end());
   ObjectMap members;  // an Object total, once a second object comes
-  for (++it; it != items.end(); ++it) {
+  bool merged = false;
+  for (; it != items.end(); ++it) {
     runtime::note_work();
     const View item = *it;
-    if (kind == Kind::String) {
-      if (item.kind() != Kind::String) continue;
-      if (!grown) text.assign(total.as_string());
-      grown = true;
-      Value::checked_length(text.size() + item.as_string().size());
-      text += item.as_string();
-    } else if (kind == Kind::Array) {
+    if (kind == Kind::Array) {
       if (item.kind() != Kind::Array) continue;
       if (total.is_document_part()) total = expand_document(document_ref_of(total));
       for (View e : item.elements()) {
@@ -215,15 +239,15 @@ Value sum(EvalValue& input) {
       }
     } else if (kind == Kind::Object) {
       if (item.kind() != Kind::Object) continue;
-      if (!grown) {
+      if (!merged) {
         // Inserting the first object's members merges any key it holds
         // twice, as + does.
-        const View first(total);
-        members = ObjectMap::with_capacity(first.size() + item.size());
-        for (const View::Member& m : first.members())
-          members.insert(key_value(m), m.value.to_value());
+        EvalValue first = EvalValue::owned(std::move(total));
+        members = ObjectMap::with_capacity(first.view().size() + item.size());
+        for (const View::Member& m : first.view().members())
+          members.insert(take_key(first, m), take_part(first, m.value));
+        merged = true;
       }
-      grown = true;
       for (const View::Member& m : item.members()) {
         runtime::note_work();
         members.insert(take_key(input, m), take_part(input, m.value));
@@ -232,9 +256,7 @@ Value sum(EvalValue& input) {
       total = std::move(*sum);  // numbers; a boolean combines with nothing
     }
   }
-  if (grown && kind == Kind::String) return Value::string(text);
-  if (grown && kind == Kind::Object) return Value::object(std::move(members));
-  return total;
+  return merged ? Value::object(std::move(members)) : std::move(total);
 }
 
 // The member names of entries, views of text that lives as long as the

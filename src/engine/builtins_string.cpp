@@ -9,9 +9,10 @@
 namespace tamsel::engine {
 namespace {
 
-// Loops over the characters of a text count one unit of work for every 64
-// steps (a mask).
-constexpr size_t kPollEvery = 63;
+// Loops over the characters of a text count one unit of work every
+// kTextBytesPerUnit steps (a mask).
+constexpr size_t kPollEvery = runtime::kTextBytesPerUnit - 1;
+static_assert((runtime::kTextBytesPerUnit & kPollEvery) == 0, "a power of two");
 
 // Shifts the bytes in [first, last] by `delta`. Bytes of multi-byte
 // characters are all >= 0x80, so they never fall in an ASCII letter range.

@@ -63,7 +63,7 @@ std::vector<uint32_t> sorted_positions(const std::vector<double>& values) {
       }
       for (const Keyed& item : items) spare[count[digit(item.key, pass)]++] = item;
       items.swap(spare);
-      runtime::note_work(static_cast<uint32_t>(std::min<size_t>(n, UINT32_MAX)));
+      runtime::note_work(n);
     }
   }
   std::vector<uint32_t> positions(n);

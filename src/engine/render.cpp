@@ -127,11 +127,9 @@ bool needs_escape(uint64_t x) {
   return (bytes_below_space(x) | bytes_equal(x, '"') | bytes_equal(x, '\\')) != 0;
 }
 
-// Text is escaped in slices of this many bytes, each counted as work (a
-// unit per 64 bytes), so that Ctrl-C reaches a call that escapes hundreds of
-// megabytes.
+// Text is escaped in slices of this many bytes, each counted as work, so
+// that Ctrl-C reaches a call that escapes hundreds of megabytes.
 constexpr size_t kSlice = size_t{1} << 16;
-uint32_t slice_work(size_t bytes) { return static_cast<uint32_t>(bytes / 64); }
 
 // The escaped length of `text`, quotes not counted.
 size_t escaped_size(std::string_view text) {
@@ -141,7 +139,7 @@ size_t escaped_size(std::string_view text) {
     size_t i = slice;
     for (; i + 8 <= end; i += 8) size += escape_growth(load_word(text.data() + i));
     for (; i < end; ++i) size += kEscape.length[static_cast<unsigned char>(text[i])] - 1;
-    runtime::note_work(slice_work(end - slice));
+    runtime::note_text_work(end - slice);
   }
   return size;
 }
@@ -182,29 +180,30 @@ char* write_escaped(char* out, std::string_view text) {
         out = write_escaped_byte(out, static_cast<unsigned char>(text[k]));
     }
     for (; i < end; ++i) out = write_escaped_byte(out, static_cast<unsigned char>(text[i]));
-    runtime::note_work(slice_work(end - slice));
+    runtime::note_text_work(end - slice);
   }
   return out;
+}
+
+// The length of `text` as a quoted JSON string, and the writing of it at
+// `out`: exactly that many bytes.
+size_t quoted_size(std::string_view text) { return escaped_size(text) + 2; }
+void write_quoted(char* out, std::string_view text) {
+  *out++ = '"';
+  out = write_escaped(out, text);
+  *out = '"';
 }
 
 }  // namespace
 
 void escape_json_string(std::string& out, std::string_view text) {
   const size_t at = out.size();
-  out.resize(at + escaped_size(text) + 2);
-  char* p = out.data() + at;
-  *p++ = '"';
-  p = write_escaped(p, text);
-  *p = '"';
+  out.resize(at + quoted_size(text));
+  write_quoted(out.data() + at, text);
 }
 
 Value json_string_value(std::string_view text) {
-  const size_t size = escaped_size(text) + 2;
-  return Value::string_written(size, [&](char* p) {
-    *p++ = '"';
-    p = write_escaped(p, text);
-    *p = '"';
-  });
+  return Value::string_written(quoted_size(text), [&](char* out) { write_quoted(out, text); });
 }
 
 void append_float(std::string& out, double x) {

@@ -67,7 +67,7 @@ class CallBounds {
  private:
   friend bool charge(size_t bytes);
   friend void settle(int64_t bytes);
-  friend void note_work(uint32_t units);
+  friend void note_work(size_t units);
   friend void poll_now();
   friend class BudgetExceeded;
 
@@ -109,9 +109,15 @@ void poll_now();
 // Counts `units` of work (about one value handled each); every few thousand
 // units runs the poll, and throws Interrupted when it asks to stop. Call it
 // only where unwinding is safe.
-inline void note_work(uint32_t units = 1) {
+inline void note_work(size_t units = 1) {
   CallBounds* bounds = current_bounds;
-  if (bounds && (bounds->work_until_poll_ -= units) <= 0) poll_now();
+  if (bounds && (bounds->work_until_poll_ -= static_cast<int64_t>(units)) <= 0) poll_now();
 }
+
+// Bytes of text handled a byte at a time that count as one unit of work.
+inline constexpr size_t kTextBytesPerUnit = 64;
+
+// Counts the work of handling `bytes` bytes of text.
+inline void note_text_work(size_t bytes) { note_work(bytes / kTextBytesPerUnit); }
 
 }  // namespace tamsel::runtime
