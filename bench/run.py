@@ -624,6 +624,9 @@ def main(argv=None):
     ap.add_argument("--clock", choices=["cpu", "wall"], default="cpu")
     ap.add_argument("--no-cpp", action="store_true", help="skip the C++ stage benchmark")
     ap.add_argument("--no-memory", action="store_true", help="skip the peak memory probes")
+    ap.add_argument("--only", action="append", default=[], metavar="TEXT",
+                    help="run only the workloads whose name, document or query holds TEXT "
+                         "(repeatable; with it, no generated sizes, memory or C++ stages)")
     ap.add_argument("--probe", nargs=3, help=argparse.SUPPRESS)
     opts = ap.parse_args(argv)
     if opts.probe:
@@ -647,7 +650,11 @@ def main(argv=None):
     gc.disable()
     started = time.perf_counter()
     records = []
+    if opts.only:
+        sizes, opts.no_memory, opts.no_cpp = [], True, True
     for w, arg, allowed in workload_plan(real, sizes, opts):
+        if opts.only and not any(t in " ".join((w.name, w.doc, w.query)) for t in opts.only):
+            continue
         text = arg()
         gc.collect()
         gc.freeze()

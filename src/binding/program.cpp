@@ -1,4 +1,5 @@
 // TamselProgram: a compiled query, run over JSON text by input() and first().
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <string_view>
@@ -19,6 +20,7 @@
 #include "binding/py_ref.h"
 #include "binding/types.h"
 #include "engine/evaluator.h"
+#include "engine/needed_parts.h"
 #include "runtime/call_runtime.h"
 #include "value/document_ref.h"
 #include "value/json.h"
@@ -29,11 +31,21 @@ namespace {
 struct ProgramObject {
   PyObject_HEAD
   query::Pipeline* pipeline;
+  // The parts of a document the program reads, or nullptr to build it whole.
+  Projection* projection;
   PyObject* query;  // the query text, an exact str, for repr and pickling
   BorrowFlag* borrow;
 };
 
 ProgramObject* as_program(PyObject* self) { return reinterpret_cast<ProgramObject*>(self); }
+
+// TAMSEL_VONK_WHOLE_DOCUMENT set to anything but "" or "0" when a program is
+// compiled makes it read every document whole, as a query that reads all of
+// it does: the tests run both ways, and the results must not differ.
+bool whole_documents_forced() {
+  const char* value = std::getenv("TAMSEL_VONK_WHOLE_DOCUMENT");
+  return value && *value && std::string_view(value) != "0";
+}
 
 // Writes the text of a run's argument into the parser's work buffer and
 // stores its length; false with a Python exception set.
@@ -100,7 +112,7 @@ PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, bool first_o
     ParserLease lease;
     size_t size = 0;
     if (!load(arg, lease.parser(), &size)) return;
-    auto parsed = lease.parser().parse_work_buffer(size);
+    auto parsed = lease.parser().parse_work_buffer(size, program->projection);
     if (auto* error = std::get_if<JsonError>(&parsed)) {
       raise_value_error(error->message());
       return;
@@ -185,6 +197,7 @@ PyObject* program_repr(PyObject* self) {
 void program_dealloc(PyObject* self) {
   ProgramObject* program = as_program(self);
   delete program->pipeline;
+  delete program->projection;
   Py_XDECREF(program->query);
   delete program->borrow;
   PyTypeObject* type = Py_TYPE(self);
@@ -249,6 +262,7 @@ PyObject* new_program(query::Pipeline pipeline, PyObject* query) {
   if (!self) return nullptr;
   ProgramObject* program = as_program(self);
   program->pipeline = nullptr;
+  program->projection = nullptr;
   program->borrow = nullptr;
   // A str subclass may carry state of its own; the program keeps plain text.
   program->query = PyUnicode_CheckExact(query) ? (Py_INCREF(query), query)
@@ -260,6 +274,9 @@ PyObject* new_program(query::Pipeline pipeline, PyObject* query) {
   bool ok = run_guarded([&] {
     program->borrow = new BorrowFlag();
     program->pipeline = new query::Pipeline(std::move(pipeline));
+    Projection needed = engine::needed_parts(*program->pipeline);
+    if (!needed.is_whole() && !whole_documents_forced())
+      program->projection = new Projection(std::move(needed));
   });
   if (!ok) {
     Py_DECREF(self);

@@ -11,6 +11,7 @@
 
 #include "value/document_ref.h"
 #include "value/json_scan.h"
+#include "value/projected_tape.h"
 
 namespace tamsel {
 namespace {
@@ -175,6 +176,7 @@ Value materialize(DocumentRef ref, bool view_strings) {
 
 struct JsonParser::State {
   dom::parser parser;
+  ProjectedTapeReader projected;
   std::unique_ptr<char[]> buffer;  // the padded work buffer
   size_t buffer_capacity = 0;
 
@@ -224,7 +226,8 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_document(std::string_view
   return parse_work_buffer(text.size());
 }
 
-std::variant<DocumentRef, JsonError> JsonParser::parse_work_buffer(size_t size) {
+std::variant<DocumentRef, JsonError> JsonParser::parse_work_buffer(size_t size,
+                                                                   const Projection* projection) {
   if (auto error = size_error(size)) return *error;
   State& s = *state_;
   std::memset(s.buffer.get() + size, 0, simdjson::SIMDJSON_PADDING);
@@ -252,6 +255,19 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_work_buffer(size_t size) 
   };
 
   allocate(kParserDepth);
+  // A text the projected reader does not take is parsed whole, which
+  // decides whether it is valid and how it fails.
+  if (projection && !projection->is_whole()) {
+    // The whole parse sizes the document itself; the projected reader writes
+    // it directly.
+    const size_t document_size = std::max<size_t>(size, simdjson::dom::MINIMAL_DOCUMENT_CAPACITY);
+    if (s.parser.doc.capacity() < document_size &&
+        s.parser.doc.allocate(document_size) != simdjson::SUCCESS) {
+      s.drop_parser();
+      throw std::bad_alloc();
+    }
+    if (s.projected.read(s.parser, text.data(), size, *projection)) return s.parser.doc.root();
+  }
   dom::element root;
   simdjson::error_code code = parse(&root);
   const bool deep = code == simdjson::DEPTH_ERROR;

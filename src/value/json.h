@@ -10,6 +10,7 @@
 #include <variant>
 
 #include "tamsel_limits.h"
+#include "value/projection.h"
 #include "value/value.h"
 
 namespace simdjson::dom {
@@ -60,8 +61,13 @@ class JsonParser {
   // work_buffer() gives room for a text of up to `max_size` bytes, to be
   // written by the caller, and parse_work_buffer() parses its first `size`
   // bytes (at most the `max_size` asked for).
+  //
+  // Given a `projection` that is not whole, the document holds only the parts
+  // it names (see value/projection.h), while the whole text is still checked:
+  // a text that is not one JSON value fails exactly as without it.
   char* work_buffer(size_t max_size);
-  std::variant<simdjson::dom::element, JsonError> parse_work_buffer(size_t size);
+  std::variant<simdjson::dom::element, JsonError> parse_work_buffer(
+      size_t size, const Projection* projection = nullptr);
 
   // Texts this long or longer are refused (InputTooLarge) before any is read.
   static std::optional<JsonError> size_error(uint64_t size);
