@@ -76,6 +76,9 @@ Projection node_need(Analysis& analysis, const Filter& filter, Projection output
         } else if constexpr (std::is_same_v<Node, ObjectConstruct>) {
           for (const ObjectEntry& entry : node.entries)
             need.merge(input_need(analysis, entry.value, Projection::whole()));
+        } else if constexpr (std::is_same_v<Node, Arithmetic>) {
+          need = input_need(analysis, node.left, Projection::whole());
+          need.merge(input_need(analysis, node.right, Projection::whole()));
         } else if constexpr (std::is_same_v<Node, Literal>) {
           // The input is not read.
         } else {

@@ -94,7 +94,7 @@ bool scan_number(const uint8_t* p, const uint8_t* next_structural, NumberShape* 
   if (p != next_structural && !is_space(*p)) return false;
   shape->end = p;
   if (shape->integer) return integer_digits <= (shape->negative ? 18 : 19);
-  return integer_digits + exponent <= 300;
+  return integer_digits + exponent <= 308;  // below 10^308, short of DBL_MAX
 }
 
 // The four hex digits at p, or -1.
@@ -535,8 +535,9 @@ after_value:
   if (frames_.empty()) {
     // One value and nothing after it.
     if (k != count_) return false;
-    tape_[0] = tape_word('r', tape_next_);
+    // The root words: the first gives the length of the tape.
     tape_[tape_next_] = tape_word('r');
+    tape_[0] = tape_word('r', tape_next_ + 1);
     return true;
   }
   {
