@@ -12,6 +12,10 @@
 
 #include <fast_float/fast_float.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "tamsel_limits.h"
 
 namespace tamsel {
@@ -186,17 +190,45 @@ uint8_t* unescape(const uint8_t* p, const uint8_t* end, uint8_t* out) {
   return out;
 }
 
-// Every escape in the text is one this reader takes. The backslashes are
-// taken in text order, each with the escape it starts, which is how the
-// strings they sit in read them; a backslash outside every string fails
-// the grammar anyway, wherever this leaves it.
-bool escapes_taken(const uint8_t* text, size_t size) {
+// The first backslash in [p, end), or nullptr. Escapes come every few
+// hundred bytes in real text, where a call to memchr costs more than the
+// search; so the first few blocks are searched here. The text is padded,
+// so a block may be read past its end.
+const uint8_t* find_backslash(const uint8_t* p, const uint8_t* end) {
+#if defined(__SSE2__)
+  const __m128i backslash = _mm_set1_epi8('\\');
+  for (const uint8_t* const near = p + 64; p < near && p < end; p += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const auto found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, backslash)));
+    if (found != 0) {
+      const uint8_t* at = p + std::countr_zero(found);
+      return at < end ? at : nullptr;
+    }
+  }
+  if (p >= end) return nullptr;
+#endif
+  return static_cast<const uint8_t*>(std::memchr(p, '\\', end - p));
+}
+
+// Texts with more escapes than one in this many bytes are left to the whole
+// parse, which keeps the list of their places small.
+constexpr size_t kBytesPerEscapeTaken = 8;
+
+// Every escape in the text is one this reader takes; their places, in text
+// order, go to `escapes`. The backslashes are taken in text order, each with
+// the escape it starts, which is how the strings they sit in read them; a
+// backslash outside every string fails the grammar anyway, wherever this
+// leaves it.
+bool escapes_taken(const uint8_t* text, size_t size, std::vector<uint32_t>& escapes) {
+  escapes.clear();
+  const size_t most = size / kBytesPerEscapeTaken + 1;
   const uint8_t* const end = text + size;
   const uint8_t* p = text;
-  while ((p = static_cast<const uint8_t*>(std::memchr(p, '\\', end - p)))) {
+  while ((p = find_backslash(p, end))) {
     uint32_t code_point = 0;
     const size_t length = read_escape(p + 1, end, &code_point);
-    if (length == 0) return false;
+    if (length == 0 || escapes.size() == most) return false;
+    escapes.push_back(static_cast<uint32_t>(p - text));
     p += 1 + length;
   }
   return true;
@@ -217,6 +249,8 @@ struct ProjectedTapeReader::Room {
   // Whether each container open in a checked value is an object, by depth.
   std::vector<uint8_t> container_is_object = std::vector<uint8_t>(kDepthTaken + 2);
   std::string key;
+  // Where each escape of the text starts, in text order.
+  std::vector<uint32_t> escapes;
 };
 
 namespace {
@@ -226,16 +260,16 @@ class Reader {
   using Room = ProjectedTapeReader::Room;
   using Frame = Room::Frame;
 
-  Reader(Room& room, dom::parser& parser, const uint8_t* text, size_t size)
+  Reader(Room& room, dom::parser& parser, const uint8_t* text)
       : frames_(room.frames),
         container_is_object_(room.container_is_object),
         key_scratch_(room.key),
+        escapes_(room.escapes),
         text_(text),
         at_(parser.implementation->structural_indexes.get()),
         count_(parser.implementation->n_structural_indexes),
         tape_(parser.doc.tape.get()),
-        strings_(parser.doc.string_buf.get()),
-        text_end_(text + size) {}
+        strings_(parser.doc.string_buf.get()) {}
 
   bool read(const Projection& projection);
 
@@ -261,6 +295,7 @@ class Reader {
   std::vector<Frame>& frames_;
   std::vector<uint8_t>& container_is_object_;
   std::string& key_scratch_;
+  const std::vector<uint32_t>& escapes_;
 
   const uint8_t* text_;
   const uint32_t* at_;  // structural offsets; at_[count_] is the text's size
@@ -269,10 +304,9 @@ class Reader {
   uint8_t* strings_;
   size_t tape_next_ = 1;  // tape_[0] is the root word, written last
   size_t strings_next_ = 0;
-  // The first backslash at or after the last place asked about: strings are
-  // read in text order, so each stretch of text is searched once.
-  const uint8_t* text_end_;
-  const uint8_t* next_backslash_ = nullptr;
+  // The first escape at or after the last string asked about: strings are
+  // built in text order.
+  size_t next_escape_ = 0;
 };
 
 bool Reader::check_atom(uint32_t k, const char* word, size_t length) const {
@@ -286,8 +320,17 @@ bool Reader::check_atom(uint32_t k, const char* word, size_t length) const {
 // taken.
 uint32_t Reader::check_value(uint32_t k, size_t depth) {
   const size_t base = depth;
+  uint8_t c;
 value:
-  switch (char_at(k)) {
+  c = char_at(k);
+value_at_c:
+  // Strings first: the most common value, and one that needs no checking
+  // of its own (its escapes are checked with all others, up front).
+  if (c == '"') {
+    ++k;
+    goto after_value;
+  }
+  switch (c) {
     case '{':
       if (char_at(k + 1) == '}') {
         k += 2;
@@ -306,10 +349,6 @@ value:
       container_is_object_[depth] = false;
       ++k;
       goto value;
-    case '"':
-      // Its escapes are checked with all others, up front.
-      ++k;
-      goto after_value;
     case 't':
       if (!check_atom(k, "true", 4)) return 0;
       ++k;
@@ -332,23 +371,17 @@ value:
 member:
   if (char_at(k) != '"' || char_at(k + 1) != ':') return 0;
   k += 2;
-  goto value;
+  c = char_at(k);
+  goto value_at_c;
 after_value:
   if (depth == base) return k;
-  switch (char_at(k)) {
-    case ',':
-      ++k;
-      if (container_is_object_[depth]) goto member;
-      goto value;
-    case '}':
-      if (!container_is_object_[depth]) return 0;
-      break;
-    case ']':
-      if (container_is_object_[depth]) return 0;
-      break;
-    default:
-      return 0;
+  c = char_at(k);
+  if (c == ',') {
+    ++k;
+    if (container_is_object_[depth]) goto member;
+    goto value;
   }
+  if (c != (container_is_object_[depth] ? '}' : ']')) return 0;
   ++k;
   --depth;
   goto after_value;
@@ -431,11 +464,9 @@ bool Reader::write_scalar(uint32_t k) {
 }
 
 bool Reader::has_backslash(const uint8_t* begin, const uint8_t* end) {
-  if (next_backslash_ < begin) {
-    next_backslash_ = static_cast<const uint8_t*>(std::memchr(begin, '\\', text_end_ - begin));
-    if (!next_backslash_) next_backslash_ = text_end_;
-  }
-  return next_backslash_ < end;
+  const size_t from = begin - text_, to = end - text_;
+  while (next_escape_ < escapes_.size() && escapes_[next_escape_] < from) ++next_escape_;
+  return next_escape_ < escapes_.size() && escapes_[next_escape_] < to;
 }
 
 // The decoded text of the key at k, for looking it up.
@@ -570,8 +601,8 @@ bool ProjectedTapeReader::read(dom::parser& parser, const char* text, size_t siz
   if (parser.implementation->stage1(bytes, size, simdjson::stage1_mode::regular) !=
       simdjson::SUCCESS)
     return false;
-  if (!escapes_taken(bytes, size)) return false;
-  Reader reader(*room_, parser, bytes, size);
+  if (!escapes_taken(bytes, size, room_->escapes)) return false;
+  Reader reader(*room_, parser, bytes);
   return reader.read(projection);
 }
 
