@@ -211,7 +211,8 @@ const uint8_t* find_backslash(const uint8_t* p, const uint8_t* end) {
 }
 
 // Texts with more escapes than one in this many bytes are left to the whole
-// parse, which keeps the list of their places small.
+// parse (short texts may have a few dozen whatever their length), which keeps
+// the list of their places small.
 constexpr size_t kBytesPerEscapeTaken = 8;
 
 // Every escape in the text is one this reader takes; their places, in text
@@ -221,7 +222,7 @@ constexpr size_t kBytesPerEscapeTaken = 8;
 // leaves it.
 bool escapes_taken(const uint8_t* text, size_t size, std::vector<uint32_t>& escapes) {
   escapes.clear();
-  const size_t most = size / kBytesPerEscapeTaken + 1;
+  const size_t most = size / kBytesPerEscapeTaken + 64;
   const uint8_t* const end = text + size;
   const uint8_t* p = text;
   while ((p = find_backslash(p, end))) {
