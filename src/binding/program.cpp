@@ -31,8 +31,8 @@ namespace {
 struct ProgramObject {
   PyObject_HEAD
   query::Pipeline* pipeline;
-  // The parts of a document the program reads, or nullptr to build it whole.
-  Projection* projection;
+  // How it reads documents for the parts it needs, or nullptr to read them whole.
+  ReadingPlan* reading;
   PyObject* query;  // the query text, an exact str, for repr and pickling
   BorrowFlag* borrow;
 };
@@ -112,7 +112,7 @@ PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, bool first_o
     ParserLease lease;
     size_t size = 0;
     if (!load(arg, lease.parser(), &size)) return;
-    auto parsed = lease.parser().parse_work_buffer(size, program->projection);
+    auto parsed = lease.parser().parse_work_buffer(size, program->reading);
     if (auto* error = std::get_if<JsonError>(&parsed)) {
       raise_value_error(error->message());
       return;
@@ -197,7 +197,7 @@ PyObject* program_repr(PyObject* self) {
 void program_dealloc(PyObject* self) {
   ProgramObject* program = as_program(self);
   delete program->pipeline;
-  delete program->projection;
+  delete program->reading;
   Py_XDECREF(program->query);
   delete program->borrow;
   PyTypeObject* type = Py_TYPE(self);
@@ -262,7 +262,7 @@ PyObject* new_program(query::Pipeline pipeline, PyObject* query) {
   if (!self) return nullptr;
   ProgramObject* program = as_program(self);
   program->pipeline = nullptr;
-  program->projection = nullptr;
+  program->reading = nullptr;
   program->borrow = nullptr;
   // A str subclass may carry state of its own; the program keeps plain text.
   program->query = PyUnicode_CheckExact(query) ? (Py_INCREF(query), query)
@@ -276,7 +276,7 @@ PyObject* new_program(query::Pipeline pipeline, PyObject* query) {
     program->pipeline = new query::Pipeline(std::move(pipeline));
     Projection needed = engine::needed_parts(*program->pipeline);
     if (!needed.is_whole() && !whole_documents_forced())
-      program->projection = new Projection(std::move(needed));
+      program->reading = new ReadingPlan(std::move(needed));
   });
   if (!ok) {
     Py_DECREF(self);

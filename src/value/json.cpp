@@ -227,7 +227,7 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_document(std::string_view
 }
 
 std::variant<DocumentRef, JsonError> JsonParser::parse_work_buffer(size_t size,
-                                                                   const Projection* projection) {
+                                                                   ReadingPlan* plan) {
   if (auto error = size_error(size)) return *error;
   State& s = *state_;
   std::memset(s.buffer.get() + size, 0, simdjson::SIMDJSON_PADDING);
@@ -257,7 +257,7 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_work_buffer(size_t size,
   allocate(kParserDepth);
   // A text the projected reader does not take is parsed whole, which
   // decides whether it is valid and how it fails.
-  if (projection && !projection->is_whole()) {
+  if (const Projection* projection = plan ? plan->next_read() : nullptr) {
     // The whole parse sizes the document itself; the projected reader writes
     // it directly.
     const size_t document_size = std::max<size_t>(size, simdjson::dom::MINIMAL_DOCUMENT_CAPACITY);
@@ -266,7 +266,11 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_work_buffer(size_t size,
       s.drop_parser();
       throw std::bad_alloc();
     }
-    if (s.projected.read(s.parser, text.data(), size, *projection)) return s.parser.doc.root();
+    if (s.projected.read(s.parser, text.data(), size, *projection)) {
+      plan->projected_read(s.parser.doc.tape[0] & simdjson::internal::JSON_VALUE_MASK,
+                           s.parser.implementation->n_structural_indexes);
+      return s.parser.doc.root();
+    }
   }
   dom::element root;
   simdjson::error_code code = parse(&root);

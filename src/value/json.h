@@ -10,7 +10,7 @@
 #include <variant>
 
 #include "tamsel_limits.h"
-#include "value/projection.h"
+#include "value/reading_plan.h"
 #include "value/value.h"
 
 namespace simdjson::dom {
@@ -62,12 +62,12 @@ class JsonParser {
   // written by the caller, and parse_work_buffer() parses its first `size`
   // bytes (at most the `max_size` asked for).
   //
-  // Given a `projection` that is not whole, the document holds only the parts
-  // it names (see value/projection.h), while the whole text is still checked:
-  // a text that is not one JSON value fails exactly as without it.
+  // Given a `plan`, the document may hold only the parts its projection
+  // names (see value/reading_plan.h), while the whole text is still checked:
+  // a text that is not one JSON value fails exactly as without one.
   char* work_buffer(size_t max_size);
   std::variant<simdjson::dom::element, JsonError> parse_work_buffer(
-      size_t size, const Projection* projection = nullptr);
+      size_t size, ReadingPlan* plan = nullptr);
 
   // Texts this long or longer are refused (InputTooLarge) before any is read.
   static std::optional<JsonError> size_error(uint64_t size);

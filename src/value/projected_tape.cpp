@@ -210,26 +210,17 @@ const uint8_t* find_backslash(const uint8_t* p, const uint8_t* end) {
   return static_cast<const uint8_t*>(std::memchr(p, '\\', end - p));
 }
 
-// Texts with more escapes than one in this many bytes are left to the whole
-// parse (short texts may have a few dozen whatever their length), which keeps
-// the list of their places small.
-constexpr size_t kBytesPerEscapeTaken = 8;
-
-// Every escape in the text is one this reader takes; their places, in text
-// order, go to `escapes`. The backslashes are taken in text order, each with
-// the escape it starts, which is how the strings they sit in read them; a
-// backslash outside every string fails the grammar anyway, wherever this
-// leaves it.
-bool escapes_taken(const uint8_t* text, size_t size, std::vector<uint32_t>& escapes) {
-  escapes.clear();
-  const size_t most = size / kBytesPerEscapeTaken + 64;
+// Every escape in the text is one this reader takes. The backslashes are
+// taken in text order, each with the escape it starts, which is how the
+// strings they sit in read them; a backslash outside every string fails the
+// grammar anyway, wherever this leaves it.
+bool escapes_taken(const uint8_t* text, size_t size) {
   const uint8_t* const end = text + size;
   const uint8_t* p = text;
   while ((p = find_backslash(p, end))) {
     uint32_t code_point = 0;
     const size_t length = read_escape(p + 1, end, &code_point);
-    if (length == 0 || escapes.size() == most) return false;
-    escapes.push_back(static_cast<uint32_t>(p - text));
+    if (length == 0) return false;
     p += 1 + length;
   }
   return true;
@@ -250,11 +241,33 @@ struct ProjectedTapeReader::Room {
   // Whether each container open in a checked value is an object, by depth.
   std::vector<uint8_t> container_is_object = std::vector<uint8_t>(kDepthTaken + 2);
   std::string key;
-  // Where each escape of the text starts, in text order.
-  std::vector<uint32_t> escapes;
 };
 
 namespace {
+
+// The closing quote of a string whose content starts at p, when no escape
+// comes before it; nullptr when a backslash comes first. (The structural
+// pass has found every string closed; the text is padded, so a block may be
+// read past its end.)
+const uint8_t* plain_string_end(const uint8_t* p) {
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
+  for (;; p += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const auto quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, quote)));
+    const auto backslashes =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, backslash)));
+    // A quote below the first backslash, or any quote when there is none.
+    if (((backslashes - 1) & quotes) != 0) return p + std::countr_zero(quotes);
+    if (backslashes != 0) return nullptr;
+  }
+#else
+  for (;; ++p) {
+    if (*p == '"') return p;
+    if (*p == '\\') return nullptr;
+  }
+#endif
+}
 
 class Reader {
  public:
@@ -265,7 +278,6 @@ class Reader {
       : frames_(room.frames),
         container_is_object_(room.container_is_object),
         key_scratch_(room.key),
-        escapes_(room.escapes),
         text_(text),
         at_(parser.implementation->structural_indexes.get()),
         count_(parser.implementation->n_structural_indexes),
@@ -288,7 +300,6 @@ class Reader {
   bool write_number(uint32_t k);
   bool write_scalar(uint32_t k);
   bool key_text(uint32_t k, std::string_view* key);
-  bool has_backslash(const uint8_t* begin, const uint8_t* end);
 
   void open_container(bool object, const Projection* need);
   void close_container();
@@ -296,7 +307,6 @@ class Reader {
   std::vector<Frame>& frames_;
   std::vector<uint8_t>& container_is_object_;
   std::string& key_scratch_;
-  const std::vector<uint32_t>& escapes_;
 
   const uint8_t* text_;
   const uint32_t* at_;  // structural offsets; at_[count_] is the text's size
@@ -305,9 +315,7 @@ class Reader {
   uint8_t* strings_;
   size_t tape_next_ = 1;  // tape_[0] is the root word, written last
   size_t strings_next_ = 0;
-  // The first escape at or after the last string asked about: strings are
-  // built in text order.
-  size_t next_escape_ = 0;
+
 };
 
 bool Reader::check_atom(uint32_t k, const char* word, size_t length) const {
@@ -402,16 +410,15 @@ bool Reader::string_content(uint32_t k, const uint8_t** begin, const uint8_t** e
 }
 
 bool Reader::write_string(uint32_t k) {
-  const uint8_t* begin;
-  const uint8_t* end;
-  if (!string_content(k, &begin, &end)) return false;
+  const uint8_t* begin = text_ + at_[k] + 1;
   uint8_t* const out = strings_ + strings_next_ + sizeof(uint32_t);
   uint8_t* written;
-  if (!has_backslash(begin, end)) {
-    std::memcpy(out, begin, end - begin);
-    written = out + (end - begin);
-  } else if (!(written = unescape(begin, end, out))) {
-    return false;
+  if (const uint8_t* close = plain_string_end(begin)) {
+    std::memcpy(out, begin, close - begin);
+    written = out + (close - begin);
+  } else {
+    const uint8_t* end;
+    if (!string_content(k, &begin, &end) || !(written = unescape(begin, end, out))) return false;
   }
   const auto length = static_cast<uint32_t>(written - out);
   std::memcpy(strings_ + strings_next_, &length, sizeof length);
@@ -464,21 +471,15 @@ bool Reader::write_scalar(uint32_t k) {
   }
 }
 
-bool Reader::has_backslash(const uint8_t* begin, const uint8_t* end) {
-  const size_t from = begin - text_, to = end - text_;
-  while (next_escape_ < escapes_.size() && escapes_[next_escape_] < from) ++next_escape_;
-  return next_escape_ < escapes_.size() && escapes_[next_escape_] < to;
-}
-
 // The decoded text of the key at k, for looking it up.
 bool Reader::key_text(uint32_t k, std::string_view* key) {
-  const uint8_t* begin;
-  const uint8_t* end;
-  if (!string_content(k, &begin, &end)) return false;
-  if (!has_backslash(begin, end)) {
-    *key = std::string_view(reinterpret_cast<const char*>(begin), end - begin);
+  const uint8_t* begin = text_ + at_[k] + 1;
+  if (const uint8_t* close = plain_string_end(begin)) {
+    *key = std::string_view(reinterpret_cast<const char*>(begin), close - begin);
     return true;
   }
+  const uint8_t* end;
+  if (!string_content(k, &begin, &end)) return false;
   key_scratch_.resize(end - begin);
   auto* out = reinterpret_cast<uint8_t*>(key_scratch_.data());
   const uint8_t* written = unescape(begin, end, out);
@@ -602,7 +603,7 @@ bool ProjectedTapeReader::read(dom::parser& parser, const char* text, size_t siz
   if (parser.implementation->stage1(bytes, size, simdjson::stage1_mode::regular) !=
       simdjson::SUCCESS)
     return false;
-  if (!escapes_taken(bytes, size, room_->escapes)) return false;
+  if (!escapes_taken(bytes, size)) return false;
   Reader reader(*room_, parser, bytes);
   return reader.read(projection);
 }

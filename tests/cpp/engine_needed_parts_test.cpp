@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <variant>
 
 #include "engine/needed_parts.h"
@@ -20,11 +21,12 @@ std::string projected(const std::string& query, const std::string& text) {
   auto compiled = query::compile_query(query);
   const auto* pipeline = std::get_if<query::Pipeline>(&compiled);
   if (!pipeline) return "does not compile";
-  const Projection projection = needed_parts(*pipeline);
+  Projection projection = needed_parts(*pipeline);
   if (projection.is_whole()) return "whole";
+  ReadingPlan plan(std::move(projection));
   JsonParser parser;
   std::memcpy(parser.work_buffer(text.size()), text.data(), text.size());
-  auto parsed = parser.parse_work_buffer(text.size(), &projection);
+  auto parsed = parser.parse_work_buffer(text.size(), &plan);
   if (auto* error = std::get_if<JsonError>(&parsed)) return error->message();
   return to_json_text(View(std::get<DocumentRef>(parsed)));
 }
