@@ -62,7 +62,8 @@ struct NumberShape {
   bool negative = false;
 };
 
-bool scan_number(const uint8_t* p, const uint8_t* next_structural, NumberShape* shape) {
+[[gnu::always_inline]] inline bool scan_number(const uint8_t* p, const uint8_t* next_structural,
+                                              NumberShape* shape) {
   shape->negative = *p == '-';
   if (shape->negative) ++p;
   const uint8_t* const digits = p;
@@ -328,6 +329,11 @@ bool Reader::check_atom(uint32_t k, const char* word, size_t length) const {
 // without building it; the structural index after it, or 0 when it is not
 // taken.
 uint32_t Reader::check_value(uint32_t k, size_t depth) {
+  // Locals, which the byte stores below cannot be taken to change.
+  const uint8_t* const text = text_;
+  const uint32_t* const at = at_;
+  uint8_t* const is_object = container_is_object_.data();
+  auto char_at = [&](uint32_t i) { return text[at[i]]; };
   const size_t base = depth;
   uint8_t c;
 value:
@@ -346,7 +352,7 @@ value_at_c:
         goto after_value;
       }
       if (++depth > kDepthTaken) return 0;
-      container_is_object_[depth] = true;
+      is_object[depth] = true;
       ++k;
       goto member;
     case '[':
@@ -355,7 +361,7 @@ value_at_c:
         goto after_value;
       }
       if (++depth > kDepthTaken) return 0;
-      container_is_object_[depth] = false;
+      is_object[depth] = false;
       ++k;
       goto value;
     case 't':
@@ -372,7 +378,7 @@ value_at_c:
       goto after_value;
     default: {
       NumberShape shape;
-      if (!scan_number(text_ + at_[k], token_end(k), &shape)) return 0;
+      if (!scan_number(text + at[k], text + at[k + 1], &shape)) return 0;
       ++k;
       goto after_value;
     }
@@ -387,10 +393,10 @@ after_value:
   c = char_at(k);
   if (c == ',') {
     ++k;
-    if (container_is_object_[depth]) goto member;
+    if (is_object[depth]) goto member;
     goto value;
   }
-  if (c != (container_is_object_[depth] ? '}' : ']')) return 0;
+  if (c != (is_object[depth] ? '}' : ']')) return 0;
   ++k;
   --depth;
   goto after_value;
@@ -599,6 +605,10 @@ ProjectedTapeReader::~ProjectedTapeReader() = default;
 
 bool ProjectedTapeReader::read(dom::parser& parser, const char* text, size_t size,
                                const Projection& projection) {
+  // A parser that has not been allocated has no stage 1 to run: so it is for
+  // an empty text, since room for none is no room, and the whole parse then
+  // refuses that text anyway.
+  if (!parser.implementation) return false;
   const auto* bytes = reinterpret_cast<const uint8_t*>(text);
   if (parser.implementation->stage1(bytes, size, simdjson::stage1_mode::regular) !=
       simdjson::SUCCESS)
