@@ -345,6 +345,12 @@ value_at_c:
     ++k;
     goto after_value;
   }
+  if (is_digit(c) || c == '-') {
+    NumberShape shape;
+    if (!scan_number(text + at[k], text + at[k + 1], &shape)) return 0;
+    ++k;
+    goto after_value;
+  }
   switch (c) {
     case '{':
       if (char_at(k + 1) == '}') {
@@ -376,12 +382,8 @@ value_at_c:
       if (!check_atom(k, "null", 4)) return 0;
       ++k;
       goto after_value;
-    default: {
-      NumberShape shape;
-      if (!scan_number(text + at[k], text + at[k + 1], &shape)) return 0;
-      ++k;
-      goto after_value;
-    }
+    default:
+      return 0;
   }
 member:
   if (char_at(k) != '"' || char_at(k + 1) != ':') return 0;
