@@ -25,6 +25,14 @@ bool copy_text(std::string_view text, JsonParser& parser, size_t* size) {
   return true;
 }
 
+// Lends `text`, which the interpreter keeps NUL-terminated, to the parser.
+bool lend_text(std::string_view text, JsonParser& parser, size_t* size) {
+  if (refuse_size(text.size())) return false;
+  parser.lend_text(text);
+  *size = text.size();
+  return true;
+}
+
 // The UTF-8 form the interpreter keeps on a non-ASCII `str` once something
 // asked for it, or an empty view when it has none.
 std::string_view cached_utf8(PyObject* str) {
@@ -41,8 +49,9 @@ bool load_str_text(PyObject* arg, JsonParser& parser, size_t* size) {
 #endif
   const size_t length = static_cast<size_t>(PyUnicode_GET_LENGTH(arg));
   const void* data = PyUnicode_DATA(arg);
+  // An ASCII str is its own UTF-8 text, NUL-terminated.
   if (PyUnicode_IS_ASCII(arg))
-    return copy_text(std::string_view(static_cast<const char*>(data), length), parser, size);
+    return lend_text(std::string_view(static_cast<const char*>(data), length), parser, size);
   if (std::string_view utf8 = cached_utf8(arg); utf8.data()) return copy_text(utf8, parser, size);
 
   // Every character takes at least one byte, so a text of this many
@@ -76,6 +85,12 @@ bool load_str_text(PyObject* arg, JsonParser& parser, size_t* size) {
 }
 
 bool load_bytes_text(PyObject* arg, const char* param, JsonParser& parser, size_t* size) {
+  // A bytes object holds its text NUL-terminated and can never change.
+  if (PyBytes_CheckExact(arg)) {
+    return lend_text(std::string_view(PyBytes_AS_STRING(arg),
+                                      static_cast<size_t>(PyBytes_GET_SIZE(arg))),
+                     parser, size);
+  }
   Py_buffer view;
   if (PyObject_GetBuffer(arg, &view, PyBUF_SIMPLE) < 0) {
     if (!PyErr_ExceptionMatches(PyExc_BufferError)) return false;

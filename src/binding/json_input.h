@@ -1,6 +1,8 @@
-// The JSON text of one run, written straight into the parser's work buffer:
-// from a `str` without the interpreter's cached UTF-8 copy, or from any
-// object that exports a contiguous buffer of bytes.
+// The JSON text of one run, written straight into the parser's work buffer
+// (from a `str` without the interpreter's cached UTF-8 copy, or from any
+// object that exports a contiguous buffer of bytes), or lent to the parser
+// where it lies when it already is UTF-8 that cannot change (an ASCII `str`,
+// a `bytes` object).
 #pragma once
 
 #include <Python.h>
@@ -11,8 +13,8 @@
 
 namespace tamsel::binding {
 
-// Each writes the text of `arg` into `parser`'s work buffer and stores its
-// byte length in `size`. On failure sets a Python exception and returns
+// Each writes the text of `arg` into `parser`'s work buffer, or lends it,
+// and stores its byte length in `size`. On failure sets a Python exception and returns
 // false: the interpreter's UnicodeEncodeError for a `str` with a lone
 // surrogate, ValueError for a text too large to parse, TypeError for a
 // buffer that is not contiguous.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -142,6 +143,24 @@ std::optional<JsonError> long_exponent_error(const dom::parser& parser, std::str
   return std::nullopt;
 }
 
+// Whether the projected reader may read a lent text where it lies: the
+// caller guarantees a NUL after it, and the reader's blocks may reach up to
+// simdjson's padding past its end, which must then lie on the same page
+// (pages are 4 KiB or larger). Under AddressSanitizer, which would rightly
+// report those reads past the object, lent texts are always copied.
+bool readable_past_end(const char* text, size_t size) {
+#if defined(__SANITIZE_ADDRESS__)
+  return false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return false;
+#endif
+#endif
+  constexpr uintptr_t kPage = 4096;
+  const uintptr_t end = reinterpret_cast<uintptr_t>(text) + size;
+  return (end & (kPage - 1)) + simdjson::SIMDJSON_PADDING <= kPage;
+}
+
 Value materialize_string(std::string_view s, bool view_strings) {
   return view_strings ? Value::string_view(s.data(), static_cast<uint32_t>(s.size()))
                       : Value::string(s);
@@ -177,6 +196,7 @@ Value materialize(DocumentRef ref, bool view_strings) {
 struct JsonParser::State {
   dom::parser parser;
   ProjectedTapeReader projected;
+  std::string_view lent;  // a text lent for the next parse, if any
   std::unique_ptr<char[]> buffer;  // the padded work buffer
   size_t buffer_capacity = 0;
 
@@ -226,12 +246,23 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_document(std::string_view
   return parse_work_buffer(text.size());
 }
 
+void JsonParser::lend_text(std::string_view text) { state_->lent = text; }
+
 std::variant<DocumentRef, JsonError> JsonParser::parse_work_buffer(size_t size,
                                                                    ReadingPlan* plan) {
-  if (auto error = size_error(size)) return *error;
   State& s = *state_;
-  std::memset(s.buffer.get() + size, 0, simdjson::SIMDJSON_PADDING);
-  const std::string_view text(s.buffer.get(), size);
+  const std::string_view lent = std::exchange(s.lent, std::string_view());
+  if (auto error = size_error(size)) return *error;
+  // The text in the padded work buffer, copied there first if it was lent.
+  bool in_buffer = lent.data() == nullptr;
+  auto buffered = [&] {
+    if (!in_buffer) {
+      std::memcpy(work_buffer(size), lent.data(), size);
+      in_buffer = true;
+    }
+    std::memset(s.buffer.get() + size, 0, simdjson::SIMDJSON_PADDING);
+    return std::string_view(s.buffer.get(), size);
+  };
 
   if (s.parser.capacity() > kKeepBuffersUpTo && size <= kKeepBuffersUpTo) s.drop_parser();
   auto allocate = [&](size_t depth) {
@@ -244,17 +275,8 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_work_buffer(size_t size,
       throw std::bad_alloc();
     }
   };
-  auto parse = [&](dom::element* root) {
-    const simdjson::error_code code =
-        s.parser.parse(reinterpret_cast<const uint8_t*>(text.data()), size, false).get(*root);
-    if (code == simdjson::MEMALLOC) {
-      s.drop_parser();
-      throw std::bad_alloc();
-    }
-    return code;
-  };
-
   allocate(kParserDepth);
+
   // A text the projected reader does not take is parsed whole, which
   // decides whether it is valid and how it fails.
   if (const Projection* projection = plan ? plan->next_read() : nullptr) {
@@ -266,12 +288,27 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_work_buffer(size_t size,
       s.drop_parser();
       throw std::bad_alloc();
     }
-    if (s.projected.read(s.parser, text.data(), size, *projection)) {
+    // The reader builds nothing that points into the text, so a lent text
+    // it may read past the end of is read where it lies.
+    const char* text = !in_buffer && readable_past_end(lent.data(), size) ? lent.data()
+                                                                           : buffered().data();
+    if (s.projected.read(s.parser, text, size, *projection)) {
       plan->projected_read(s.parser.doc.tape[0] & simdjson::internal::JSON_VALUE_MASK,
                            s.parser.implementation->n_structural_indexes);
       return s.parser.doc.root();
     }
   }
+
+  const std::string_view text = buffered();
+  auto parse = [&](dom::element* root) {
+    const simdjson::error_code code =
+        s.parser.parse(reinterpret_cast<const uint8_t*>(text.data()), size, false).get(*root);
+    if (code == simdjson::MEMALLOC) {
+      s.drop_parser();
+      throw std::bad_alloc();
+    }
+    return code;
+  };
   dom::element root;
   simdjson::error_code code = parse(&root);
   const bool deep = code == simdjson::DEPTH_ERROR;

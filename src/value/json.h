@@ -69,6 +69,13 @@ class JsonParser {
   std::variant<simdjson::dom::element, JsonError> parse_work_buffer(
       size_t size, ReadingPlan* plan = nullptr);
 
+  // Lends the parser a text of the caller's, for the next
+  // parse_work_buffer(text.size()) to read instead of its work buffer: it
+  // reads it where it lies when it safely can, and copies it into the work
+  // buffer otherwise. The text must be followed by a NUL byte and stay
+  // unchanged until that parse returns; nothing parsed refers into it.
+  void lend_text(std::string_view text);
+
   // Texts this long or longer are refused (InputTooLarge) before any is read.
   static std::optional<JsonError> size_error(uint64_t size);
 

@@ -1,5 +1,6 @@
 // The projected reader writes simdjson's own tape: read for the whole value,
-// a text gives word for word the tape and the strings of simdjson's parse.
+// a text gives word for word the tape and the strings of simdjson's parse;
+// and it reads a lent text in place only where that is safe.
 #include <gtest/gtest.h>
 #include <simdjson.h>
 
@@ -8,7 +9,13 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <variant>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "value/document_ref.h"
+#include "value/json.h"
 #include "value/projected_tape.h"
 
 namespace tamsel {
@@ -97,6 +104,40 @@ TEST(ProjectedTape, RealAndConformanceDocumentsGiveSimdjsonsTape) {
     }
   }
   if (seen == 0) GTEST_SKIP() << "no documents in " << shared;
+}
+
+}  // namespace
+}  // namespace tamsel
+
+namespace tamsel {
+namespace {
+
+// A lent text is read where it lies only when the reader's reads past its
+// end stay on its page: one that ends just before an unmapped page is
+// copied first, and either way the document is the same.
+TEST(ProjectedTape, LentTextNearTheEndOfAPageIsCopied) {
+  const long page = sysconf(_SC_PAGESIZE);
+  void* pages = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(pages, MAP_FAILED);
+  ASSERT_EQ(mprotect(static_cast<char*>(pages) + page, page, PROT_NONE), 0);
+  const std::string text = R"({"a": [1, 2.5, "x"], "b": {"c": "\u00e9"}})";
+  ReadingPlan plan([] {
+    Projection need;
+    need.add_member("b", Projection::whole());
+    return need;
+  }());
+  for (const size_t room : {size_t{1}, size_t{64}, size_t{65}, size_t{500}}) {
+    char* at = static_cast<char*>(pages) + page - room - text.size();
+    std::memcpy(at, text.data(), text.size());
+    at[text.size()] = '\0';
+    JsonParser parser;
+    parser.lend_text(std::string_view(at, text.size()));
+    auto parsed = parser.parse_work_buffer(text.size(), &plan);
+    ASSERT_TRUE(std::holds_alternative<DocumentRef>(parsed)) << room;
+    const std::string_view c = std::get<DocumentRef>(parsed)["b"]["c"].get_string().value_unsafe();
+    EXPECT_EQ(c, "\xc3\xa9") << room;
+  }
+  munmap(pages, 2 * page);
 }
 
 }  // namespace
