@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -31,8 +32,10 @@ class Projection {
   // when they are not needed at all.
   const Projection* member(std::string_view key) const {
     if (whole_) return this;
+    // Lengths first: most keys of an object differ from a name in length.
     for (const auto& [name, need] : members_)
-      if (name == key) return &need;
+      if (name.size() == key.size() && std::memcmp(name.data(), key.data(), key.size()) == 0)
+        return &need;
     return every_.empty() ? nullptr : &every_.front();
   }
   // What is needed of an array's element at `position`; nullptr when only
