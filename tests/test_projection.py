@@ -2,7 +2,10 @@
 that part, while the whole text is still checked. Every pair here runs both
 ways, that and the whole document (TAMSEL_VONK_WHOLE_DOCUMENT), and must give
 the same results, or the same error, to the last character."""
+import os
 import random
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -127,6 +130,32 @@ def test_skipped_parts_are_still_checked(monkeypatch):
     assert seen[0].startswith("ValueError: ")
     seen = assert_same_both_ways(monkeypatch, ".[0]", '[1, {"x": 1e99999999999}]')
     assert seen[0].startswith("ValueError: InvalidNumber")
+
+
+def test_empty_text_with_no_parser_buffers_yet():
+    # A fresh process's parser has nothing allocated, and one that has just
+    # read a text over 4 MiB drops its buffers for a smaller one: an empty
+    # text then meets a parser with no room at all, and must be refused as
+    # when read whole. In a process of its own, so that a crash fails only
+    # this test.
+    script = (
+        "import tamsel_vonk\n"
+        "p = tamsel_vonk.compile('.a')\n"
+        "for data in (b'', b'[' + b'0,' * (3 << 20) + b'0]', b''):\n"
+        "    try:\n"
+        "        print(list(p.input_bytes(data)))\n"
+        "    except Exception as error:\n"
+        "        print(type(error).__name__, error)\n"
+    )
+    seen = []
+    for whole in ("", "1"):
+        env = dict(os.environ, TAMSEL_VONK_WHOLE_DOCUMENT=whole)
+        done = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True,
+                              text=True, timeout=120)
+        assert done.returncode == 0, done.stderr
+        seen.append(done.stdout)
+    assert seen[0] == seen[1]
+    assert seen[0].splitlines()[0] == seen[0].splitlines()[2]
 
 
 SUITE = SHARED / "json-test-suite"
