@@ -34,12 +34,8 @@ constexpr uint64_t tape_word(char type, uint64_t payload = 0) {
   return (uint64_t{static_cast<uint8_t>(type)} << 56) | payload;
 }
 
-// A number literal as far as this reader takes it: the grammar exactly, and
-// a range that no conversion can leave (integers of at most 19 digits, 18
-// with a minus sign; floats whose decimal exponent keeps them far from
-// infinity, with at most four exponent digits). Anything else is not taken.
 // The first byte at or after p that is not a decimal digit, eight bytes at
-// a time (the text is padded, so reading past its end is safe).
+// a time (the text ends in a NUL and may be read past its end).
 const uint8_t* skip_digits(const uint8_t* p) {
   constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0, kThrees = 0x3030303030303030,
                      kSixes = 0x0606060606060606;
@@ -56,6 +52,10 @@ const uint8_t* skip_digits(const uint8_t* p) {
   }
 }
 
+// A number literal as far as this reader takes it: the grammar exactly, and
+// a range that no conversion can leave (integers of at most 19 digits, 18
+// with a minus sign; floats whose decimal exponent keeps them far from
+// infinity, with at most four exponent digits). Anything else is not taken.
 struct NumberShape {
   const uint8_t* end = nullptr;
   bool integer = true;
@@ -193,8 +193,8 @@ uint8_t* unescape(const uint8_t* p, const uint8_t* end, uint8_t* out) {
 
 // The first backslash in [p, end), or nullptr. Escapes come every few
 // hundred bytes in real text, where a call to memchr costs more than the
-// search; so the first few blocks are searched here. The text is padded,
-// so a block may be read past its end.
+// search; so the first few blocks are searched here. The text may be read
+// past its end.
 const uint8_t* find_backslash(const uint8_t* p, const uint8_t* end) {
 #if defined(__SSE2__)
   const __m128i backslash = _mm_set1_epi8('\\');
@@ -248,8 +248,7 @@ namespace {
 
 // The closing quote of a string whose content starts at p, when no escape
 // comes before it; nullptr when a backslash comes first. (The structural
-// pass has found every string closed; the text is padded, so a block may be
-// read past its end.)
+// pass has found every string closed, and the text may be read past its end.)
 const uint8_t* plain_string_end(const uint8_t* p) {
 #if defined(__SSE2__)
   const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
@@ -288,7 +287,6 @@ class Reader {
   bool read(const Projection& projection);
 
  private:
-
   uint8_t char_at(uint32_t k) const { return text_[at_[k]]; }
   // The end of the token at k: the next structural character's offset.
   const uint8_t* token_end(uint32_t k) const { return text_ + at_[k + 1]; }
@@ -316,7 +314,6 @@ class Reader {
   uint8_t* strings_;
   size_t tape_next_ = 1;  // tape_[0] is the root word, written last
   size_t strings_next_ = 0;
-
 };
 
 bool Reader::check_atom(uint32_t k, const char* word, size_t length) const {

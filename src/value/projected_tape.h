@@ -26,8 +26,10 @@ class ProjectedTapeReader {
   ProjectedTapeReader(const ProjectedTapeReader&) = delete;
   ProjectedTapeReader& operator=(const ProjectedTapeReader&) = delete;
 
-  // `text` is `size` bytes followed by simdjson's padding, zeroed; `parser`
-  // is allocated for at least `size` bytes, its document too.
+  // `text` is `size` bytes followed by a NUL byte, and may be read up to
+  // simdjson's padding past its end (its bytes there need not be zero);
+  // `parser` is allocated for at least `size` bytes, its document too. What
+  // is read refers to the parser's storage only, never into `text`.
   //
   // Returns false when the text is not taken: it is invalid, or valid in a
   // way this reader leaves to the whole-document parse (very deep nesting,
