@@ -196,3 +196,20 @@ def test_real_documents_and_their_mutations_both_ways(monkeypatch, name):
     for query in BENCH_QUERIES[name]:
         for document in mutations:
             assert_same_both_ways(monkeypatch, query, document)
+
+
+def test_a_program_that_switches_ways_keeps_its_results(monkeypatch):
+    # A read that builds most of its document sends the next ones to the
+    # whole parse, and a later one back: the results never change.
+    monkeypatch.delenv("TAMSEL_VONK_WHOLE_DOCUMENT", raising=False)
+    program = tamsel_vonk.compile(".a | length")
+    most = '{"a": [' + ",".join(str(i) for i in range(1000)) + '], "b": 1}'
+    little = '{"a": [1, 2], "b": [' + ",".join(str(i) for i in range(1000)) + "]}"
+    broken = '{"a": [1, 2], "b": [1,]}'
+    for round_ in range(80):
+        text = (most, little, broken)[round_ % 3]
+        try:
+            got = list(program.input(text))
+        except ValueError as error:
+            got = str(error)
+        assert got == ([1000], [2], "ExpectedArrayContent at character 22 (']')")[round_ % 3]
