@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -292,7 +293,7 @@ class Reader {
   const uint8_t* token_end(uint32_t k) const { return text_ + at_[k + 1]; }
 
   uint32_t check_value(uint32_t k, size_t depth);
-  bool check_atom(uint32_t k, const char* word, size_t length) const;
+  bool check_literal(uint32_t k) const;
 
   bool string_content(uint32_t k, const uint8_t** begin, const uint8_t** end) const;
   bool write_string(uint32_t k);
@@ -316,10 +317,19 @@ class Reader {
   size_t strings_next_ = 0;
 };
 
-bool Reader::check_atom(uint32_t k, const char* word, size_t length) const {
+// The literal at k (true, false or null, told by its first byte, which is
+// also its tape type) is whole and ends where its token does.
+bool Reader::check_literal(uint32_t k) const {
   const uint8_t* p = text_ + at_[k];
-  if (std::memcmp(p, word, length) != 0) return false;
-  return p + length == token_end(k) || is_space(p[length]);
+  std::string_view word;
+  switch (*p) {
+    case 't': word = "true"; break;
+    case 'f': word = "false"; break;
+    case 'n': word = "null"; break;
+    default: return false;
+  }
+  if (std::memcmp(p, word.data(), word.size()) != 0) return false;
+  return p + word.size() == token_end(k) || is_space(p[word.size()]);
 }
 
 // Checks the value at structural k, whose containers open at `depth` + 1,
@@ -348,40 +358,21 @@ value_at_c:
     ++k;
     goto after_value;
   }
-  switch (c) {
-    case '{':
-      if (char_at(k + 1) == '}') {
-        k += 2;
-        goto after_value;
-      }
-      if (++depth > kDepthTaken) return 0;
-      is_object[depth] = true;
-      ++k;
-      goto member;
-    case '[':
-      if (char_at(k + 1) == ']') {
-        k += 2;
-        goto after_value;
-      }
-      if (++depth > kDepthTaken) return 0;
-      is_object[depth] = false;
-      ++k;
-      goto value;
-    case 't':
-      if (!check_atom(k, "true", 4)) return 0;
-      ++k;
+  if (c == '{' || c == '[') {
+    const bool object = c == '{';
+    if (char_at(k + 1) == (object ? '}' : ']')) {
+      k += 2;
       goto after_value;
-    case 'f':
-      if (!check_atom(k, "false", 5)) return 0;
-      ++k;
-      goto after_value;
-    case 'n':
-      if (!check_atom(k, "null", 4)) return 0;
-      ++k;
-      goto after_value;
-    default:
-      return 0;
+    }
+    if (++depth > kDepthTaken) return 0;
+    is_object[depth] = object;
+    ++k;
+    if (object) goto member;
+    goto value;
   }
+  if (!check_literal(k)) return 0;
+  ++k;
+  goto after_value;
 member:
   if (char_at(k) != '"' || char_at(k + 1) != ':') return 0;
   k += 2;
@@ -464,14 +455,10 @@ bool Reader::write_scalar(uint32_t k) {
   switch (char_at(k)) {
     case '"': return write_string(k);
     case 't':
-      tape_[tape_next_++] = tape_word('t');
-      return check_atom(k, "true", 4);
     case 'f':
-      tape_[tape_next_++] = tape_word('f');
-      return check_atom(k, "false", 5);
     case 'n':
-      tape_[tape_next_++] = tape_word('n');
-      return check_atom(k, "null", 4);
+      tape_[tape_next_++] = tape_word(static_cast<char>(char_at(k)));
+      return check_literal(k);
     default: return write_number(k);
   }
 }

@@ -4,29 +4,28 @@
 
 namespace tamsel {
 
-void Projection::add_member(std::string_view key, Projection need) {
+// Merges `need` into the entry of `entries` for `key`, or adds one, which
+// holds what every_ needs as well.
+template <typename Entries, typename Key>
+void Projection::add_entry(Entries& entries, Key key, Projection need) {
   if (whole_) return;
-  for (auto& [name, existing] : members_) {
-    if (name == key) {
+  for (auto& [at, existing] : entries) {
+    if (at == key) {
       existing.merge(std::move(need));
       return;
     }
   }
   if (!every_.empty()) need.merge(every_.front());
-  members_.emplace_back(std::string(key), std::move(need));
+  entries.emplace_back(key, std::move(need));
+}
+
+void Projection::add_member(std::string_view key, Projection need) {
+  add_entry(members_, key, std::move(need));
 }
 
 void Projection::add_element(uint32_t position, Projection need) {
-  if (whole_) return;
-  for (auto& [at, existing] : elements_) {
-    if (at == position) {
-      existing.merge(std::move(need));
-      return;
-    }
-  }
-  if (!every_.empty()) need.merge(every_.front());
-  last_element_ = elements_.empty() ? position : std::max<size_t>(last_element_, position);
-  elements_.emplace_back(position, std::move(need));
+  if (!whole_) last_element_ = std::max<size_t>(last_element_, position);
+  add_entry(elements_, position, std::move(need));
 }
 
 void Projection::add_every(Projection need) {

@@ -71,6 +71,9 @@ class Projection {
   std::vector<std::pair<uint32_t, Projection>> elements_;
   std::vector<Projection> every_;  // none, or one
   size_t last_element_ = 0;        // meaningful while elements_ is not empty
+
+  template <typename Entries, typename Key>
+  void add_entry(Entries& entries, Key key, Projection need);
 };
 
 }  // namespace tamsel
