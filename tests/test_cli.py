@@ -4,6 +4,7 @@ import os
 import subprocess
 import sys
 import sysconfig
+import tracemalloc
 from pathlib import Path
 
 import pytest
@@ -73,9 +74,80 @@ def test_results_are_printed_one_per_line(args, stdin, stdout, tmp_path):
     assert run(args, stdin, tmp_path=tmp_path) == (0, stdout, "")
 
 
-def test_deeply_nested_results_print_as_json(tmp_path):
-    deep = "[" * 1024 + "]" * 1024
-    assert run(["-c", "."], deep.encode(), tmp_path=tmp_path) == (0, deep + "\n", "")
+LAYOUT_INPUT = b'{"a": [], "b": {"c": [1, {}], "d": "x"}} [] "s"'
+
+
+@pytest.mark.parametrize("options, stdout", [
+    ([], '{\n  "a": [],\n  "b": {\n    "c": [\n      1,\n      {}\n    ],\n    "d": "x"\n  }\n}\n'
+         '[]\n"s"\n'),
+    (["--tab"], '{\n\t"a": [],\n\t"b": {\n\t\t"c": [\n\t\t\t1,\n\t\t\t{}\n\t\t],\n'
+                '\t\t"d": "x"\n\t}\n}\n[]\n"s"\n'),
+    (["--indent", "3"], '{\n   "a": [],\n   "b": {\n      "c": [\n         1,\n         {}\n'
+                        '      ],\n      "d": "x"\n   }\n}\n[]\n"s"\n'),
+    (["-c"], '{"a":[],"b":{"c":[1,{}],"d":"x"}}\n[]\n"s"\n'),
+    (["--indent", "0"], '{"a":[],"b":{"c":[1,{}],"d":"x"}}\n[]\n"s"\n'),
+    (["-j"], '{\n  "a": [],\n  "b": {\n    "c": [\n      1,\n      {}\n    ],\n    "d": "x"\n  }\n}'
+             '[]s'),
+])
+def test_layout_of_nested_and_empty_containers(options, stdout, tmp_path):
+    assert run(options + ["."], LAYOUT_INPUT, tmp_path=tmp_path) == (0, stdout, "")
+
+
+@pytest.mark.parametrize("args, stdin, stdout", [
+    (["-c", "."], "[" * 1024 + "]" * 1024, "[" * 1024 + "]" * 1024 + "\n"),
+    (["-s", "-c", ".[0]"], "[" * 1023 + "]" * 1023, "[" * 1023 + "]" * 1023 + "\n"),
+    # Slurped documents keep the numbers they were read with.
+    (["-s", "-c", ".[0] + .[1], .[2]"], "1e300 -1e300 1.5", "0\n1.5\n"),
+])
+def test_documents_at_the_limits_print_as_json(args, stdin, stdout, tmp_path):
+    assert run(args, stdin.encode(), tmp_path=tmp_path) == (0, stdout, "")
+
+
+class Generated:
+    """Binary standard input of SIZE bytes, BLOCK over and over, made as it is read."""
+
+    def __init__(self, block, size):
+        self.block, self.size, self.done = block, size, 0
+
+    def read(self, n):  # no default: reading all of it at once is a fault
+        start = self.done % len(self.block)
+        piece = self.block[start:start + min(n, self.size - self.done)]
+        self.done += len(piece)
+        return piece
+
+
+class Counted:
+    """Standard output that counts the lines written, and notes how much of
+    the input had been read at the first write."""
+
+    def __init__(self, source):
+        self.source, self.lines, self.read_at_first = source, 0, None
+
+    def write(self, data):
+        if self.read_at_first is None:
+            self.read_at_first = self.source.done
+        self.lines += data.count(b"\n")
+
+    def flush(self):
+        pass
+
+
+@pytest.mark.parametrize("options", [[], ["--lines"]])
+def test_large_input_flows_through_in_pieces(options):
+    block = b'{"type": "PushEvent", "actor": {"login": "ann"}}\n{"type": "Watch"}\n' * 1024
+    size = len(block) * 128  # 8.5 MiB
+    source = Generated(block, size)
+    out = Counted(source)
+    tracemalloc.start()
+    try:
+        status = tamsel_vonk_cli.main(options + ['select(.type == "PushEvent") | .actor.login'],
+                                      stdin=source, stdout=out, stderr=sys.stderr)
+        peak = tracemalloc.get_traced_memory()[1]
+    finally:
+        tracemalloc.stop()
+    assert (status, source.done, out.lines) == (0, size, size // len(block) * 1024)
+    assert out.read_at_first < size // 4
+    assert peak < 4 << 20  # a small part of the input
 
 
 def test_files_are_documents_in_order_and_dash_is_stdin(tmp_path):
@@ -91,34 +163,45 @@ def test_files_are_documents_in_order_and_dash_is_stdin(tmp_path):
     ([".a[0]"], b"{}", {}, 3, "", "tamsel-vonk: query: Extra chars\n"),
     # A command-line argument that was not UTF-8 arrives with lone surrogates.
     ([".a\udcff"], b"{}", {}, 3, "", "tamsel-vonk: query: not UTF-8 text\n"),
-    # Bad JSON is reported with its source, and the next file still runs.
+    # Bad JSON is reported with its source and line, and the next file still runs.
     (["-c", ".", "bad.json", "good.json"], b"", {"bad.json": b"[1,]", "good.json": b"[1]"}, 4,
-     "[1]\n", "tamsel-vonk: {tmp}/bad.json: ExpectedArrayContent at character 3 (']')\n"),
-    # In a stream, the line of the bad document; the rest of it is not read.
+     "[1]\n", "tamsel-vonk: {tmp}/bad.json:1: ExpectedArrayContent at character 3 (']')\n"),
+    # The rest of a stream after a bad document is not read; with --lines,
+    # every bad line is reported, after the results around it.
     ([".a"], b'{"a": 1}\n{"a": 2\n{"a": 3}\n', {}, 4, "1\n",
      "tamsel-vonk: <stdin>:2: ExpectedObjectContent at character 8 ('{')\n"),
-    (["-l", ".a"], b'{"a": 1}\n{"a":\n{"a": 3}\n', {}, 4, "1\n3\n",
-     "tamsel-vonk: <stdin>:2: ExpectedObjectContent at character 6\n"),
+    (["-l", ".a"], b'{"a": 1}\n{"a":\n{"a": 3}\n]\n', {}, 4, "1\n3\n",
+     "tamsel-vonk: <stdin>:2: ExpectedObjectContent at character 5\n"
+     "tamsel-vonk: <stdin>:4: InternalError(TapeError) at character 0 (']')\n"),
     # With --slurp too, the file and the document are named, not the array made of them.
     (["-s", ".", "good.json", "bad.json"], b"", {"bad.json": b"[1,]", "good.json": b"[1]"}, 4,
-     "", "tamsel-vonk: {tmp}/bad.json: ExpectedArrayContent at character 3 (']')\n"),
+     "", "tamsel-vonk: {tmp}/bad.json:1: ExpectedArrayContent at character 3 (']')\n"),
     (["-s", "."], '"é"\n[1,]'.encode(), {}, 4, "",
      "tamsel-vonk: <stdin>:2: ExpectedArrayContent at character 3 (']')\n"),
     (["-s", "-l", "."], b'1\n\n{"a":\n', {}, 4, "",
-     "tamsel-vonk: <stdin>:3: ExpectedObjectContent at character 6\n"),
+     "tamsel-vonk: <stdin>:3: ExpectedObjectContent at character 5\n"),
+    # The array of the documents is one level deeper than any of them.
+    (["-s", "."], b"[" * 1024 + b"]" * 1024, {}, 4, "",
+     "tamsel-vonk: <slurped input>: NestingTooDeep at character 1024 ('[')\n"),
     # An unreadable file is reported and skipped; after "--", "-x" is a file.
     (["-c", "--", ".", "-x"], b"", {}, 5, "",
      "tamsel-vonk: -x: cannot read: No such file or directory\n"),
     ([".", "nope.json", "good.json"], b"", {"good.json": b"2"}, 5, "2\n",
      "tamsel-vonk: nope.json: cannot read: No such file or directory\n"),
-    # An internal fault ends that document only.
+    # An internal fault ends that document only with --lines, and its input otherwise.
     (["-l", "10 % .d"], b'{"d": 0}\n{"d": 3}\n', {}, 6, "1\n",
      "tamsel-vonk: <stdin>:1: internal fault: "
+     "attempt to calculate the remainder with a divisor of zero\n"),
+    (["10 % .d"], b'{"d": 3} {"d": 0} {"d": 4}', {}, 6, "1\n",
+     "tamsel-vonk: <stdin>:1: internal fault: "
+     "attempt to calculate the remainder with a divisor of zero\n"),
+    (["-n", "1 % 0"], b"", {}, 6, "",
+     "tamsel-vonk: null input: internal fault: "
      "attempt to calculate the remainder with a divisor of zero\n"),
     # The first problem decides the status.
     ([".", "nope.json", "bad.json"], b"", {"bad.json": b"["}, 5, "",
      "tamsel-vonk: nope.json: cannot read: No such file or directory\n"
-     "tamsel-vonk: {tmp}/bad.json: ExpectedArrayContent at character 1\n"),
+     "tamsel-vonk: {tmp}/bad.json:1: ExpectedArrayContent at character 1\n"),
 ])
 def test_problems_go_to_stderr_with_a_status(args, stdin, files, status, stdout, stderr,
                                              tmp_path, monkeypatch):

@@ -1,12 +1,23 @@
 """Compile small jq-like queries once and run them over JSON text."""
 
-from typing import Any, Callable, Iterator, Tuple, final
+import os
+from types import TracebackType
+from typing import (Any, BinaryIO, Callable, Iterable, Iterator, List, Literal, Optional, Tuple,
+                    Type, Union, final)
 
 # Any object that exports a buffer of bytes (bytes, bytearray, memoryview,
 # mmap.mmap, array.array); the *_bytes methods also need it contiguous.
 from _typeshed import ReadableBuffer
 
 __all__ = ["compile", "TamselProgram", "TamselVonkIter"]
+
+# Where the texts of a stream come from: the text itself (bytes-like or
+# str), a binary file object (anything with read(n) -> bytes), or the path
+# of a file.
+StreamSource = Union[ReadableBuffer, str, BinaryIO, "os.PathLike[str]", "os.PathLike[bytes]"]
+# The layout of results returned as JSON text: None compact, a number of
+# spaces per level, or the string that indents one level.
+Indent = Union[None, int, str]
 
 __version__: str
 
@@ -34,6 +45,30 @@ class TamselProgram:
         object; bytes that are not UTF-8 raise ValueError "InvalidUtf8 ..."."""
     def first_bytes(self, json_bytes: ReadableBuffer) -> Any:
         """Like first(), for UTF-8 JSON text in a contiguous bytes-like object."""
+    def stream(self, source: StreamSource, *, lines: bool = False, per_text: bool = False,
+               first: bool = False, errors: Literal["raise", "skip"] = "raise",
+               as_json: bool = False, indent: Indent = None) -> TamselStream:
+        """Runs the query over every JSON text of `source`, in order, and
+        returns an iterator over the results, read and run a batch of about
+        a MiB of text at a time.
+
+        Texts are separated by white space or written back to back; with
+        `lines`, every line that is not blank is one text. Each text is
+        parsed and run exactly as input() would. `per_text` yields one list
+        of results per text instead; `first` keeps at most the first result
+        of each. A bad text raises ValueError (PanicException for an
+        internal fault) once the results before it are delivered; with
+        errors="skip" it is skipped and its exception added to
+        TamselStream.skipped. `as_json` yields each result as the bytes of
+        its JSON text, laid out by `indent`.
+        """
+    def batch(self, texts: Iterable[Union[str, ReadableBuffer]], *, first: bool = False,
+              errors: Literal["raise", "skip"] = "raise", as_json: bool = False,
+              indent: Indent = None) -> List[Any]:
+        """Runs the query over each of `texts`, a separate JSON document
+        each, and returns one list of results per document (with `first`,
+        its first result or None). With errors="skip", a bad document's
+        entry is its exception instead of raising it."""
     def __reduce__(self) -> Tuple[Callable[[str], TamselProgram], Tuple[str]]: ...
 
 @final
@@ -42,6 +77,25 @@ class TamselVonkIter(Iterator[Any]):
 
     def __iter__(self) -> TamselVonkIter: ...
     def __next__(self) -> Any: ...
+
+@final
+class TamselStream(Iterator[Any]):
+    """The results of one TamselProgram.stream() call, made as they are asked for."""
+
+    # The exceptions of the texts skipped so far (errors="skip"), in order,
+    # each added when iteration passes its text. Each exception carries
+    # `index` (the text's number, from 0), `offset` (its byte offset in
+    # the source) and `line` (the line it starts on, from 1).
+    skipped: List[BaseException]
+
+    def __iter__(self) -> TamselStream: ...
+    def __next__(self) -> Any: ...
+    def close(self) -> None:
+        """Stops the stream and releases what it holds (its buffers, the
+        file it opened from a path); later next() raises StopIteration."""
+    def __enter__(self) -> TamselStream: ...
+    def __exit__(self, exc_type: Optional[Type[BaseException]],
+                 exc: Optional[BaseException], traceback: Optional[TracebackType]) -> None: ...
 
 class PanicException(BaseException):
     """An internal fault ended one call, such as an integer remainder by

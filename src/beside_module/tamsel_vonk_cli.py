@@ -11,21 +11,24 @@ file, which is how one that starts with "-" is given (a negative number such
 as -1 needs no "--"). Every result is printed as JSON, pretty (two spaces)
 unless --compact-output, with numbers, NaN and the infinities exactly as the
 query language's `tojson` writes them; of -c, --tab and --indent, the last
-one given decides the layout. Problems are reported on standard error,
-processing goes on with the next document, and the exit status tells what
-went wrong first (see EXIT_* below). A document that is not JSON is named
-by its input (and line, in a stream of several), with --slurp too.
+one given decides the layout. Problems are reported on standard error, and
+the exit status tells what went wrong first (see EXIT_* below). A document
+that is not JSON is named by its input and line, with --slurp too; it ends
+its input, except with --lines, where the next line is read.
 
-Imports are kept to what every run needs, so that the command starts fast;
-`json` is loaded for --raw-output only, `importlib.metadata` for --version.
+Inputs are read, run and printed a piece at a time by the module's streams,
+so memory stays small however large they are (except with --slurp, which
+holds every document). Imports are kept to what every run needs, so that the
+command starts fast; `json` is loaded for --raw-output and --slurp only,
+`importlib.metadata` for --version.
 """
 
 from __future__ import annotations
 
 import argparse
 import os
-import re
 import sys
+from itertools import islice
 
 import tamsel_vonk
 
@@ -33,12 +36,10 @@ import tamsel_vonk
 # importing it would slow every start.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Any, BinaryIO, Iterator, Sequence, TextIO, Tuple, Union
+    from typing import Any, BinaryIO, Callable, Literal, Sequence, TextIO, Union
 
-    Buffer = Union[bytes, memoryview]
-    # An input kept by --slurp: its name, and its text or (--lines) its
-    # non-blank lines with their numbers.
-    Slurped = Tuple[str, Union[bytes, list[Tuple[int, bytes]]]]
+    # What a stream reads: JSON text itself, or a binary file.
+    Source = Union[bytes, str, BinaryIO]
 
 EXIT_OK = 0
 EXIT_FALSY = 1  # --exit-status: the last result was false or null
@@ -51,21 +52,17 @@ EXIT_FAULT = 6  # a run ended with an internal fault (PanicException)
 
 PROG = "tamsel-vonk"
 
-# Unicode white space, which is what the compiler ignores after a query.
-_TRAILING_SPACE = (
-    "\t\n\v\f\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006"
-    "\u2007\u2008\u2009\u200a\u2028\u2029\u202f\u205f\u3000"
-)
-
 # jq options that bind variables, which the language does not have.
 _VARIABLE_OPTIONS = ("--arg", "--argjson", "--slurpfile", "--rawfile", "--args", "--jsonargs")
 
-_BOM = b"\xef\xbb\xbf"
-
-
-def _text_start(data: Buffer) -> int:
-    """Where the text of DATA begins: after a byte order mark, which is not part of it."""
-    return len(_BOM) if data[:len(_BOM)] == _BOM else 0
+# Results are taken from a stream and written in chunks, so that Python
+# does next to nothing per result. A chunk aims at this many bytes of output
+# (few results when they are large, so memory stays bounded) and holds at
+# most _MOST_RESULTS; the first one is small, for the size of results is
+# not known yet.
+_CHUNK_BYTES = 1 << 18
+_MOST_RESULTS = 4096
+_FIRST_CHUNK = 16
 
 
 class _VersionAction(argparse.Action):
@@ -109,6 +106,7 @@ class _Indent(argparse.Action):
             spaces = -1
         if not 0 <= spaces <= 7:
             parser.error(f"{option_string} takes 0 to 7 spaces")
+        # The module's indent=0 means new lines without indentation; here 0 is compact.
         setattr(namespace, self.dest, " " * spaces or None)
 
 
@@ -174,228 +172,126 @@ def _parse_args(argv: Sequence[str] | None, stdout: BinaryIO) -> argparse.Namesp
     return args
 
 
-def compile_for_output(query: str) -> tamsel_vonk.TamselProgram:
-    """Compiles QUERY so that every result comes out as its JSON text.
-
-    The query is first compiled on its own, so that a syntax error is
-    reported for the text the user wrote. Then `| tojson` is appended: the
-    pipe binds loosest, so this renders each result of the whole query,
-    and the results reach Python as strings. Rendering in the engine keeps
-    the output exactly as `tojson` documents it (NaN as null, infinities as
-    the largest finite double), handles values nested thousands of levels
-    deep, and lets `first` tell a null result ("null") from no result (None).
-    """
-    tamsel_vonk.compile(query)
-    return tamsel_vonk.compile(query.rstrip(_TRAILING_SPACE) + " | tojson")
+def _message(exc: BaseException) -> str:
+    """The message of EXC, the exception of a bad text in a stream, as
+    input() gives it: without the "text N at byte M (line L): " that places
+    the text, since the command names the input and line itself."""
+    message = str(exc)
+    place = "text {} at byte {} (line {}): ".format(
+        getattr(exc, "index", ""), getattr(exc, "offset", ""), getattr(exc, "line", ""))
+    return message[len(place):] if message.startswith(place) else message
 
 
-# --- output -------------------------------------------------------------------
-
-# One token of compact JSON text: a string, an opening or closing bracket, a
-# comma, a colon, or a run of anything else (a number, true, false, null).
-_OUTPUT_TOKEN = re.compile(r'"[^"\\]*(?:\\.[^"\\]*)*"|[\[{]|[\]}]|,|:|[^"\[\]{},:]+', re.S)
+def _at_line(name: str, exc: BaseException) -> str:
+    """NAME, and the line on which the bad text EXC is about starts."""
+    return f"{name}:{getattr(exc, 'line')}"
 
 
-def pretty(text: str, unit: str) -> str:
-    """Re-indents the compact JSON TEXT as jq prints it: one member or element
-    a line, indented by UNIT per level, "key": value, and [] and {} kept on
-    one line. Only the layout changes, never a token, so numbers stay exactly
-    as tojson wrote them."""
-    if text[0] not in "[{":
-        return text
-    out = []
-    depth = 0
-    tokens = _OUTPUT_TOKEN.findall(text)
-    i = 0
-    count = len(tokens)
-    while i < count:
-        token = tokens[i]
-        if token == "[" or token == "{":
-            if i + 1 < count and tokens[i + 1] in ("]", "}"):  # empty: stays "[]" or "{}"
-                out.append(token + tokens[i + 1])
-                i += 2
-                continue
-            depth += 1
-            out.append(token + "\n" + unit * depth)
-        elif token == "]" or token == "}":
-            depth -= 1
-            out.append("\n" + unit * depth + token)
-        elif token == ",":
-            out.append(",\n" + unit * depth)
-        elif token == ":":
-            out.append(": ")
-        else:
-            out.append(token)
-        i += 1
-    return "".join(out)
+class _Run:
+    """Runs the program over streams of texts and prints the results as the options ask."""
 
-
-class _Printer:
-    """Turns results (JSON texts) into the bytes to print, as the options ask."""
-
-    def __init__(self, args: argparse.Namespace) -> None:
+    def __init__(self, program: tamsel_vonk.TamselProgram, args: argparse.Namespace,
+                 stdout: BinaryIO, stderr: TextIO) -> None:
+        self.program = program
+        # Every result comes back as its JSON text, laid out as asked:
+        # exactly as `tojson` writes it, however deeply nested.
+        self.options: dict[str, Any] = {"first": args.first, "as_json": True,
+                                        "indent": args.unit}
         self.raw = args.raw_output or args.join_output
-        self.end = "" if args.join_output else "\n"
-        self.unit: str | None = args.unit
-        self.last: str | None = None  # the last result printed, for --exit-status
+        self.end = b"" if args.join_output else b"\n"
+        self.stdout = stdout
+        self.stderr = stderr
+        self.status = EXIT_OK
+        self.bad_texts = 0
+        self.last: bytes | None = None  # the last result printed, for --exit-status
         if self.raw:
             import json
 
             self._decode = json.loads
 
-    def format(self, results: list[str]) -> bytes:
-        self.last = results[-1]
-        parts = []
-        for text in results:
-            if self.raw and text[0] == '"':
-                text = self._decode(text)
-            elif self.unit is not None:
-                text = pretty(text, self.unit)
-            parts.append(text)
-            parts.append(self.end)
-        return "".join(parts).encode("utf-8")
-
-
-# --- input --------------------------------------------------------------------
-
-# What splits a stream into documents: strings (skipped whole, so that their
-# brackets do not count; one left open runs to the end) and brackets.
-_STREAM_TOKEN = re.compile(rb'"[^"\\]*(?:\\.[^"\\]*)*(?:"|\Z)|[\[\]{}]', re.S)
-
-
-def split_documents(data: bytes, start: int = 0) -> Iterator[Tuple[int, int]]:
-    """Yields (start, end) of every document in DATA[START:], a stream of JSON
-    texts separated by white space or written back to back ("[1][2]", "1 2").
-    Only strings and brackets are looked at: a malformed document still comes
-    out as one piece, for the parser to report."""
-    depth = 0
-    # start: where the text not yet given out begins
-    for match in _STREAM_TOKEN.finditer(data, start):
-        at = match.start()
-        if depth == 0:
-            # Scalars between the last document and this token.
-            yield from _scalars(data, start, at)
-            start = at
-        char = data[at]
-        if char == 0x22:  # a string
-            if depth == 0:
-                start = match.end()
-                yield at, start
-        elif char in b"[{":
-            depth += 1
-        elif depth == 0:  # a closing bracket with nothing open
-            start = match.end()
-            yield at, start
-        else:
-            depth -= 1
-            if depth == 0:
-                yield start, match.end()
-                start = match.end()
-    if depth:
-        yield start, len(data)
-    else:
-        yield from _scalars(data, start, len(data))
-
-
-_SCALAR = re.compile(rb"\S+")
-_BLANK = re.compile(rb"\s*\Z")
-
-
-def _scalars(data: bytes, start: int, end: int) -> Iterator[Tuple[int, int]]:
-    for match in _SCALAR.finditer(data, start, end):
-        yield match.start(), match.end()
-
-
-class _Run:
-    def __init__(self, program: tamsel_vonk.TamselProgram, args: argparse.Namespace,
-                 stdout: BinaryIO, stderr: TextIO) -> None:
-        self.program = program
-        self.first = args.first
-        self.printer = _Printer(args)
-        self.stdout = stdout
-        self.stderr = stderr
-        self.status = EXIT_OK
-
     def fail(self, status: int, where: str, message: str) -> None:
         # Results printed so far go out first, so that a terminal (or 2>&1)
-        # shows the message where the problem was met.
+        # shows the message after them.
         self.stdout.flush()
         self.stderr.write(f"{PROG}: {where}: {message}\n")
         if self.status == EXIT_OK:
             self.status = status
 
-    def results(self, data: Buffer) -> list[str]:
-        """The results of one document (bytes-like), as JSON texts; raises
-        ValueError for bad JSON, PanicException for an internal fault."""
-        if self.first:
-            result = self.program.first_bytes(data)
-            return [] if result is None else [result]
-        return list(self.program.input_bytes(data))
+    def bad(self, where: str, exc: BaseException) -> None:
+        """Reports a text that is not JSON, or whose run ended with an internal fault."""
+        self.bad_texts += 1
+        if isinstance(exc, ValueError):
+            self.fail(EXIT_JSON, where, _message(exc))
+        else:
+            self.fail(EXIT_FAULT, where, f"internal fault: {_message(exc)}")
 
-    def fault(self, where: str, exc: tamsel_vonk.PanicException) -> None:
-        self.fail(EXIT_FAULT, where, f"internal fault: {exc}")
+    def write(self, results: list[bytes]) -> int:
+        """Prints RESULTS, JSON texts; returns how many bytes that took."""
+        self.last = results[-1]
+        if self.raw:
+            decode = self._decode
+            results = [decode(text).encode("utf-8") if text[:1] == b'"' else text
+                       for text in results]
+        data = self.end.join(results)
+        self.stdout.write(data)
+        self.stdout.write(self.end)
+        return len(data) + len(self.end)
 
-    def document(self, where: str, data: Buffer) -> bool:
-        """Runs one document and prints its results; False if it is not JSON."""
-        try:
-            out = self.results(data[_text_start(data):])
-        except ValueError as exc:
-            self.fail(EXIT_JSON, where, str(exc))
-            return False
-        except tamsel_vonk.PanicException as exc:
-            self.fault(where, exc)
-            return True
-        if out:
-            self.stdout.write(self.printer.format(out))
-        return True
+    def each(self, name: str, source: Source, *, lines: bool = False,
+             numbered: bool = True) -> None:
+        """Runs the program over every text of SOURCE and prints the results.
+        A bad text is named by NAME and, when NUMBERED, its line. With LINES
+        it is skipped; otherwise it ends SOURCE, since where the text after
+        it starts cannot be trusted (as jq does)."""
+        def where(exc: BaseException) -> str:
+            return _at_line(name, exc) if numbered else name
 
-    def stream(self, name: str, data: bytes) -> None:
-        """Runs every document of DATA. The whole text is tried as one
-        document first, the common case; only when that fails is it split."""
-        begin = _text_start(data)
-        if _BLANK.match(data, begin):
-            return
-        view = memoryview(data)
-        try:
-            out = self.results(view[begin:])
-        except (ValueError, tamsel_vonk.PanicException) as exc:
-            pieces = list(split_documents(data, begin))
-            if len(pieces) > 1:
-                self.pieces(name, data, pieces)
-            elif isinstance(exc, ValueError):
-                self.fail(EXIT_JSON, name, str(exc))
-            else:
-                self.fault(name, exc)
-            return
-        if out:
-            self.stdout.write(self.printer.format(out))
-
-    def pieces(self, name: str, data: bytes, pieces: list[Tuple[int, int]]) -> None:
-        """Runs the documents at PIECES of DATA; messages name their line."""
-        view = memoryview(data)
-        line, counted = 1, 0
-        for start, end in pieces:
-            line += data.count(b"\n", counted, start)
-            counted = start
-            # After a document that does not parse, where the next one starts
-            # cannot be trusted: stop, as jq does.
-            if not self.document(f"{name}:{line}", view[start:end]):
-                return
+        errors: Literal["raise", "skip"] = "skip" if lines else "raise"
+        with self.program.stream(source, lines=lines, errors=errors, **self.options) as results:
+            skipped = results.skipped
+            reported = 0
+            pending: list[bytes] = []
+            count = _FIRST_CHUNK
+            try:
+                while True:
+                    # extend keeps the results that came before an exception.
+                    pending.extend(islice(results, count))
+                    done = len(pending) < count
+                    if pending:
+                        chunk, pending = pending, []
+                        size = self.write(chunk)
+                        fits = len(chunk) * _CHUNK_BYTES // max(size, 1)
+                        count = max(1, min(_MOST_RESULTS, fits))
+                    # Skipped texts are listed as iteration passes them.
+                    for exc in skipped[reported:]:
+                        self.bad(where(exc), exc)
+                    reported = len(skipped)
+                    if done:
+                        return
+            except BaseException as exc:
+                # The results before the exception go out first, whatever it is.
+                if pending:
+                    self.write(pending)
+                if not isinstance(exc, (ValueError, tamsel_vonk.PanicException)):
+                    raise
+                self.bad(where(exc), exc)
 
 
-def _sources(files: list[str], stdin: BinaryIO, run: _Run) -> Iterator[Tuple[str, BinaryIO]]:
-    """Yields (name, binary stream) for every input; unreadable files are reported."""
+def _each_input(run: _Run, files: list[str], stdin: BinaryIO,
+                action: Callable[[str, BinaryIO], None]) -> None:
+    """Calls ACTION with the name and binary stream of every input; reports
+    the files that cannot be read."""
     for name in files or ["-"]:
-        if name == "-":
-            yield "<stdin>", stdin
-            continue
         try:
-            stream = open(name, "rb")
+            if name == "-":
+                action("<stdin>", stdin)
+            else:
+                with open(name, "rb") as stream:
+                    action(name, stream)
+        except BrokenPipeError:  # writing, not reading
+            raise
         except OSError as exc:
             run.fail(EXIT_FILE, name, f"cannot read: {exc.strerror or exc}")
-            continue
-        with stream:
-            yield name, stream
 
 
 class _QueryFileError(Exception):
@@ -417,54 +313,41 @@ def _read_query(args: argparse.Namespace) -> str:
 
 
 def _slurp(run: _Run, args: argparse.Namespace, stdin: BinaryIO) -> None:
-    """Runs the query once over an array of every document of every input."""
-    documents: list[Buffer] = []
-    inputs: list[Slurped] = []  # kept to find a bad document
-    for name, stream in _sources(args.files, stdin, run):
-        try:
-            if args.lines:
-                lines = [(number, line) for number, line in enumerate(stream, 1) if line.strip()]
-                inputs.append((name, lines))
-                documents.extend(line[_text_start(line):] for _, line in lines)
-            else:
-                data = stream.read()
-                inputs.append((name, data))
-                view = memoryview(data)
-                documents.extend(view[start:end]
-                                 for start, end in split_documents(data, _text_start(data)))
-        except OSError as exc:
-            run.fail(EXIT_FILE, name, f"cannot read: {exc.strerror or exc}")
+    """Runs the query once over an array of every document of every input.
+    Bad documents are all reported, as without --slurp, and then the query
+    does not run."""
+    import json
+
+    documents: list[Any] = []
+    identity = tamsel_vonk.compile(".")
+
+    def read(name: str, stream: BinaryIO) -> None:
+        errors: Literal["raise", "skip"] = "skip" if args.lines else "raise"
+        with identity.stream(stream, lines=args.lines, errors=errors) as values:
+            try:
+                documents.extend(values)
+            except (ValueError, tamsel_vonk.PanicException) as exc:
+                run.bad(_at_line(name, exc), exc)
+            for skipped in values.skipped:
+                run.bad(_at_line(name, skipped), skipped)
+
+    _each_input(run, args.files, stdin, read)
+    if run.bad_texts:
+        return
+    # The documents go back to JSON as the values they were read as (the
+    # language's tojson would turn 1e300 into digits no parser takes as a
+    # number), and the encoder counts one level of recursion per level of
+    # nesting, which may be 1024.
+    limit = sys.getrecursionlimit()
+    sys.setrecursionlimit(limit + 1100)
     try:
-        out = run.results(b"[" + b",".join(documents) + b"]")
-    except ValueError as exc:
-        if not _report_bad_documents(run, args, inputs):
-            # Every document is valid alone: what the parser refused is the
-            # array of them, one level deeper than any (its nesting limit).
-            run.fail(EXIT_JSON, "<slurped input>", str(exc))
-        return
-    except tamsel_vonk.PanicException as exc:
-        run.fault("<slurped input>", exc)
-        return
-    if out:
-        run.stdout.write(run.printer.format(out))
-
-
-def _report_bad_documents(run: _Run, args: argparse.Namespace, inputs: list[Slurped]) -> bool:
-    """Reports the documents of INPUTS that are not JSON exactly as a run
-    without --slurp does, by reading them so with a query that has no
-    result; False if there is none."""
-    check = _Run(tamsel_vonk.compile("empty"), args, run.stdout, run.stderr)
-    for name, text in inputs:
-        if isinstance(text, bytes):
-            check.stream(name, text)
-        else:
-            for number, line in text:
-                check.document(f"{name}:{number}", line)
-    if check.status == EXIT_OK:
-        return False
-    if run.status == EXIT_OK:
-        run.status = check.status
-    return True
+        array = json.dumps(documents, ensure_ascii=False, separators=(",", ":"))
+    finally:
+        sys.setrecursionlimit(limit)
+    del documents[:]
+    # A failure here is the array's alone, each document being valid: it is
+    # one level deeper than any, past the parser's nesting limit.
+    run.each("<slurped input>", array, numbered=False)
 
 
 def main(argv: list[str] | None = None, *, stdin: BinaryIO | None = None,
@@ -480,7 +363,7 @@ def main(argv: list[str] | None = None, *, stdin: BinaryIO | None = None,
         stderr.write(f"{PROG}: {args.from_file}: {exc}\n")
         return EXIT_QUERY
     try:
-        program = compile_for_output(query)
+        program = tamsel_vonk.compile(query)
     except UnicodeEncodeError:  # bytes of the argument that are not UTF-8
         stderr.write(f"{PROG}: query: not UTF-8 text\n")
         return EXIT_QUERY
@@ -490,22 +373,12 @@ def main(argv: list[str] | None = None, *, stdin: BinaryIO | None = None,
     run = _Run(program, args, stdout, stderr)
     try:
         if args.null_input:
-            run.document("null input", b"null")
+            run.each("null input", b"null", numbered=False)
         elif args.slurp:
             _slurp(run, args, stdin)
         else:
-            for name, stream in _sources(args.files, stdin, run):
-                try:
-                    if args.lines:
-                        for number, line in enumerate(stream, 1):
-                            if line.strip():
-                                run.document(f"{name}:{number}", line)
-                    else:
-                        run.stream(name, stream.read())
-                except BrokenPipeError:
-                    raise
-                except OSError as exc:
-                    run.fail(EXIT_FILE, name, f"cannot read: {exc.strerror or exc}")
+            _each_input(run, args.files, stdin,
+                        lambda name, stream: run.each(name, stream, lines=args.lines))
         stdout.flush()
     except BrokenPipeError:
         # The reader went away (`tamsel-vonk ... | head`): stop quietly. Point
@@ -517,9 +390,9 @@ def main(argv: list[str] | None = None, *, stdin: BinaryIO | None = None,
             os.close(devnull)
         return run.status
     if run.status == EXIT_OK and args.exit_status:
-        if run.printer.last is None:
+        if run.last is None:
             return EXIT_NO_RESULT
-        if run.printer.last in ("false", "null"):
+        if run.last in (b"false", b"null"):
             return EXIT_FALSY
     return run.status
 

@@ -65,4 +65,61 @@ bool check_bytes_argument(const char* param, PyObject* arg) {
   return false;
 }
 
+namespace {
+
+// The deepest indentation unit taken: enough for any layout people use,
+// and small enough that indentation cannot dwarf the values it lays out.
+constexpr Py_ssize_t kLongestIndent = 32;
+
+}  // namespace
+
+bool read_errors_option(PyObject* errors, bool* skip) {
+  if (PyUnicode_Check(errors)) {
+    if (PyUnicode_CompareWithASCIIString(errors, "raise") == 0) {
+      *skip = false;
+      return true;
+    }
+    if (PyUnicode_CompareWithASCIIString(errors, "skip") == 0) {
+      *skip = true;
+      return true;
+    }
+  }
+  PyErr_Format(PyExc_ValueError, "errors must be 'raise' or 'skip', not %R", errors);
+  return false;
+}
+
+bool read_indent_option(PyObject* indent, ResultForm* form) {
+  form->pretty = false;
+  if (indent == Py_None) return true;
+  if (!form->as_json) {
+    PyErr_SetString(PyExc_ValueError, "indent lays out JSON text: it needs as_json=True");
+    return false;
+  }
+  if (PyLong_Check(indent) && !PyBool_Check(indent)) {
+    const long spaces = PyLong_AsLong(indent);
+    if (spaces == -1 && PyErr_Occurred()) PyErr_Clear();
+    if (spaces < 0 || spaces > kLongestIndent) {
+      PyErr_Format(PyExc_ValueError, "indent must be 0 to %zd spaces, not %R", kLongestIndent,
+                   indent);
+      return false;
+    }
+    form->indent.assign(static_cast<size_t>(spaces), ' ');
+  } else if (PyUnicode_Check(indent)) {
+    if (PyUnicode_GetLength(indent) > kLongestIndent) {
+      PyErr_Format(PyExc_ValueError, "indent must be at most %zd characters", kLongestIndent);
+      return false;
+    }
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(indent, &size);
+    if (!text) return false;
+    form->indent.assign(text, static_cast<size_t>(size));
+  } else {
+    PyErr_Format(PyExc_TypeError, "indent must be None, an int or a str, not '%s'",
+                 Py_TYPE(indent)->tp_name);
+    return false;
+  }
+  form->pretty = true;
+  return true;
+}
+
 }  // namespace tamsel::binding

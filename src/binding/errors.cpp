@@ -59,4 +59,43 @@ void raise_panic_from_pending() {
   raise_panic("could not create a Python object: " + cause);
 }
 
+namespace {
+
+bool set_number(PyObject* error, const char* name, uint64_t value) {
+  PyRef number(PyLong_FromUnsignedLongLong(value));
+  return number && PyObject_SetAttrString(error, name, number.get()) == 0;
+}
+
+}  // namespace
+
+PyObject* take_text_error(const TextPlace& place) {
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  PyRef owned_type(type), owned_value(value), owned_traceback(traceback);
+  if (!type) return nullptr;
+  PyRef message(value ? PyObject_Str(value) : PyUnicode_FromString(""));
+  if (!message) return nullptr;
+  PyRef text(place.in_stream
+                 ? PyUnicode_FromFormat("text %llu at byte %llu (line %llu): %U",
+                                        static_cast<unsigned long long>(place.index),
+                                        static_cast<unsigned long long>(place.offset),
+                                        static_cast<unsigned long long>(place.line),
+                                        message.get())
+                 : PyUnicode_FromFormat("text %llu: %U",
+                                        static_cast<unsigned long long>(place.index),
+                                        message.get()));
+  if (!text) return nullptr;
+  PyRef error(PyObject_CallOneArg(type, text.get()));
+  if (!error) return nullptr;
+  if (PyObject_SetAttrString(error.get(), "message", message.get()) < 0 ||
+      !set_number(error.get(), "index", place.index))
+    return nullptr;
+  if (place.in_stream &&
+      (!set_number(error.get(), "offset", place.offset) ||
+       !set_number(error.get(), "line", place.line)))
+    return nullptr;
+  return error.release();
+}
+
 }  // namespace tamsel::binding

@@ -3,6 +3,7 @@
 
 #include <Python.h>
 
+#include <cstdint>
 #include <new>
 #include <string>
 
@@ -21,6 +22,22 @@ void raise_panic(const std::string& message);
 // Replaces the pending Python exception (a failed object creation inside a
 // run) by PanicException carrying its text.
 void raise_panic_from_pending();
+
+// Where a text lies among many: its number, and for a text of a stream its
+// byte offset and line there.
+struct TextPlace {
+  uint64_t index = 0;
+  bool in_stream = false;
+  uint64_t offset = 0;
+  uint64_t line = 0;
+};
+
+// Takes the pending exception of a bad text (ValueError or PanicException)
+// and returns a new one of the same class whose message starts with the
+// text's place ("text 3 at byte 120 (line 4): ..." in a stream, "text 3:
+// ..." in a batch) and which carries it as attributes: `index`, for a
+// stream `offset` and `line`, and `message`, the text of the original. nullptr with an exception set if that fails.
+PyObject* take_text_error(const TextPlace& place);
 
 // Makes sure the C++ runtime's per-thread exception state exists before a
 // call starts: the runtime allocates it on a thread's first throw, and

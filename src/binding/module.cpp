@@ -72,9 +72,13 @@ PyObject* create_module() {
   PyRef version(PyUnicode_FromString(TAMSEL_VERSION));
   if (!version || PyObject_SetAttrString(module.get(), "__version__", version.get()) < 0)
     return nullptr;
-  // Reachable by name so callers can catch it, but not one of the exported names.
+  // Reachable by name, so that callers can catch the one and name the
+  // other in type checks, but not among the exported names, which stay as
+  // they always were.
   PyObject* panic = panic_exception_type();
   if (!panic || PyObject_SetAttrString(module.get(), "PanicException", panic) < 0) return nullptr;
+  PyObject* stream = reinterpret_cast<PyObject*>(stream_type());
+  if (!stream || PyObject_SetAttrString(module.get(), "TamselStream", stream) < 0) return nullptr;
   return module.release();
 }
 

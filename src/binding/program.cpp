@@ -1,43 +1,23 @@
 // TamselProgram: a compiled query, run over JSON text by input() and first().
 #include <cstdlib>
-#include <memory>
-#include <new>
 #include <string_view>
 #include <utility>
-#include <variant>
 #include <vector>
-
-#if defined(__GLIBC__)
-#include <malloc.h>  // malloc_trim
-#endif
 
 #include "binding/arguments.h"
 #include "binding/borrow.h"
-#include "binding/convert.h"
 #include "binding/errors.h"
 #include "binding/json_input.h"
 #include "binding/parser_lease.h"
+#include "binding/program.h"
 #include "binding/py_ref.h"
+#include "binding/text_run.h"
 #include "binding/types.h"
-#include "engine/evaluator.h"
 #include "engine/needed_parts.h"
-#include "runtime/call_runtime.h"
-#include "value/document_ref.h"
 #include "value/json.h"
 
 namespace tamsel::binding {
 namespace {
-
-struct ProgramObject {
-  PyObject_HEAD
-  query::Pipeline* pipeline;
-  // How it reads documents for the parts it needs, or nullptr to read them whole.
-  ReadingPlan* reading;
-  PyObject* query;  // the query text, an exact str, for repr and pickling
-  BorrowFlag* borrow;
-};
-
-ProgramObject* as_program(PyObject* self) { return reinterpret_cast<ProgramObject*>(self); }
 
 // TAMSEL_VONK_WHOLE_DOCUMENT set to anything but "" or "0" when a program is
 // compiled makes it read every document whole, as a query that reads all of
@@ -55,101 +35,28 @@ bool load_bytes(PyObject* arg, JsonParser& parser, size_t* size) {
   return load_bytes_text(arg, "json_bytes", parser, size);
 }
 
-// The results converted so far; released unless handed to the iterator,
-// also when the conversion is stopped by an exception.
-struct ConvertedItems {
-  std::vector<PyObject*> objects;
-  ~ConvertedItems() {
-    for (PyObject* object : objects) Py_DECREF(object);
-  }
-};
-
-// A call that built a lot leaves the allocator holding the freed memory;
-// past this much it is handed back to the system at the end of the call.
-constexpr int64_t kTrimAfter = int64_t{256} << 20;
-
-void release_free_memory_after(int64_t peak) {
-#if defined(__GLIBC__)
-  if (peak > kTrimAfter) malloc_trim(0);
-#else
-  (void)peak;
-#endif
-}
-
-// Keeps the interpreter's cyclic garbage collector from running while a
-// run converts its results: each collection it would start there walks
-// every container made so far, which turns converting millions of lists and
-// dicts quadratic. None of them can be garbage yet. (Python 3.9 has no C
-// switch for it; there the collector runs as it would.)
-class CollectorPause {
- public:
-#if PY_VERSION_HEX >= 0x030A0000
-  CollectorPause() : was_enabled_(PyGC_Disable()) {}
-  ~CollectorPause() {
-    if (was_enabled_) PyGC_Enable();
-  }
-
- private:
-  int was_enabled_;
-#endif
-};
-
-// The poll of a run's bounds: runs the interpreter's signal handlers, and
-// stops the run when one raised (KeyboardInterrupt for Ctrl-C).
-bool signals_pending() { return PyErr_CheckSignals() < 0; }
-
-// Loads and parses the text of `arg`, runs the program over it and converts
-// the results: all of them into a new TamselVonkIter, or only the first
-// (None when there is none) when `first_only`. Returns a new reference, or
-// nullptr with an exception set. The results, the document and the parser's
-// buffers are released on every path, in that order.
+// Loads the text of `arg`, runs the program over it and converts the
+// results: all of them into a new TamselVonkIter, or only the first (None
+// when there is none) when `first_only`. Returns a new reference, or
+// nullptr with an exception set.
 PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, bool first_only) {
-  PyObject* outcome = nullptr;
-  // Outlives the guard, since a fault's message may lie in the call's arena
-  // until the guard has raised it.
-  runtime::CallRuntime call;
+  OwnedObjects results;
+  bool ran = false;
   run_guarded([&] {
     ParserLease lease;
     size_t size = 0;
     if (!load(arg, lease.parser(), &size)) return;
-    auto parsed = lease.parser().parse_work_buffer(size, program->reading);
-    if (auto* error = std::get_if<JsonError>(&parsed)) {
-      raise_value_error(error->message());
-      return;
-    }
-    // What the run builds from here on is charged to it; the poll lets a
-    // pending Ctrl-C end it.
-    call.bound(runtime::CallBounds::budget_for(size), signals_pending);
-    engine::ResultList results = [&] {
-      const runtime::ArenaInUse in_use = call.evaluating();
-      const DocumentRef document = std::get<DocumentRef>(parsed);
-      return engine::evaluate(*program->pipeline, engine::EvalValue::document(document),
-                              first_only);
-    }();
     const CollectorPause collector_paused;
-    if (first_only) {
-      if (results.empty()) {
-        Py_INCREF(Py_None);
-        outcome = Py_None;
-      } else if (!(outcome = to_python(results.front()))) {
-        raise_panic_from_pending();
-      }
-      return;
-    }
-    ConvertedItems items;
-    items.objects.reserve(results.size());
-    for (const engine::EvalValue& result : results) {
-      PyObject* item = to_python(result);
-      if (!item) {
-        raise_panic_from_pending();
-        return;
-      }
-      items.objects.push_back(item);
-    }
-    outcome = new_iter(std::exchange(items.objects, {}));
+    ResultForm form;
+    form.first_only = first_only;
+    ran = run_text(*program, lease.parser(), size, form, results.objects) == TextOutcome::kRan;
   });
-  release_free_memory_after(call.peak());
-  return outcome;
+  if (!ran) return nullptr;
+  if (first_only) {
+    if (results.objects.empty()) Py_RETURN_NONE;
+    return std::exchange(results.objects.front(), nullptr);
+  }
+  return new_iter(std::exchange(results.objects, {}));
 }
 
 // One method: its full name for error texts, its parameter, how its argument
@@ -222,6 +129,17 @@ PyMethodDef program_methods[] = {
     {"first_bytes", run_function<kFirstBytes>(), METH_FASTCALL | METH_KEYWORDS,
      "first_bytes($self, json_bytes)\n--\n\n"
      "Like first(), for UTF-8 JSON text in any contiguous bytes-like object."},
+    {"stream", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(program_stream)),
+     METH_VARARGS | METH_KEYWORDS,
+     "stream($self, source, *, lines=False, per_text=False, first=False, errors='raise',\n"
+     "       as_json=False, indent=None)\n--\n\n"
+     "Runs the query over every JSON text of source (bytes-like, str, binary file\n"
+     "or path), a batch at a time, and returns an iterator over the results."},
+    {"batch", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(program_batch)),
+     METH_VARARGS | METH_KEYWORDS,
+     "batch($self, texts, *, first=False, errors='raise', as_json=False, indent=None)\n--\n\n"
+     "Runs the query over each of texts, separate JSON documents, and returns\n"
+     "one list of results per document."},
     {"__reduce__", program_reduce, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -21,7 +21,15 @@ PyObject* new_program(query::Pipeline pipeline, PyObject* query);
 // released here if creation fails), or nullptr with an exception set.
 PyObject* new_iter(std::vector<PyObject*> items);
 
-// Shared by both classes: calling the class raises TypeError.
+// TamselStream, the iterator of TamselProgram.stream().
+PyTypeObject* stream_type();
+
+// TamselProgram.stream() and TamselProgram.batch(), called with positional
+// and keyword arguments.
+PyObject* program_stream(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* program_batch(PyObject* self, PyObject* args, PyObject* kwargs);
+
+// Shared by the classes: calling the class raises TypeError.
 PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*);
 
 }  // namespace tamsel::binding

@@ -22,7 +22,15 @@ void append_integer(std::string& out, Int n) {
   out.append(buf, r.ptr);
 }
 
-void append_json(std::string& out, View v) {
+// Breaks the line and indents to `depth` levels of `unit`; a null `unit`
+// lays the text out compact.
+void new_line(std::string& out, const std::string_view* unit, size_t depth) {
+  out += '\n';
+  for (size_t i = 0; i < depth; ++i) out += *unit;
+}
+
+void append_json(std::string& out, View v, const std::string_view* unit = nullptr,
+                 size_t depth = 0) {
   runtime::note_work();
   switch (v.kind()) {
     case Kind::Null: out += "null"; return;
@@ -47,9 +55,11 @@ void append_json(std::string& out, View v) {
       bool first = true;
       for (View element : v.elements()) {
         if (!first) out += ',';
+        if (unit) new_line(out, unit, depth + 1);
         first = false;
-        append_json(out, element);
+        append_json(out, element, unit, depth + 1);
       }
+      if (unit && !first) new_line(out, unit, depth);
       out += ']';
       return;
     }
@@ -58,11 +68,13 @@ void append_json(std::string& out, View v) {
       bool first = true;
       for (const View::Member& member : v.members()) {
         if (!first) out += ',';
+        if (unit) new_line(out, unit, depth + 1);
         first = false;
         escape_json_string(out, member.key);
-        out += ':';
-        append_json(out, member.value);
+        out += unit ? ": " : ":";
+        append_json(out, member.value, unit, depth + 1);
       }
+      if (unit && !first) new_line(out, unit, depth);
       out += '}';
       return;
     }
@@ -248,6 +260,12 @@ void append_float(std::string& out, double x) {
 std::string to_json_text(View v) {
   std::string out;
   append_json(out, v);
+  return out;
+}
+
+std::string to_pretty_json_text(View v, std::string_view unit) {
+  std::string out;
+  append_json(out, v, &unit);
   return out;
 }
 

@@ -1,0 +1,349 @@
+// TamselProgram.stream() and the TamselStream it returns: the results of
+// every JSON text of a source, made a batch of texts at a time as the
+// iterator is asked for them.
+#include <Python.h>
+#include <structmember.h>
+
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "binding/arguments.h"
+#include "binding/borrow.h"
+#include "binding/errors.h"
+#include "binding/parser_lease.h"
+#include "binding/program.h"
+#include "binding/py_ref.h"
+#include "binding/text_run.h"
+#include "binding/text_source.h"
+#include "binding/types.h"
+#include "value/json.h"
+#include "value/text_splitter.h"
+
+namespace tamsel::binding {
+namespace {
+
+// About this much text is run before the stream hands out what it made.
+constexpr size_t kBatchBytes = TextSource::kReadSize;
+
+// What a batch made, in order: results (or per text, their lists), and the
+// errors of skipped texts, which join `skipped` when iteration passes them.
+struct Made {
+  PyObject* object;
+  bool skipped;
+};
+
+// Everything a running stream holds; gone once the stream ends.
+struct StreamState {
+  StreamState(PyObject* program_object, std::unique_ptr<TextSource> text_source, bool lines)
+      : program(PyRef::borrow(program_object)),
+        source(std::move(text_source)),
+        splitter(lines) {}
+  ~StreamState() {
+    for (size_t i = cursor; i < made.size(); ++i) Py_XDECREF(made[i].object);
+    if (source) source->close();
+  }
+
+  PyRef program;
+  std::unique_ptr<TextSource> source;
+  TextSplitter splitter;
+  ResultForm form;
+  bool per_text = false;
+  bool skip_bad = false;
+
+  std::vector<Made> made;
+  size_t cursor = 0;
+  // Raised once everything made before it has been handed out.
+  PyRef error_type, error_value, error_traceback;
+  bool source_done = false;
+  // The window given to the splitter so far.
+  bool window_set = false;
+};
+
+struct StreamObject {
+  PyObject_HEAD
+  StreamState* state;  // nullptr once the stream has ended
+  PyObject* skipped;   // a list
+  BorrowFlag borrow;
+};
+
+StreamObject* as_stream(PyObject* self) { return reinterpret_cast<StreamObject*>(self); }
+
+void end_stream(StreamObject* stream) { delete std::exchange(stream->state, nullptr); }
+
+// Keeps the pending exception, to be raised after what was made before it.
+void keep_pending_error(StreamState& s) {
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  s.error_type = PyRef(type);
+  s.error_value = PyRef(value);
+  s.error_traceback = PyRef(traceback);
+  s.source_done = true;
+}
+
+// Adds the results of one text (strong references, taken over).
+void add_results(StreamState& s, std::vector<PyObject*>& results) {
+  if (s.per_text) {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(results.size()));
+    if (!list) throw std::bad_alloc();
+    for (size_t i = 0; i < results.size(); ++i) {
+      PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), results[i]);
+    }
+    results.clear();
+    s.made.push_back({list, false});
+    return;
+  }
+  for (PyObject* result : results) s.made.push_back({result, false});
+  results.clear();
+}
+
+// Runs texts until about a batch of them has been run, the source ends, or
+// a text stops the stream. False with an exception set when something
+// other than a bad text stopped it (Ctrl-C, no memory); a bad text's error
+// is kept or recorded as the policy says.
+bool run_batch(StreamState& s) {
+  ProgramObject& program = *as_program(s.program.get());
+  SharedBorrow borrow(*program.borrow);
+  if (!borrow.held()) return false;
+  bool ok = true;
+  const bool guarded = run_guarded([&] {
+    ParserLease lease;
+    JsonParser& parser = lease.parser();
+    const CollectorPause collector_paused;
+    OwnedObjects results;
+    size_t run_bytes = 0;
+    bool short_read = false;
+    if (!s.window_set) {
+      s.splitter.set_window(s.source->window(), s.source->at_end());
+      s.window_set = true;
+    }
+    for (;;) {
+      TextSplitter::Text text;
+      const TextSplitter::Step step = s.splitter.next(&text);
+      if (step == TextSplitter::Step::kEnd) {
+        s.source_done = true;
+        return;
+      }
+      if (step == TextSplitter::Step::kNeedMore) {
+        // A source that gives what it has (a pipe) hands out what is made
+        // before it waits for more.
+        if (run_bytes >= kBatchBytes || (short_read && s.made.size() > s.cursor)) return;
+        if (!s.source->read_more(s.splitter.passed(), &short_read)) {
+          keep_pending_error(s);
+          return;
+        }
+        s.splitter.set_window(s.source->window(), s.source->at_end());
+        continue;
+      }
+      if (auto error = JsonParser::size_error(text.bytes.size())) {
+        if (text.guess) {
+          s.splitter.refute();
+          continue;
+        }
+        raise_value_error(error->message());
+      } else {
+        std::memcpy(parser.work_buffer(text.bytes.size()), text.bytes.data(), text.bytes.size());
+        const TextOutcome outcome =
+            run_text(program, parser, text.bytes.size(), s.form, results.objects);
+        if (outcome == TextOutcome::kStopped) {
+          ok = false;
+          return;
+        }
+        if (text.guess && outcome == TextOutcome::kBadText) {
+          // The line was not one text: find the text the framing rules give.
+          PyErr_Clear();
+          s.splitter.refute();
+          continue;
+        }
+      }
+      s.splitter.take();
+      run_bytes += text.bytes.size();
+      if (PyErr_Occurred()) {
+        TextPlace place{text.index, true, text.offset, text.line};
+        PyObject* error = take_text_error(place);
+        if (!error) {
+          ok = false;
+          return;
+        }
+        if (!s.skip_bad) {
+          s.error_type = PyRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(error)));
+          s.error_value = PyRef(error);
+          s.source_done = true;
+          return;
+        }
+        s.made.push_back({error, true});
+      } else {
+        add_results(s, results.objects);
+      }
+      if (PyErr_CheckSignals() < 0) {
+        ok = false;
+        return;
+      }
+      if (run_bytes >= kBatchBytes) return;
+    }
+  });
+  return guarded && ok;
+}
+
+PyObject* stream_next(PyObject* self) {
+  StreamObject* stream = as_stream(self);
+  ExclusiveBorrow borrow(stream->borrow);
+  if (!borrow.held()) return nullptr;
+  for (;;) {
+    StreamState* s = stream->state;
+    if (!s) return nullptr;
+    while (s->cursor < s->made.size()) {
+      const Made made = s->made[s->cursor];
+      s->made[s->cursor++].object = nullptr;
+      if (!made.skipped) return made.object;
+      const int appended = PyList_Append(stream->skipped, made.object);
+      Py_DECREF(made.object);
+      if (appended < 0) {
+        end_stream(stream);
+        return nullptr;
+      }
+    }
+    s->made.clear();
+    s->cursor = 0;
+    if (s->error_type) {
+      PyErr_Restore(s->error_type.release(), s->error_value.release(),
+                    s->error_traceback.release());
+      end_stream(stream);
+      return nullptr;
+    }
+    if (s->source_done) {
+      end_stream(stream);
+      return nullptr;
+    }
+    if (!run_batch(*s)) {
+      end_stream(stream);
+      return nullptr;
+    }
+  }
+}
+
+PyObject* stream_iter(PyObject* self) {
+  SharedBorrow borrow(as_stream(self)->borrow);
+  if (!borrow.held()) return nullptr;
+  Py_INCREF(self);
+  return self;
+}
+
+PyObject* stream_close(PyObject* self, PyObject*) {
+  StreamObject* stream = as_stream(self);
+  ExclusiveBorrow borrow(stream->borrow);
+  if (!borrow.held()) return nullptr;
+  end_stream(stream);
+  Py_RETURN_NONE;
+}
+
+PyObject* stream_enter(PyObject* self, PyObject*) {
+  Py_INCREF(self);
+  return self;
+}
+
+PyObject* stream_exit(PyObject* self, PyObject*) {
+  PyObject* closed = stream_close(self, nullptr);
+  if (!closed) return nullptr;
+  Py_DECREF(closed);
+  Py_RETURN_FALSE;
+}
+
+void stream_dealloc(PyObject* self) {
+  StreamObject* stream = as_stream(self);
+  end_stream(stream);
+  Py_XDECREF(stream->skipped);
+  stream->borrow.~BorrowFlag();
+  PyTypeObject* type = Py_TYPE(self);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyMethodDef stream_methods[] = {
+    {"close", stream_close, METH_NOARGS,
+     "close($self)\n--\n\n"
+     "Stops the stream and releases what it holds; next() then raises StopIteration."},
+    {"__enter__", stream_enter, METH_NOARGS, nullptr},
+    {"__exit__", stream_exit, METH_VARARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMemberDef stream_members[] = {
+    {"skipped", T_OBJECT_EX, offsetof(StreamObject, skipped), READONLY,
+     "The errors of the texts skipped so far (errors='skip'), in order."},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyType_Slot stream_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(stream_dealloc)},
+    {Py_tp_iter, reinterpret_cast<void*>(stream_iter)},
+    {Py_tp_iternext, reinterpret_cast<void*>(stream_next)},
+    {Py_tp_methods, stream_methods},
+    {Py_tp_members, stream_members},
+    {0, nullptr},
+};
+
+PyType_Spec stream_spec = {
+    "tamsel_vonk.TamselStream",
+    sizeof(StreamObject),
+    0,
+    Py_TPFLAGS_DEFAULT,
+    stream_slots,
+};
+
+}  // namespace
+
+PyTypeObject* stream_type() {
+  static PyObject* type = nullptr;
+  if (!type) type = PyType_FromSpec(&stream_spec);
+  return reinterpret_cast<PyTypeObject*>(type);
+}
+
+PyObject* program_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"source", "lines", "per_text", "first", "errors",
+                                   "as_json", "indent", nullptr};
+  PyObject* source_arg = nullptr;
+  int lines = 0, per_text = 0, first = 0, as_json = 0;
+  PyObject* errors = nullptr;
+  PyObject* indent = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$pppOpO:stream", const_cast<char**>(keywords),
+                                   &source_arg, &lines, &per_text, &first, &errors, &as_json,
+                                   &indent))
+    return nullptr;
+  bool skip_bad = false;
+  if (errors && !read_errors_option(errors, &skip_bad)) return nullptr;
+  ResultForm form;
+  form.first_only = first;
+  form.as_json = as_json;
+  if (!read_indent_option(indent, &form)) return nullptr;
+
+  PyTypeObject* type = stream_type();
+  if (!type) return nullptr;
+  PyRef skipped(PyList_New(0));
+  if (!skipped) return nullptr;
+  std::unique_ptr<StreamState> state;
+  if (!run_guarded([&] {
+        std::unique_ptr<TextSource> source = TextSource::open(source_arg, "source");
+        if (!source) return;
+        state = std::make_unique<StreamState>(self, std::move(source), lines);
+      }) ||
+      !state)
+    return nullptr;
+  state->form = std::move(form);
+  state->per_text = per_text;
+  state->skip_bad = skip_bad;
+
+  PyObject* object = type->tp_alloc(type, 0);
+  if (!object) return nullptr;
+  StreamObject* stream = as_stream(object);
+  stream->state = state.release();
+  stream->skipped = skipped.release();
+  new (&stream->borrow) BorrowFlag();
+  return object;
+}
+
+}  // namespace tamsel::binding

@@ -1,0 +1,85 @@
+#include "binding/text_run.h"
+
+#include <string_view>
+#include <variant>
+
+#if defined(__GLIBC__)
+#include <malloc.h>  // malloc_trim
+#endif
+
+#include "binding/convert.h"
+#include "binding/errors.h"
+#include "engine/evaluator.h"
+#include "engine/render.h"
+#include "runtime/call_runtime.h"
+#include "value/document_ref.h"
+
+namespace tamsel::binding {
+namespace {
+
+// A run that built a lot leaves the allocator holding the freed memory;
+// past this much it is handed back to the system when the run ends.
+constexpr int64_t kTrimAfter = int64_t{256} << 20;
+
+void release_free_memory_after(int64_t peak) {
+#if defined(__GLIBC__)
+  if (peak > kTrimAfter) malloc_trim(0);
+#else
+  (void)peak;
+#endif
+}
+
+// The poll of a run's bounds: runs the interpreter's signal handlers, and
+// stops the run when one raised (KeyboardInterrupt for Ctrl-C).
+bool signals_pending() { return PyErr_CheckSignals() < 0; }
+
+PyObject* json_bytes(const engine::EvalValue& result, const ResultForm& form) {
+  const std::string text = form.pretty ? engine::to_pretty_json_text(result.view(), form.indent)
+                                       : engine::to_json_text(result.view());
+  return PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+}  // namespace
+
+TextOutcome run_text(ProgramObject& program, JsonParser& parser, size_t size,
+                     const ResultForm& form, std::vector<PyObject*>& results) {
+  const size_t kept = results.size();
+  // Outlives the guard, since a fault's message may lie in the run's arena
+  // until the guard has raised it.
+  runtime::CallRuntime call;
+  const bool ran = run_guarded([&] {
+    auto parsed = parser.parse_work_buffer(size, program.reading);
+    if (auto* error = std::get_if<JsonError>(&parsed)) {
+      raise_value_error(error->message());
+      return;
+    }
+    // What the run builds from here on is charged to it; the poll lets a
+    // pending Ctrl-C end it.
+    call.bound(runtime::CallBounds::budget_for(size), signals_pending);
+    engine::ResultList found = [&] {
+      const runtime::ArenaInUse in_use = call.evaluating();
+      const DocumentRef document = std::get<DocumentRef>(parsed);
+      return engine::evaluate(*program.pipeline, engine::EvalValue::document(document),
+                              form.first_only);
+    }();
+    const size_t count = form.first_only && !found.empty() ? 1 : found.size();
+    results.reserve(kept + count);
+    for (size_t i = 0; i < count; ++i) {
+      PyObject* item = form.as_json ? json_bytes(found[i], form) : to_python(found[i]);
+      if (!item) {
+        raise_panic_from_pending();
+        return;
+      }
+      results.push_back(item);
+    }
+  });
+  release_free_memory_after(call.peak());
+  if (ran && !PyErr_Occurred()) return TextOutcome::kRan;
+  for (size_t i = kept; i < results.size(); ++i) Py_DECREF(results[i]);
+  results.resize(kept);
+  const bool bad = PyErr_ExceptionMatches(PyExc_ValueError) ||
+                   PyErr_ExceptionMatches(panic_exception_type());
+  return bad ? TextOutcome::kBadText : TextOutcome::kStopped;
+}
+
+}  // namespace tamsel::binding

@@ -1,0 +1,77 @@
+// One JSON text through a program: parsed, evaluated, and its results made
+// Python objects. Every run method comes here, once per text.
+#pragma once
+
+#include <Python.h>
+
+#include <string>
+#include <vector>
+
+#include "binding/program.h"
+#include "value/json.h"
+
+namespace tamsel::binding {
+
+// What a run hands back for each result.
+struct ResultForm {
+  // Stop at the first result, as first() does.
+  bool first_only = false;
+  // The bytes of the result's JSON text, as tojson writes it, rather than a
+  // Python object; laid out over lines, a level indented by `indent`, when
+  // `pretty`.
+  bool as_json = false;
+  bool pretty = false;
+  std::string indent;
+};
+
+enum class TextOutcome {
+  kRan,
+  // The text is not one JSON value (ValueError set), or its run ended in
+  // an internal fault (PanicException set).
+  kBadText,
+  // Anything else stopped it, with its exception set: KeyboardInterrupt
+  // from the poll, MemoryError.
+  kStopped,
+};
+
+// Runs `program` over the `size` bytes of text that `parser` holds (written
+// to its work buffer or lent) and appends the results to `results`, as
+// strong references. On any outcome but kRan, nothing is appended. Call it
+// with a CollectorPause held, so that conversion stays linear.
+TextOutcome run_text(ProgramObject& program, JsonParser& parser, size_t size,
+                     const ResultForm& form, std::vector<PyObject*>& results);
+
+// Keeps the interpreter's cyclic garbage collector from running while runs
+// convert their results: each collection it would start there walks every
+// container made so far, which turns converting millions of lists and
+// dicts quadratic. None of them can be garbage yet. (Python 3.9 has no C
+// switch for it; there the collector runs as it would.)
+class CollectorPause {
+ public:
+#if PY_VERSION_HEX >= 0x030A0000
+  CollectorPause() : was_enabled_(PyGC_Disable()) {}
+  ~CollectorPause() {
+    if (was_enabled_) PyGC_Enable();
+  }
+  CollectorPause(const CollectorPause&) = delete;
+  CollectorPause& operator=(const CollectorPause&) = delete;
+
+ private:
+  int was_enabled_;
+#endif
+};
+
+// Python objects owned until handed on; released on every other path.
+struct OwnedObjects {
+  std::vector<PyObject*> objects;
+  OwnedObjects() = default;
+  OwnedObjects(const OwnedObjects&) = delete;
+  OwnedObjects& operator=(const OwnedObjects&) = delete;
+  ~OwnedObjects() { clear(); }
+  void clear() {
+    for (PyObject* object : objects) Py_XDECREF(object);
+    objects.clear();
+  }
+};
+
+}  // namespace tamsel::binding

@@ -1,0 +1,220 @@
+#include "binding/text_source.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "binding/py_ref.h"
+
+namespace tamsel::binding {
+namespace {
+
+// A bytes-like object, held exported for the life of the source, so that a
+// bytearray cannot be resized under it, nor an mmap closed.
+class BufferSource final : public TextSource {
+ public:
+  bool export_from(PyObject* arg) {
+    if (PyObject_GetBuffer(arg, &view_, PyBUF_SIMPLE) < 0) return false;
+    exported_ = true;
+    hold(static_cast<const char*>(view_.buf), static_cast<size_t>(view_.len));
+    return true;
+  }
+  ~BufferSource() override { close(); }
+  void close() override {
+    if (exported_) PyBuffer_Release(&view_);
+    exported_ = false;
+    hold(nullptr, 0);
+  }
+
+ private:
+  bool read(char*, size_t, size_t* got) override {
+    *got = 0;
+    return true;
+  }
+  Py_buffer view_{};
+  bool exported_ = false;
+};
+
+// A str: an ASCII one is its own UTF-8 text; any other is encoded once.
+class StrSource final : public TextSource {
+ public:
+  bool take(PyObject* arg) {
+#if PY_VERSION_HEX < 0x030C0000
+    if (PyUnicode_READY(arg) < 0) return false;
+#endif
+    if (PyUnicode_IS_ASCII(arg)) {
+      Py_INCREF(arg);
+      held_ = PyRef(arg);
+      hold(static_cast<const char*>(PyUnicode_DATA(arg)),
+           static_cast<size_t>(PyUnicode_GET_LENGTH(arg)));
+      return true;
+    }
+    held_ = PyRef(PyUnicode_AsUTF8String(arg));
+    if (!held_) return false;
+    hold(PyBytes_AS_STRING(held_.get()), static_cast<size_t>(PyBytes_GET_SIZE(held_.get())));
+    return true;
+  }
+  void close() override {
+    held_ = PyRef();
+    hold(nullptr, 0);
+  }
+
+ private:
+  bool read(char*, size_t, size_t* got) override {
+    *got = 0;
+    return true;
+  }
+  PyRef held_;
+};
+
+// A file object of the caller's, read through its read1(n) when it has one
+// (at most one read of the system, so a pipe gives what it has) or read(n).
+class FileObjectSource final : public TextSource {
+ public:
+  bool take(PyObject* arg, const char* param) {
+    param_ = param;
+    const char* name = PyObject_HasAttrString(arg, "read1") ? "read1" : "read";
+    read_ = PyRef(PyObject_GetAttrString(arg, name));
+    return static_cast<bool>(read_);
+  }
+  void close() override { read_ = PyRef(); }
+
+ private:
+  bool read(char* into, size_t size, size_t* got) override {
+    *got = 0;
+    if (!read_) return true;
+    PyRef data(PyObject_CallFunction(read_.get(), "n", static_cast<Py_ssize_t>(size)));
+    if (!data) return false;
+    if (PyUnicode_Check(data.get())) {
+      PyErr_Format(PyExc_TypeError,
+                   "argument '%s': the file gives str, not bytes: open it in binary mode "
+                   "('rb'), or pass sys.stdin.buffer for standard input",
+                   param_);
+      return false;
+    }
+    Py_buffer view;
+    if (PyObject_GetBuffer(data.get(), &view, PyBUF_SIMPLE) < 0) {
+      PyErr_Clear();
+      PyErr_Format(PyExc_TypeError, "argument '%s': the file's read() gave '%s', not bytes",
+                   param_, Py_TYPE(data.get())->tp_name);
+      return false;
+    }
+    const size_t length = static_cast<size_t>(view.len);
+    if (length > size) {
+      PyBuffer_Release(&view);
+      PyErr_Format(PyExc_ValueError, "argument '%s': the file's read() gave more than asked",
+                   param_);
+      return false;
+    }
+    std::memcpy(into, view.buf, length);
+    PyBuffer_Release(&view);
+    *got = length;
+    return true;
+  }
+  const char* param_ = "";
+  PyRef read_;
+};
+
+// A file named by a path, opened here and closed by close().
+class PathSource final : public TextSource {
+ public:
+  bool open_path(PyObject* arg) {
+    PyObject* encoded = nullptr;
+    if (!PyUnicode_FSConverter(arg, &encoded)) return false;
+    path_ = PyRef(encoded);
+    do {
+      fd_ = ::open(PyBytes_AS_STRING(encoded), O_RDONLY | O_CLOEXEC);
+    } while (fd_ < 0 && errno == EINTR && PyErr_CheckSignals() == 0);
+    if (fd_ < 0) {
+      if (!PyErr_Occurred()) PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, arg);
+      return false;
+    }
+    name_ = PyRef((Py_INCREF(arg), arg));
+    return true;
+  }
+  ~PathSource() override { close(); }
+  void close() override {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  bool read(char* into, size_t size, size_t* got) override {
+    *got = 0;
+    if (fd_ < 0) return true;
+    for (;;) {
+      const ssize_t n = ::read(fd_, into, size);
+      if (n >= 0) {
+        *got = static_cast<size_t>(n);
+        return true;
+      }
+      if (errno != EINTR) {
+        PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name_.get());
+        return false;
+      }
+      if (PyErr_CheckSignals() < 0) return false;
+    }
+  }
+  int fd_ = -1;
+  PyRef path_;  // the encoded path
+  PyRef name_;  // as given, for error messages
+};
+
+}  // namespace
+
+std::unique_ptr<TextSource> TextSource::open(PyObject* arg, const char* param) {
+  if (PyUnicode_Check(arg)) {
+    auto source = std::make_unique<StrSource>();
+    return source->take(arg) ? std::move(source) : nullptr;
+  }
+  if (PyObject_CheckBuffer(arg)) {
+    auto source = std::make_unique<BufferSource>();
+    return source->export_from(arg) ? std::move(source) : nullptr;
+  }
+  if (PyObject_HasAttrString(arg, "__fspath__")) {
+    auto source = std::make_unique<PathSource>();
+    return source->open_path(arg) ? std::move(source) : nullptr;
+  }
+  if (PyObject_HasAttrString(arg, "read")) {
+    auto source = std::make_unique<FileObjectSource>();
+    return source->take(arg, param) ? std::move(source) : nullptr;
+  }
+  PyErr_Format(PyExc_TypeError,
+               "argument '%s': a str, a bytes-like object, a binary file or a path is "
+               "required, not '%s'",
+               param, Py_TYPE(arg)->tp_name);
+  return nullptr;
+}
+
+bool TextSource::read_more(size_t passed, bool* short_read) {
+  begin_ += std::min(passed, end_ - begin_);
+  *short_read = false;
+  if (at_end_) return true;
+  const size_t kept = end_ - begin_;
+  // Room for a whole read after what is kept; the buffer grows when one
+  // text has taken most of it.
+  if (capacity_ - kept < kReadSize / 2) {
+    const size_t capacity = std::max(2 * capacity_, kept + kReadSize);
+    std::unique_ptr<char[]> grown(new char[capacity]);
+    if (kept) std::memcpy(grown.get(), data_ + begin_, kept);
+    buffer_ = std::move(grown);
+    capacity_ = capacity;
+  } else if (kept && begin_) {
+    std::memmove(buffer_.get(), data_ + begin_, kept);
+  }
+  data_ = buffer_.get();
+  begin_ = 0;
+  end_ = kept;
+  const size_t want = std::min(capacity_ - kept, kReadSize);
+  size_t got = 0;
+  if (!read(buffer_.get() + kept, want, &got)) return false;
+  end_ += got;
+  at_end_ = got == 0;
+  *short_read = got < want;
+  return true;
+}
+
+}  // namespace tamsel::binding

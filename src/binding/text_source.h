@@ -1,0 +1,67 @@
+// Where the texts of a stream come from: a window of the source's bytes
+// that slides forward as the texts in it are used.
+//
+// A source held in memory (a bytes-like object, a str) is one window that
+// never slides. A file, whether a path the source opens itself or a file
+// object of the caller's, is read into a buffer of the source's own, a read
+// at a time; the buffer grows only when one text does not fit in it.
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+#include <memory>
+#include <string_view>
+
+namespace tamsel::binding {
+
+class TextSource {
+ public:
+  // About how much a read asks for, and so how much text a stream handles
+  // between two looks at its results.
+  static constexpr size_t kReadSize = size_t{1} << 20;
+
+  // The source for `arg`: a bytes-like object or a str (the text itself), an
+  // object with a read(n) method returning bytes (never closed here), or an
+  // os.PathLike naming a file (opened now, closed by close()). nullptr with
+  // a Python exception set (TypeError, OSError, UnicodeEncodeError).
+  static std::unique_ptr<TextSource> open(PyObject* arg, const char* param);
+
+  virtual ~TextSource() = default;
+
+  // The bytes not yet dropped, and whether the source ends with them.
+  std::string_view window() const { return std::string_view(data_ + begin_, end_ - begin_); }
+  bool at_end() const { return at_end_; }
+
+  // Drops the first `passed` bytes of the window and reads more after it;
+  // false with a Python exception set. Returns true at once at the end.
+  // `short_read` says whether a read gave less than asked, which is how a
+  // pipe or a terminal says that no more is there yet.
+  bool read_more(size_t passed, bool* short_read);
+
+  // Lets go of what the source holds: a buffer export, a file it opened.
+  virtual void close() {}
+
+ protected:
+  TextSource() = default;
+  // Reads at most `size` bytes into `into`; stores how many (0 at the end),
+  // or returns false with a Python exception set.
+  virtual bool read(char* into, size_t size, size_t* got) = 0;
+
+  // A source that is one window in memory.
+  void hold(const char* data, size_t size) {
+    data_ = data;
+    end_ = size;
+    at_end_ = true;
+  }
+
+ private:
+  std::unique_ptr<char[]> buffer_;
+  size_t capacity_ = 0;
+  const char* data_ = nullptr;
+  size_t begin_ = 0;
+  size_t end_ = 0;
+  bool at_end_ = false;
+};
+
+}  // namespace tamsel::binding
