@@ -12,6 +12,7 @@
 #include "binding/program.h"
 #include "binding/py_ref.h"
 #include "binding/text_run.h"
+#include "runtime/call_runtime.h"
 #include "binding/types.h"
 
 namespace tamsel::binding {
@@ -79,6 +80,8 @@ PyObject* program_batch(PyObject* self, PyObject* args, PyObject* kwargs) {
   SharedBorrow borrow(*program.borrow);
   if (!borrow.held()) return nullptr;
   bool ok = false;
+  // Outlives the guard: an exception's message may lie in its arena.
+  runtime::CallRuntime call;
   run_guarded([&] {
     ParserLease lease;
     const CollectorPause collector_paused;
@@ -87,7 +90,8 @@ PyObject* program_batch(PyObject* self, PyObject* args, PyObject* kwargs) {
       PyObject* item = PySequence_Fast_GET_ITEM(documents.get(), i);
       size_t size = 0;
       if (!load_document(item, i, lease.parser(), &size)) return;
-      const TextOutcome outcome = run_text(program, lease.parser(), size, form, results.objects);
+      const TextOutcome outcome =
+          run_text(program, lease.parser(), size, form, results.objects, call);
       PyObject* entry = nullptr;
       if (outcome == TextOutcome::kRan) {
         entry = entry_of(results.objects, form.first_only);

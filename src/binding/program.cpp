@@ -12,6 +12,7 @@
 #include "binding/program.h"
 #include "binding/py_ref.h"
 #include "binding/text_run.h"
+#include "runtime/call_runtime.h"
 #include "binding/types.h"
 #include "engine/needed_parts.h"
 #include "value/json.h"
@@ -42,6 +43,8 @@ bool load_bytes(PyObject* arg, JsonParser& parser, size_t* size) {
 PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, bool first_only) {
   OwnedObjects results;
   bool ran = false;
+  // Outlives the guard: an exception's message may lie in its arena.
+  runtime::CallRuntime call;
   run_guarded([&] {
     ParserLease lease;
     size_t size = 0;
@@ -49,7 +52,7 @@ PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, bool first_o
     const CollectorPause collector_paused;
     ResultForm form;
     form.first_only = first_only;
-    ran = run_text(*program, lease.parser(), size, form, results.objects) == TextOutcome::kRan;
+    ran = run_text(*program, lease.parser(), size, form, results.objects, call) == TextOutcome::kRan;
   });
   if (!ran) return nullptr;
   if (first_only) {

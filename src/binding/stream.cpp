@@ -6,7 +6,10 @@
 
 #include <cstddef>
 #include <cstring>
+#include <algorithm>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <new>
 #include <utility>
 #include <vector>
@@ -18,8 +21,11 @@
 #include "binding/program.h"
 #include "binding/py_ref.h"
 #include "binding/text_run.h"
+#include "runtime/call_runtime.h"
 #include "binding/text_source.h"
 #include "binding/types.h"
+#include "value/document_ref.h"
+#include "value/indexed_texts.h"
 #include "value/json.h"
 #include "value/text_splitter.h"
 
@@ -36,12 +42,40 @@ struct Made {
   bool skipped;
 };
 
+// How much text one first-stage pass indexes, and how far past a text its
+// reader may look.
+constexpr size_t kStretchBytes = size_t{256} << 10;
+constexpr size_t kReadPast = 64;
+
+// What may follow a number or a literal that ends a text.
+bool ends_scalar_text(char c) {
+  return c == '[' || c == ']' || c == '{' || c == '}' || c == '"';
+}
+
+// A stretch of the window whose structural characters are indexed, read a
+// text after another while the program reads documents for a projection.
+// Positions are in the window, and the stretch is let go when it slides.
+struct IndexedStretch {
+  IndexedTexts texts;
+  bool valid = false;
+  size_t begin = 0;
+  size_t end = 0;
+  uint32_t next = 0;  // the structural character where the next text may start
+  // Texts starting before this are not indexed: the stretch there could
+  // not be.
+  size_t none_before = 0;
+  // The offset of a text the stretch did not read, which goes to the
+  // splitter instead.
+  uint64_t refused_text = UINT64_MAX;
+};
+
 // Everything a running stream holds; gone once the stream ends.
 struct StreamState {
   StreamState(PyObject* program_object, std::unique_ptr<TextSource> text_source, bool lines)
       : program(PyRef::borrow(program_object)),
         source(std::move(text_source)),
-        splitter(lines) {}
+        splitter(lines),
+        lines(lines) {}
   ~StreamState() {
     for (size_t i = cursor; i < made.size(); ++i) Py_XDECREF(made[i].object);
     if (source) source->close();
@@ -50,6 +84,8 @@ struct StreamState {
   PyRef program;
   std::unique_ptr<TextSource> source;
   TextSplitter splitter;
+  const bool lines;
+  IndexedStretch stretch;
   ResultForm form;
   bool per_text = false;
   bool skip_bad = false;
@@ -100,6 +136,94 @@ void add_results(StreamState& s, std::vector<PyObject*>& results) {
   results.clear();
 }
 
+// Records the pending exception of the bad text at `place`: kept to be
+// raised, or handed out in the text's place, or added to `skipped` when
+// iteration passes it, as the policy says. False with an exception set if
+// the error cannot be made.
+bool record_bad_text(StreamState& s, const TextPlace& place) {
+  PyObject* error = take_text_error(place);
+  if (!error) return false;
+  if (!s.skip_bad) {
+    s.error_type = PyRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(error)));
+    s.error_value = PyRef(error);
+    s.source_done = true;
+    return true;
+  }
+  // One entry a text: the error stands in its list's place.
+  s.made.push_back({error, !s.per_text});
+  return true;
+}
+
+// Reads the text that starts at window position `first` from the indexed
+// stretch around it, indexing a new stretch when the text lies past the
+// last; false when it is not read so (the text is then split and parsed
+// alone). On success the document is in `parser` and the splitter is past
+// the text, whose size is stored in `size`.
+std::optional<DocumentRef> read_indexed(StreamState& s, JsonParser& parser, size_t first,
+                                        size_t* size) {
+  IndexedStretch& stretch = s.stretch;
+  const std::string_view window = s.source->window();
+  if (!stretch.valid || first >= stretch.end) {
+    stretch.valid = false;
+    if (first < stretch.none_before) return std::nullopt;
+    // The stretch ends with a line break, and its reader may look up to 64
+    // bytes past it.
+    const size_t usable = s.source->padded() ? window.size()
+                          : window.size() > kReadPast ? window.size() - kReadPast
+                                                      : 0;
+    const size_t limit = std::min(usable, first + kStretchBytes);
+    const void* line_break =
+        limit > first ? memrchr(window.data() + first, '\n', limit - first) : nullptr;
+    if (!line_break) {
+      stretch.none_before = std::max(limit, first + 1);
+      return std::nullopt;
+    }
+    const size_t end = static_cast<size_t>(static_cast<const char*>(line_break) - window.data()) + 1;
+    if (!stretch.texts.index(window.data() + first, end - first)) {
+      stretch.none_before = end;
+      return std::nullopt;
+    }
+    stretch.valid = true;
+    stretch.begin = first;
+    stretch.end = end;
+    stretch.next = 0;
+  }
+  const IndexedTexts& texts = stretch.texts;
+  const char* const data = texts.data();
+  const size_t at = first - stretch.begin;
+  const uint32_t k = texts.structural_at(at, stretch.next);
+  if (k == texts.count()) return std::nullopt;
+  stretch.next = k;
+  uint32_t next = 0;
+  std::optional<DocumentRef> document =
+      parser.read_next(texts, k, *as_program(s.program.get())->reading, &next);
+  if (!document) return std::nullopt;
+  // Where the next value starts; the stretch's final line break after the last.
+  const size_t after = next < texts.count() ? texts.offset(next) : texts.size() - 1;
+  const char root = data[at];
+  if (root != '[' && root != '{' && root != '"' && next < texts.count() &&
+      !is_json_space(data[after - 1]) && !ends_scalar_text(data[after])) {
+    // A scalar followed at once by a comma or a colon: the text runs on.
+    return std::nullopt;
+  }
+  if (s.lines) {
+    // The line must hold this value alone: its break comes before the next.
+    const size_t from = texts.offset(next - 1);
+    const void* line_break = std::memchr(data + from, '\n', after + 1 - from);
+    if (!line_break) return std::nullopt;
+    const size_t line_end = static_cast<size_t>(static_cast<const char*>(line_break) - data);
+    *size = stretch.begin + line_end - s.splitter.passed();
+    s.splitter.take_until(stretch.begin + line_end);
+  } else {
+    size_t end = after;
+    while (end > at && is_json_space(data[end - 1])) --end;
+    *size = end - at;
+    s.splitter.take_until(stretch.begin + end);
+  }
+  stretch.next = next;
+  return document;
+}
+
 // Runs texts until about a batch of them has been run, the source ends, or
 // a text stops the stream. False with an exception set when something
 // other than a bad text stopped it (Ctrl-C, no memory); a bad text's error
@@ -109,6 +233,9 @@ bool run_batch(StreamState& s) {
   SharedBorrow borrow(*program.borrow);
   if (!borrow.held()) return false;
   bool ok = true;
+  // The arena of every text of the batch; it outlives the guard, since an
+  // exception's message may lie in it.
+  runtime::CallRuntime call;
   const bool guarded = run_guarded([&] {
     ParserLease lease;
     JsonParser& parser = lease.parser();
@@ -120,8 +247,43 @@ bool run_batch(StreamState& s) {
       s.splitter.set_window(s.source->window(), s.source->at_end());
       s.window_set = true;
     }
+    // After each text: false to end the batch.
+    auto ran = [&](TextOutcome outcome, const TextSplitter::Text& text, size_t size) {
+      if (outcome == TextOutcome::kStopped) {
+        ok = false;
+        return false;
+      }
+      run_bytes += size;
+      if (outcome == TextOutcome::kBadText) {
+        const TextPlace place{text.index, true, text.offset, s.splitter.line_of(text.offset)};
+        if (!record_bad_text(s, place)) {
+          ok = false;
+          return false;
+        }
+        if (!s.skip_bad) return false;
+      } else {
+        add_results(s, results.objects);
+      }
+      if (PyErr_CheckSignals() < 0) {
+        ok = false;
+        return false;
+      }
+      return run_bytes < kBatchBytes;
+    };
     for (;;) {
       TextSplitter::Text text;
+      size_t first = 0;
+      if (program.reading &&
+          s.splitter.start(&text, &first) == TextSplitter::Step::kText &&
+          text.offset != s.stretch.refused_text) {
+        size_t size = 0;
+        if (std::optional<DocumentRef> document = read_indexed(s, parser, first, &size)) {
+          if (!ran(run_document(program, *document, size, s.form, results.objects, call), text, size))
+            return;
+          continue;
+        }
+        s.stretch.refused_text = text.offset;
+      }
       const TextSplitter::Step step = s.splitter.next(&text);
       if (step == TextSplitter::Step::kEnd) {
         s.source_done = true;
@@ -131,58 +293,30 @@ bool run_batch(StreamState& s) {
         // A source that gives what it has (a pipe) hands out what is made
         // before it waits for more.
         if (run_bytes >= kBatchBytes || (short_read && s.made.size() > s.cursor)) return;
-        if (!s.source->read_more(s.splitter.passed(), &short_read)) {
+        if (!s.source->read_more(s.splitter.hand_over(), &short_read)) {
           keep_pending_error(s);
           return;
         }
         s.splitter.set_window(s.source->window(), s.source->at_end());
+        s.stretch.valid = false;
+        s.stretch.none_before = 0;
         continue;
       }
+      TextOutcome outcome = TextOutcome::kBadText;
       if (auto error = JsonParser::size_error(text.bytes.size())) {
-        if (text.guess) {
-          s.splitter.refute();
-          continue;
-        }
-        raise_value_error(error->message());
+        if (!text.guess) raise_value_error(error->message());
       } else {
         std::memcpy(parser.work_buffer(text.bytes.size()), text.bytes.data(), text.bytes.size());
-        const TextOutcome outcome =
-            run_text(program, parser, text.bytes.size(), s.form, results.objects);
-        if (outcome == TextOutcome::kStopped) {
-          ok = false;
-          return;
-        }
-        if (text.guess && outcome == TextOutcome::kBadText) {
-          // The line was not one text: find the text the framing rules give.
-          PyErr_Clear();
-          s.splitter.refute();
-          continue;
-        }
+        outcome = run_text(program, parser, text.bytes.size(), s.form, results.objects, call);
+      }
+      if (text.guess && outcome == TextOutcome::kBadText) {
+        // The line was not one text: find the text the framing rules give.
+        PyErr_Clear();
+        s.splitter.refute();
+        continue;
       }
       s.splitter.take();
-      run_bytes += text.bytes.size();
-      if (PyErr_Occurred()) {
-        TextPlace place{text.index, true, text.offset, text.line};
-        PyObject* error = take_text_error(place);
-        if (!error) {
-          ok = false;
-          return;
-        }
-        if (!s.skip_bad) {
-          s.error_type = PyRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(error)));
-          s.error_value = PyRef(error);
-          s.source_done = true;
-          return;
-        }
-        s.made.push_back({error, true});
-      } else {
-        add_results(s, results.objects);
-      }
-      if (PyErr_CheckSignals() < 0) {
-        ok = false;
-        return;
-      }
-      if (run_bytes >= kBatchBytes) return;
+      if (!ran(outcome, text, text.bytes.size())) return;
     }
   });
   return guarded && ok;

@@ -41,45 +41,71 @@ PyObject* json_bytes(const engine::EvalValue& result, const ResultForm& form) {
 
 }  // namespace
 
-TextOutcome run_text(ProgramObject& program, JsonParser& parser, size_t size,
-                     const ResultForm& form, std::vector<PyObject*>& results) {
-  const size_t kept = results.size();
-  // Outlives the guard, since a fault's message may lie in the run's arena
-  // until the guard has raised it.
-  runtime::CallRuntime call;
-  const bool ran = run_guarded([&] {
-    auto parsed = parser.parse_work_buffer(size, program.reading);
-    if (auto* error = std::get_if<JsonError>(&parsed)) {
-      raise_value_error(error->message());
+namespace {
+
+// Evaluates the program over `document` (of a text of `size` bytes) and
+// converts the results, inside `call`; a failure leaves its exception set.
+void evaluate_into(ProgramObject& program, DocumentRef document, size_t size,
+                   const ResultForm& form, std::vector<PyObject*>& results,
+                   runtime::CallRuntime& call) {
+  // What the run builds from here on is charged to it; the poll lets a
+  // pending Ctrl-C end it.
+  call.bound(runtime::CallBounds::budget_for(size), signals_pending);
+  engine::ResultList found = [&] {
+    const runtime::ArenaInUse in_use = call.evaluating();
+    return engine::evaluate(*program.pipeline, engine::EvalValue::document(document),
+                            form.first_only);
+  }();
+  const size_t count = form.first_only && !found.empty() ? 1 : found.size();
+  results.reserve(results.size() + count);
+  for (size_t i = 0; i < count; ++i) {
+    PyObject* item = form.as_json ? json_bytes(found[i], form) : to_python(found[i]);
+    if (!item) {
+      raise_panic_from_pending();
       return;
     }
-    // What the run builds from here on is charged to it; the poll lets a
-    // pending Ctrl-C end it.
-    call.bound(runtime::CallBounds::budget_for(size), signals_pending);
-    engine::ResultList found = [&] {
-      const runtime::ArenaInUse in_use = call.evaluating();
-      const DocumentRef document = std::get<DocumentRef>(parsed);
-      return engine::evaluate(*program.pipeline, engine::EvalValue::document(document),
-                              form.first_only);
-    }();
-    const size_t count = form.first_only && !found.empty() ? 1 : found.size();
-    results.reserve(kept + count);
-    for (size_t i = 0; i < count; ++i) {
-      PyObject* item = form.as_json ? json_bytes(found[i], form) : to_python(found[i]);
-      if (!item) {
-        raise_panic_from_pending();
-        return;
-      }
-      results.push_back(item);
-    }
-  });
+    results.push_back(item);
+  }
+}
+
+// Runs `work` (parse and evaluate) guarded, and tells how it ended; on any
+// outcome but kRan, what it appended to `results` is released.
+template <class Work>
+TextOutcome run_guarded_text(std::vector<PyObject*>& results, runtime::CallRuntime& call,
+                             Work&& work) {
+  const size_t kept = results.size();
+  const bool ran = run_guarded([&] { work(call); });
   release_free_memory_after(call.peak());
+  call.unbound();
   if (ran && !PyErr_Occurred()) return TextOutcome::kRan;
   for (size_t i = kept; i < results.size(); ++i) Py_DECREF(results[i]);
   results.resize(kept);
   const bool bad = PyErr_ExceptionMatches(PyExc_ValueError) ||
                    PyErr_ExceptionMatches(panic_exception_type());
   return bad ? TextOutcome::kBadText : TextOutcome::kStopped;
+}
+
+}  // namespace
+
+TextOutcome run_text(ProgramObject& program, JsonParser& parser, size_t size,
+                     const ResultForm& form, std::vector<PyObject*>& results,
+                     runtime::CallRuntime& call) {
+  return run_guarded_text(results, call, [&](runtime::CallRuntime& call) {
+    auto parsed = parser.parse_work_buffer(size, program.reading);
+    if (auto* error = std::get_if<JsonError>(&parsed)) {
+      raise_value_error(error->message());
+      return;
+    }
+    evaluate_into(program, std::get<DocumentRef>(parsed), size, form, results, call);
+  });
+}
+
+TextOutcome run_document(ProgramObject& program, DocumentRef document, size_t size,
+                         const ResultForm& form, std::vector<PyObject*>& results,
+                         runtime::CallRuntime& call) {
+  return run_guarded_text(results, call, [&](runtime::CallRuntime& call) {
+    evaluate_into(program, document, size, form, results, call);
+  });
 }
 
 }  // namespace tamsel::binding

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "binding/program.h"
+#include "runtime/call_runtime.h"
+#include "value/document_ref.h"
 #include "value/json.h"
 
 namespace tamsel::binding {
@@ -36,10 +38,22 @@ enum class TextOutcome {
 
 // Runs `program` over the `size` bytes of text that `parser` holds (written
 // to its work buffer or lent) and appends the results to `results`, as
-// strong references. On any outcome but kRan, nothing is appended. Call it
-// with a CollectorPause held, so that conversion stays linear.
+// strong references. On any outcome but kRan, nothing is appended.
+//
+// The run's values come from the arena of `call`, which a caller running
+// many texts keeps for all of them; each text has its own budget in it.
+// `call` must outlive the handling of the exception a run leaves, whose
+// message may lie in its arena. Call it with a CollectorPause held, so
+// that conversion stays linear.
 TextOutcome run_text(ProgramObject& program, JsonParser& parser, size_t size,
-                     const ResultForm& form, std::vector<PyObject*>& results);
+                     const ResultForm& form, std::vector<PyObject*>& results,
+                     runtime::CallRuntime& call);
+
+// The same for a document the caller has parsed, from a text of `size`
+// bytes (which sets the run's memory budget).
+TextOutcome run_document(ProgramObject& program, DocumentRef document, size_t size,
+                         const ResultForm& form, std::vector<PyObject*>& results,
+                         runtime::CallRuntime& call);
 
 // Keeps the interpreter's cyclic garbage collector from running while runs
 // convert their results: each collection it would start there walks every

@@ -12,12 +12,23 @@
 namespace tamsel::binding {
 namespace {
 
+// Bytes after a buffer's end that a parser may read (see padded()).
+constexpr size_t kPadding = 64;
+
 // A bytes-like object, held exported for the life of the source, so that a
 // bytearray cannot be resized under it, nor an mmap closed.
 class BufferSource final : public TextSource {
  public:
-  bool export_from(PyObject* arg) {
-    if (PyObject_GetBuffer(arg, &view_, PyBUF_SIMPLE) < 0) return false;
+  bool export_from(PyObject* arg, const char* param) {
+    param_ = param;
+    if (PyObject_GetBuffer(arg, &view_, PyBUF_SIMPLE) < 0) {
+      if (!PyErr_ExceptionMatches(PyExc_BufferError)) return false;
+      // A strided view (for example memoryview(b)[::2]) has no single run of bytes.
+      PyErr_Clear();
+      PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object is not a contiguous buffer",
+                   param_, Py_TYPE(arg)->tp_name);
+      return false;
+    }
     exported_ = true;
     hold(static_cast<const char*>(view_.buf), static_cast<size_t>(view_.len));
     return true;
@@ -36,6 +47,7 @@ class BufferSource final : public TextSource {
   }
   Py_buffer view_{};
   bool exported_ = false;
+  const char* param_ = "";
 };
 
 // A str: an ASCII one is its own UTF-8 text; any other is encoded once.
@@ -122,17 +134,19 @@ class FileObjectSource final : public TextSource {
 class PathSource final : public TextSource {
  public:
   bool open_path(PyObject* arg) {
+    // The path as os.fspath() gives it, which is how errors name it.
+    name_ = PyRef(PyOS_FSPath(arg));
+    if (!name_) return false;
     PyObject* encoded = nullptr;
-    if (!PyUnicode_FSConverter(arg, &encoded)) return false;
+    if (!PyUnicode_FSConverter(name_.get(), &encoded)) return false;
     path_ = PyRef(encoded);
     do {
       fd_ = ::open(PyBytes_AS_STRING(encoded), O_RDONLY | O_CLOEXEC);
     } while (fd_ < 0 && errno == EINTR && PyErr_CheckSignals() == 0);
     if (fd_ < 0) {
-      if (!PyErr_Occurred()) PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, arg);
+      if (!PyErr_Occurred()) PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name_.get());
       return false;
     }
-    name_ = PyRef((Py_INCREF(arg), arg));
     return true;
   }
   ~PathSource() override { close(); }
@@ -172,7 +186,7 @@ std::unique_ptr<TextSource> TextSource::open(PyObject* arg, const char* param) {
   }
   if (PyObject_CheckBuffer(arg)) {
     auto source = std::make_unique<BufferSource>();
-    return source->export_from(arg) ? std::move(source) : nullptr;
+    return source->export_from(arg, param) ? std::move(source) : nullptr;
   }
   if (PyObject_HasAttrString(arg, "__fspath__")) {
     auto source = std::make_unique<PathSource>();
@@ -198,7 +212,7 @@ bool TextSource::read_more(size_t passed, bool* short_read) {
   // text has taken most of it.
   if (capacity_ - kept < kReadSize / 2) {
     const size_t capacity = std::max(2 * capacity_, kept + kReadSize);
-    std::unique_ptr<char[]> grown(new char[capacity]);
+    std::unique_ptr<char[]> grown(new char[capacity + kPadding]);
     if (kept) std::memcpy(grown.get(), data_ + begin_, kept);
     buffer_ = std::move(grown);
     capacity_ = capacity;

@@ -32,6 +32,9 @@ class TextSource {
   // The bytes not yet dropped, and whether the source ends with them.
   std::string_view window() const { return std::string_view(data_ + begin_, end_ - begin_); }
   bool at_end() const { return at_end_; }
+  // Whether the window may be read up to 64 bytes past its end (a buffer
+  // of the source's own), which lets a parser read it where it lies.
+  bool padded() const { return data_ == buffer_.get() && buffer_; }
 
   // Drops the first `passed` bytes of the window and reads more after it;
   // false with a Python exception set. Returns true at once at the end.

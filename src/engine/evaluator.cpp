@@ -193,6 +193,51 @@ void apply_object_construct(const ObjectConstruct& construct, EvalValue v, Resul
 
 bool is_container(Kind kind) { return kind == Kind::Array || kind == Kind::Object; }
 
+// Fields and indexes take one value to at most one, so a run
+// of them needs no list between its steps.
+bool is_path_step(const Filter& filter) {
+  return std::holds_alternative<Field>(filter.node) || std::holds_alternative<Index>(filter.node);
+}
+
+// Where the trailing run of path steps of `pipeline` begins (its size when
+// it ends with another step).
+size_t path_start(const Pipeline& pipeline) {
+  size_t start = pipeline.size();
+  while (start > 0 && is_path_step(pipeline[start - 1])) --start;
+  return start;
+}
+
+// What the path steps [from, end) of `pipeline` lead to from `v`, or nothing
+// where a step does not apply: the output apply() gives, step by step.
+std::optional<EvalValue> follow_path(const Pipeline& pipeline, size_t from, EvalValue v) {
+  for (size_t i = from; i < pipeline.size(); ++i) {
+    runtime::note_work();
+    const View value = v.view();
+    if (const auto* field = std::get_if<Field>(&pipeline[i].node)) {
+      if (value.kind() != Kind::Object) return std::nullopt;
+      const std::optional<View> member = value.member(field->name);
+      if (!member) return std::nullopt;
+      v = v.select(*member);
+    } else {
+      const auto& index = std::get<Index>(pipeline[i].node);
+      if (value.kind() != Kind::Array) return std::nullopt;
+      const auto position = array_position(index.index, value.size());
+      if (!position) return std::nullopt;
+      v = v.select(value.element(*position));
+    }
+  }
+  return v;
+}
+
+// The first output of `pipeline` on `v` (every output is computed, as a
+// condition's operand needs), or nothing.
+std::optional<EvalValue> first_output(const Pipeline& pipeline, const EvalValue& v) {
+  if (path_start(pipeline) == 0) return follow_path(pipeline, 0, v.borrow());
+  ResultList outputs = evaluate(pipeline, v.borrow(), false);
+  if (outputs.empty()) return std::nullopt;
+  return std::move(outputs.front());
+}
+
 // compare_values of two operands; arrays and objects never compare equal to
 // anything, so they are settled without building them from the document.
 bool compare(const EvalValue& a, CompareOp op, View b) {
@@ -205,19 +250,19 @@ bool holds(const Condition& condition, const EvalValue& v) {
       [&](const auto& node) -> bool {
         using Node = std::decay_t<decltype(node)>;
         if constexpr (std::is_same_v<Node, CompareLiteral>) {
-          ResultList lhs = evaluate(node.lhs, v.borrow(), false);
-          if (lhs.empty()) return false;
-          return compare(lhs.front(), node.op, literal_to_value(node.rhs));
+          const std::optional<EvalValue> lhs = first_output(node.lhs, v);
+          if (!lhs) return false;
+          return compare(*lhs, node.op, literal_to_value(node.rhs));
         } else if constexpr (std::is_same_v<Node, CompareFilter>) {
-          ResultList lhs = evaluate(node.lhs, v.borrow(), false);
-          if (lhs.empty()) return false;
-          ResultList rhs = evaluate(node.rhs, v.borrow(), false);
-          if (rhs.empty()) return false;
-          if (is_container(rhs.front().kind())) return node.op == CompareOp::Ne;
-          return compare(lhs.front(), node.op, rhs.front().view());
+          const std::optional<EvalValue> lhs = first_output(node.lhs, v);
+          if (!lhs) return false;
+          const std::optional<EvalValue> rhs = first_output(node.rhs, v);
+          if (!rhs) return false;
+          if (is_container(rhs->kind())) return node.op == CompareOp::Ne;
+          return compare(*lhs, node.op, rhs->view());
         } else if constexpr (std::is_same_v<Node, Truthy>) {
-          ResultList operand = evaluate(node.operand, v.borrow(), false);
-          return !operand.empty() && is_truthy(operand.front());
+          const std::optional<EvalValue> operand = first_output(node.operand, v);
+          return operand && is_truthy(*operand);
         } else if constexpr (std::is_same_v<Node, And>) {
           return holds(*node.left, v) && holds(*node.right, v);
         } else if constexpr (std::is_same_v<Node, Or>) {
@@ -284,10 +329,17 @@ ResultList evaluate(const Pipeline& pipeline, EvalValue input, bool first_result
     current.push_back(std::move(input));
     return current;
   }
+  // A trailing run of fields and indexes takes each value on alone.
+  const size_t path = path_start(pipeline);
+  if (path == 0) {
+    if (std::optional<EvalValue> output = follow_path(pipeline, 0, std::move(input)))
+      current.push_back(std::move(*output));
+    return current;
+  }
   // The first stage has the one input: apply it directly, without a list.
   apply(pipeline[0], std::move(input), current);
   ensure_results_fit(current.size());
-  for (size_t stage = 1; stage < pipeline.size() && !current.empty(); ++stage) {
+  for (size_t stage = 1; stage < path && !current.empty(); ++stage) {
     bool stop_early = first_result && stage + 1 == pipeline.size();
     ResultList next;
     next.reserve(current.size());
@@ -297,6 +349,17 @@ ResultList evaluate(const Pipeline& pipeline, EvalValue input, bool first_result
       if (stop_early && !next.empty()) break;
     }
     current = std::move(next);
+  }
+  if (path < pipeline.size() && !current.empty()) {
+    // Each value leads to at most one: the list shrinks in place.
+    size_t kept = 0;
+    for (EvalValue& value : current) {
+      std::optional<EvalValue> output = follow_path(pipeline, path, std::move(value));
+      if (!output) continue;
+      current[kept++] = std::move(*output);
+      if (first_result) break;
+    }
+    current.erase(current.begin() + static_cast<ptrdiff_t>(kept), current.end());
   }
   return current;
 }

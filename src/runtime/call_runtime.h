@@ -28,6 +28,10 @@ class CallRuntime {
   // From here on, what the call builds on this thread is charged against
   // `budget`, and `poll` may stop it (see CallBounds).
   void bound(uint64_t budget, CallBounds::Poll poll) { bounds_.emplace(budget, poll); }
+  // Closes the bounds: what the thread allocates next is nobody's charge
+  // until bound() again. A call that runs many texts bounds each in turn,
+  // and keeps the work between them (splitting, parsing) out of them.
+  void unbound() { bounds_.reset(); }
 
   // Lets the arena serve this thread's allocations while the guard lives:
   // the evaluation only, since code that may run Python (the conversion)

@@ -329,6 +329,23 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_work_buffer(size_t size,
   return root;
 }
 
+std::optional<DocumentRef> JsonParser::read_next(const IndexedTexts& texts, uint32_t k,
+                                                 ReadingPlan& plan, uint32_t* next) {
+  State& s = *state_;
+  const Projection* projection = plan.next_read();
+  if (!projection) return std::nullopt;
+  const size_t document_size =
+      std::max<size_t>(texts.size(), simdjson::dom::MINIMAL_DOCUMENT_CAPACITY);
+  if (s.parser.doc.capacity() < document_size &&
+      s.parser.doc.allocate(document_size) != simdjson::SUCCESS) {
+    s.drop_parser();
+    throw std::bad_alloc();
+  }
+  if (!s.projected.read_next(s.parser, texts, k, *projection, next)) return std::nullopt;
+  plan.projected_read(s.parser.doc.tape[0] & simdjson::internal::JSON_VALUE_MASK, *next - k);
+  return s.parser.doc.root();
+}
+
 void JsonParser::end_run() { state_->give_back_large_buffers(); }
 
 std::variant<Value, JsonError> JsonParser::parse(std::string_view text, bool view_strings) {

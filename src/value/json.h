@@ -10,6 +10,7 @@
 #include <variant>
 
 #include "tamsel_limits.h"
+#include "value/indexed_texts.h"
 #include "value/reading_plan.h"
 #include "value/value.h"
 
@@ -75,6 +76,15 @@ class JsonParser {
   // buffer otherwise. The text must be followed by a NUL byte and stay
   // unchanged until that parse returns; nothing parsed refers into it.
   void lend_text(std::string_view text);
+
+  // Reads the text that starts at the k-th structural character of an
+  // indexed stretch of many texts, for a plan's projection, and stores the
+  // structural character after it in `next`. Returns nullopt when the text
+  // is not read this way: the plan asks for a whole read this time, or the
+  // text is one the projected reader leaves to the whole parse (any invalid
+  // one among them); the caller then parses the text alone.
+  std::optional<simdjson::dom::element> read_next(const IndexedTexts& texts, uint32_t k,
+                                                  ReadingPlan& plan, uint32_t* next);
 
   // Texts this long or longer are refused (InputTooLarge) before any is read.
   static std::optional<JsonError> size_error(uint64_t size);

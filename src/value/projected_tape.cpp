@@ -216,7 +216,7 @@ const uint8_t* find_backslash(const uint8_t* p, const uint8_t* end) {
 // taken in text order, each with the escape it starts, which is how the
 // strings they sit in read them; a backslash outside every string fails the
 // grammar anyway, wherever this leaves it.
-bool escapes_taken(const uint8_t* text, size_t size) {
+bool all_escapes_taken(const uint8_t* text, size_t size) {
   const uint8_t* const end = text + size;
   const uint8_t* p = text;
   while ((p = find_backslash(p, end))) {
@@ -275,17 +275,23 @@ class Reader {
   using Room = ProjectedTapeReader::Room;
   using Frame = Room::Frame;
 
-  Reader(Room& room, dom::parser& parser, const uint8_t* text)
+  // Reads the text whose structural characters are at the offsets `at`
+  // of `text`, `count` of them.
+  Reader(Room& room, dom::parser& parser, const uint8_t* text, const uint32_t* at,
+         uint32_t count)
       : frames_(room.frames),
         container_is_object_(room.container_is_object),
         key_scratch_(room.key),
         text_(text),
-        at_(parser.implementation->structural_indexes.get()),
-        count_(parser.implementation->n_structural_indexes),
+        at_(at),
+        count_(count),
         tape_(parser.doc.tape.get()),
         strings_(parser.doc.string_buf.get()) {}
 
-  bool read(const Projection& projection);
+  // Reads the value whose first structural character is the k-th. When
+  // `end` is null it must be all of the text; otherwise it may be followed
+  // by more, and *end receives the structural character after it.
+  bool read(const Projection& projection, uint32_t k = 0, uint32_t* end = nullptr);
 
  private:
   uint8_t char_at(uint32_t k) const { return text_[at_[k]]; }
@@ -493,9 +499,8 @@ void Reader::close_container() {
   frames_.pop_back();
 }
 
-bool Reader::read(const Projection& projection) {
+bool Reader::read(const Projection& projection, uint32_t k, uint32_t* end) {
   frames_.clear();
-  uint32_t k = 0;
   const Projection* need = &projection;
 value:
   // Builds the value at k, of which `need` is needed.
@@ -558,8 +563,12 @@ element: {
 }
 after_value:
   if (frames_.empty()) {
-    // One value and nothing after it.
-    if (k != count_) return false;
+    // One value, and nothing after it unless more values may follow.
+    if (end) {
+      *end = k;
+    } else if (k != count_) {
+      return false;
+    }
     // The root words: the first gives the length of the tape.
     tape_[tape_next_] = tape_word('r');
     tape_[0] = tape_word('r', tape_next_ + 1);
@@ -599,9 +608,21 @@ bool ProjectedTapeReader::read(dom::parser& parser, const char* text, size_t siz
   if (parser.implementation->stage1(bytes, size, simdjson::stage1_mode::regular) !=
       simdjson::SUCCESS)
     return false;
-  if (!escapes_taken(bytes, size)) return false;
-  Reader reader(*room_, parser, bytes);
+  if (!all_escapes_taken(bytes, size)) return false;
+  Reader reader(*room_, parser, bytes, parser.implementation->structural_indexes.get(),
+                static_cast<uint32_t>(parser.implementation->n_structural_indexes));
   return reader.read(projection);
+}
+
+bool ProjectedTapeReader::escapes_taken(const char* text, size_t size) {
+  return all_escapes_taken(reinterpret_cast<const uint8_t*>(text), size);
+}
+
+bool ProjectedTapeReader::read_next(simdjson::dom::parser& parser, const IndexedTexts& texts,
+                                    uint32_t k, const Projection& projection, uint32_t* next) {
+  Reader reader(*room_, parser, reinterpret_cast<const uint8_t*>(texts.data()), texts.offsets(),
+                texts.count());
+  return reader.read(projection, k, next);
 }
 
 }  // namespace tamsel

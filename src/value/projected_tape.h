@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "value/indexed_texts.h"
 #include "value/projection.h"
 
 namespace simdjson::dom {
@@ -38,6 +39,18 @@ class ProjectedTapeReader {
   // through and every error is the one the whole-document parse reports.
   bool read(simdjson::dom::parser& parser, const char* text, size_t size,
             const Projection& projection);
+
+  // The same for the value that starts at the k-th structural character of
+  // an indexed stretch of many texts, into a document allocated for at
+  // least the stretch's size. The value may be followed by others: *next
+  // receives the structural character after it. A value that the stretch
+  // cuts short is not taken, like an invalid one.
+  bool read_next(simdjson::dom::parser& parser, const IndexedTexts& texts, uint32_t k,
+                 const Projection& projection, uint32_t* next);
+
+  // Whether every escape of the text is one this reader decodes (the text
+  // may be read up to simdjson's padding past its end).
+  static bool escapes_taken(const char* text, size_t size);
 
   struct Room;
 

@@ -1,15 +1,19 @@
 #include "value/text_splitter.h"
 
+#include <algorithm>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tamsel {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-// Texts found by the framing rules after a refuted guess before the next guess.
-constexpr unsigned kGuessPause = 16;
-
-bool is_space(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+// Longer lines are split by the rules alone: a guess parses its whole line,
+// which must fit in the window.
+constexpr size_t kLongestGuess = size_t{1} << 20;
 
 // Ends a text that is neither container nor string.
 bool ends_token(char c) {
@@ -24,37 +28,100 @@ bool ends_token(char c) {
 
 }  // namespace
 
+uint64_t count_line_breaks(const char* text, size_t size) {
+  uint64_t count = 0;
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i newline = _mm_set1_epi8('\n');
+  const __m128i zero = _mm_setzero_si128();
+  while (size - i >= 16) {
+    // Each byte lane counts its matches (a match subtracts -1), for at most
+    // 255 blocks before the lanes are summed.
+    __m128i lanes = zero;
+    const size_t blocks = std::min<size_t>((size - i) / 16, 255);
+    for (size_t b = 0; b < blocks; ++b, i += 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+      lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(block, newline));
+    }
+    const __m128i sums = _mm_sad_epu8(lanes, zero);
+    count += static_cast<uint64_t>(_mm_cvtsi128_si64(sums)) +
+             static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+  }
+#endif
+  for (; i < size; ++i) count += text[i] == '\n';
+  return count;
+}
+
+size_t TextSplitter::hand_over() {
+  if (counted_ < pos_) {
+    line_ += count_line_breaks(window_.data() + counted_, pos_ - counted_);
+    counted_ = pos_;
+  }
+  return pos_;
+}
+
 void TextSplitter::set_window(std::string_view window, bool last) {
   // The new window starts where the old one was passed.
   offset_ += pos_;
   scan_at_ -= pos_;
   end_ -= pos_;
+  counted_ -= pos_;
+  no_guess_before_ = no_guess_before_ > pos_ ? no_guess_before_ - pos_ : 0;
   pos_ = 0;
   window_ = window;
   last_ = last;
 }
 
-TextSplitter::Step TextSplitter::next(Text* text) {
-  if (!bom_checked_) {
-    const size_t have = window_.size() < kByteOrderMark.size() ? window_.size()
-                                                               : kByteOrderMark.size();
-    if (window_.substr(0, have) == kByteOrderMark.substr(0, have)) {
-      if (have < kByteOrderMark.size() && !last_) return Step::kNeedMore;
-      if (have == kByteOrderMark.size()) pos_ = scan_at_ = have;
-    }
-    bom_checked_ = true;
+uint64_t TextSplitter::line_of(uint64_t offset) {
+  const size_t at = static_cast<size_t>(offset - offset_);
+  if (at > counted_) {
+    line_ += count_line_breaks(window_.data() + counted_, at - counted_);
+    counted_ = at;
   }
-  const Step step = pending_ ? Step::kText : lines_ ? next_line(text) : next_value(text);
-  if (step != Step::kText) return step;
+  return line_;
+}
+
+bool TextSplitter::check_byte_order_mark() {
+  if (bom_checked_) return true;
+  const size_t have = std::min(window_.size(), kByteOrderMark.size());
+  if (window_.substr(0, have) == kByteOrderMark.substr(0, have)) {
+    if (have < kByteOrderMark.size() && !last_) return false;
+    if (have == kByteOrderMark.size()) pos_ = scan_at_ = end_ = have;
+  }
+  bom_checked_ = true;
+  return true;
+}
+
+TextSplitter::Step TextSplitter::next(Text* text) {
+  if (!check_byte_order_mark()) return Step::kNeedMore;
+  if (!pending_) {
+    const Step step = lines_ ? next_line() : next_value();
+    if (step != Step::kText) return step;
+  }
   text->bytes = window_.substr(pos_, end_ - pos_);
   text->index = index_;
   text->offset = offset_ + pos_;
-  text->line = line_;
   text->guess = guessing_;
   return Step::kText;
 }
 
-TextSplitter::Step TextSplitter::next_line(Text*) {
+TextSplitter::Step TextSplitter::start(Text* text, size_t* first) {
+  if (!check_byte_order_mark()) return Step::kNeedMore;
+  if (!lines_ && !pending_ && scan_ == Scan::kNone && !skip_space())
+    return last_ ? Step::kEnd : Step::kNeedMore;
+  // A line's text starts where the line does: only look past its space.
+  size_t at = pos_;
+  while (at < window_.size() && is_json_space(window_[at])) ++at;
+  if (at == window_.size()) return last_ ? Step::kEnd : Step::kNeedMore;
+  *first = at;
+  text->bytes = std::string_view();
+  text->index = index_;
+  text->offset = offset_ + pos_;
+  text->guess = false;
+  return Step::kText;
+}
+
+TextSplitter::Step TextSplitter::next_line() {
   for (;;) {
     if (scan_ == Scan::kNone) {
       if (pos_ == window_.size()) return last_ ? Step::kEnd : Step::kNeedMore;
@@ -69,7 +136,7 @@ TextSplitter::Step TextSplitter::next_line(Text*) {
     end_ = found ? static_cast<size_t>(static_cast<const char*>(found) - window_.data())
                  : window_.size();
     size_t at = pos_;
-    while (at < end_ && is_space(window_[at])) ++at;
+    while (at < end_ && is_json_space(window_[at])) ++at;
     if (at < end_) {
       pending_ = true;
       guessing_ = false;
@@ -77,52 +144,51 @@ TextSplitter::Step TextSplitter::next_line(Text*) {
     }
     // A blank line.
     scan_ = Scan::kNone;
-    pos_ = end_;
-    if (found) {
-      ++pos_;
-      ++line_;
-    }
+    pos_ = found ? end_ + 1 : end_;
   }
 }
 
 bool TextSplitter::skip_space() {
-  while (pos_ < window_.size() && is_space(window_[pos_])) {
-    if (window_[pos_] == '\n') ++line_;
-    ++pos_;
-  }
+  while (pos_ < window_.size() && is_json_space(window_[pos_])) ++pos_;
   return pos_ < window_.size();
 }
 
-TextSplitter::Step TextSplitter::next_value(Text*) {
+TextSplitter::Step TextSplitter::next_value() {
   if (scan_ == Scan::kNone) {
     if (!skip_space()) return last_ ? Step::kEnd : Step::kNeedMore;
-    text_lines_ = 0;
-    scan_at_ = pos_;
-    if (guess_pause_ == 0) {
-      scan_ = Scan::kLine;
-    } else {
-      const char c = window_[pos_];
-      scan_ = c == '[' || c == '{' || c == '"' || c == ']' || c == '}' ? Scan::kNested
-                                                                        : Scan::kToken;
-      depth_ = 0;
-      in_string_ = escaped_ = false;
+    if (pos_ >= no_guess_before_ && guess_line()) {
+      pending_ = guessing_ = true;
+      return Step::kText;
     }
-  }
-  if (scan_ == Scan::kLine) {
-    const void* found = std::memchr(window_.data() + scan_at_, '\n', window_.size() - scan_at_);
-    if (!found && !last_) {
-      scan_at_ = window_.size();
-      return Step::kNeedMore;
-    }
-    end_ = found ? static_cast<size_t>(static_cast<const char*>(found) - window_.data())
-                 : window_.size();
-    pending_ = guessing_ = true;
-    return Step::kText;
+    begin_scan();
   }
   if (!scan_value()) return Step::kNeedMore;
   pending_ = true;
   guessing_ = false;
   return Step::kText;
+}
+
+bool TextSplitter::guess_line() {
+  const size_t limit = std::min(window_.size(), pos_ + kLongestGuess);
+  const void* found = std::memchr(window_.data() + pos_, '\n', limit - pos_);
+  if (found) {
+    end_ = static_cast<size_t>(static_cast<const char*>(found) - window_.data());
+    return true;
+  }
+  if (last_ && window_.size() - pos_ <= kLongestGuess) {
+    end_ = window_.size();
+    return true;
+  }
+  return false;
+}
+
+void TextSplitter::begin_scan() {
+  const char c = window_[pos_];
+  const bool nested = c == '[' || c == '{' || c == '"' || c == ']' || c == '}';
+  scan_ = nested ? Scan::kNested : Scan::kToken;
+  scan_at_ = pos_;
+  depth_ = 0;
+  in_string_ = escaped_ = false;
 }
 
 bool TextSplitter::scan_value() {
@@ -136,7 +202,6 @@ bool TextSplitter::scan_value() {
   } else {
     for (; i < size && !closed; ++i) {
       const char c = w[i];
-      if (c == '\n') ++text_lines_;
       if (in_string_) {
         if (escaped_) {
           escaped_ = false;
@@ -166,27 +231,25 @@ bool TextSplitter::scan_value() {
 
 void TextSplitter::take() {
   if (!pending_) return;
-  if (lines_) {
-    pos_ = end_;
-    if (pos_ < window_.size()) {  // the line break
-      ++pos_;
-      ++line_;
-    }
-  } else {
-    pos_ = end_;
-    line_ += text_lines_;
-    if (!guessing_ && guess_pause_ > 0) --guess_pause_;
-  }
+  pos_ = end_;
+  if (lines_ && pos_ < window_.size()) ++pos_;  // the line break
   ++index_;
   pending_ = guessing_ = false;
   scan_ = Scan::kNone;
   scan_at_ = end_ = pos_;
 }
 
+void TextSplitter::take_until(size_t end) {
+  end_ = end;
+  pending_ = true;
+  guessing_ = false;
+  take();
+}
+
 void TextSplitter::refute() {
   if (!pending_ || !guessing_) return;
+  no_guess_before_ = end_ + 1;  // past the line's break
   pending_ = guessing_ = false;
-  guess_pause_ = kGuessPause;
   scan_ = Scan::kNone;
   scan_at_ = end_ = pos_;
 }

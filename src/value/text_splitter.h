@@ -9,7 +9,7 @@
 // bracket with nothing open is a text of its own. Only strings and brackets
 // are looked at, so a malformed text still comes out as one piece, for the
 // parser to report, and the texts after it are found all the same. With
-// `lines`, every line that is not blank is exactly one text.
+// `lines`, every line that is not blank is exactly one text, as written.
 //
 // A byte order mark at the start of the stream is skipped.
 //
@@ -22,7 +22,8 @@
 // offers the rest of its line as a guess, which the caller confirms by
 // parsing it: a line that is exactly one JSON value with white space around
 // it is also exactly the text the rules above find, so a confirmed guess
-// costs no scan. A refuted guess is followed by the text the rules find.
+// costs no scan. A refuted guess is followed by the text the rules find,
+// and the rest of that line is split by the rules alone.
 #pragma once
 
 #include <cstddef>
@@ -39,8 +40,7 @@ class TextSplitter {
     std::string_view bytes;  // within the window; valid until it slides
     uint64_t index = 0;      // how many texts came before it
     uint64_t offset = 0;     // of its first byte, in the stream
-    uint64_t line = 0;       // of its first byte, from 1
-    bool guess = false;      // the rest of a line: confirm() or refute()
+    bool guess = false;      // the rest of a line: confirm it or refute()
   };
 
   explicit TextSplitter(bool lines) : lines_(lines) {}
@@ -49,8 +49,11 @@ class TextSplitter {
   // the stream, the first time), and whether the stream ends with them.
   void set_window(std::string_view window, bool last);
   // Bytes at the start of the window that no later text needs: the caller
-  // may drop them before it gives the next window.
+  // may drop them before it gives the next window, once they have been
+  // handed over: hand_over() counts their lines (which only they can tell)
+  // and returns how many they are.
   size_t passed() const { return pos_; }
+  size_t hand_over();
 
   // The next text, kNeedMore when the window must grow first, or kEnd. The
   // same text comes again until it is taken: take() moves past it; a guess
@@ -60,24 +63,43 @@ class TextSplitter {
   void take();
   void refute();
 
+  // The next text's number and offset, and where in the window its first
+  // byte that is not white space lies, without looking for its end: for a
+  // caller that finds the end itself by parsing the text, and then moves
+  // past it with take_until(end), `end` in the window. kText (the text's
+  // bytes left empty), or as for next().
+  Step start(Text* text, size_t* first);
+  void take_until(size_t end);
+
+  // The line of the stream, from 1, that a byte lies on: `offset` is the
+  // byte's offset in the stream, at or after the start of the last text
+  // looked up (lines are counted as the stream is passed).
+  uint64_t line_of(uint64_t offset);
+
  private:
   // Where a scan of the current text stands, kept across windows.
-  enum class Scan { kNone, kLine, kString, kNested, kToken };
+  enum class Scan { kNone, kLine, kNested, kToken };
 
-  Step next_line(Text* text);
-  Step next_value(Text* text);
+  bool check_byte_order_mark();
+  Step next_line();
+  Step next_value();
+  bool guess_line();
   // Scans on from scan_at_; true once the text's end is found (in end_).
   bool scan_value();
   bool skip_space();
+  void begin_scan();
+  void passed_to(size_t end);
 
   const bool lines_;
   std::string_view window_;
   bool last_ = false;
   bool bom_checked_ = false;
-  size_t pos_ = 0;        // the next byte not yet passed
-  uint64_t offset_ = 0;   // of the window's first byte, in the stream
-  uint64_t line_ = 1;     // of pos_
-  uint64_t index_ = 0;    // of the next text
+  size_t pos_ = 0;       // the next byte not yet passed
+  uint64_t offset_ = 0;  // of the window's first byte, in the stream
+  uint64_t index_ = 0;   // of the next text
+  // Lines are counted lazily: line_ is the line of the byte at counted_.
+  uint64_t line_ = 1;
+  size_t counted_ = 0;
 
   // The text being found, from pos_.
   Scan scan_ = Scan::kNone;
@@ -85,13 +107,18 @@ class TextSplitter {
   size_t depth_ = 0;        // brackets open, in kNested
   bool in_string_ = false;  // in kNested: inside a string
   bool escaped_ = false;    // the byte at scan_at_ is escaped
-  uint64_t text_lines_ = 0; // line breaks inside the text so far
   size_t end_ = 0;          // where the found text ends
   bool pending_ = false;    // a found text waits to be taken
   bool guessing_ = false;   // the pending text is a guess
-  // Guesses wait this many texts after one is refuted, so that a stream
-  // laid out over many lines a text costs few refuted guesses.
-  unsigned guess_pause_ = 0;
+  // No guess starts before this: the rest of a line whose guess was
+  // refuted is split by the rules.
+  size_t no_guess_before_ = 0;
 };
+
+// JSON's white space: what separates texts and surrounds a text's value.
+inline bool is_json_space(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
+// How many line breaks the `size` bytes at `text` hold.
+uint64_t count_line_breaks(const char* text, size_t size);
 
 }  // namespace tamsel
