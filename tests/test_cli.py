@@ -156,6 +156,9 @@ def test_files_are_documents_in_order_and_dash_is_stdin(tmp_path):
     assert (status, out, err) == (0, "2\n0\n1\n", "")
 
 
+FAULT = "attempt to calculate the remainder with a divisor of zero"
+
+
 @pytest.mark.parametrize("args, stdin, files, status, stdout, stderr", [
     # A bad query stops before any input is read.
     (["foo", "missing.json"], b"", {}, 3, "",
@@ -167,7 +170,7 @@ def test_files_are_documents_in_order_and_dash_is_stdin(tmp_path):
     (["-c", ".", "bad.json", "good.json"], b"", {"bad.json": b"[1,]", "good.json": b"[1]"}, 4,
      "[1]\n", "tamsel-vonk: {tmp}/bad.json:1: ExpectedArrayContent at character 3 (']')\n"),
     # The rest of a stream after a bad document is not read; with --lines,
-    # every bad line is reported, after the results around it.
+    # every bad line is reported.
     ([".a"], b'{"a": 1}\n{"a": 2\n{"a": 3}\n', {}, 4, "1\n",
      "tamsel-vonk: <stdin>:2: ExpectedObjectContent at character 8 ('{')\n"),
     (["-l", ".a"], b'{"a": 1}\n{"a":\n{"a": 3}\n]\n', {}, 4, "1\n3\n",
@@ -188,16 +191,13 @@ def test_files_are_documents_in_order_and_dash_is_stdin(tmp_path):
      "tamsel-vonk: -x: cannot read: No such file or directory\n"),
     ([".", "nope.json", "good.json"], b"", {"good.json": b"2"}, 5, "2\n",
      "tamsel-vonk: nope.json: cannot read: No such file or directory\n"),
-    # An internal fault ends that document only with --lines, and its input otherwise.
+    # An internal fault ends that document only.
     (["-l", "10 % .d"], b'{"d": 0}\n{"d": 3}\n', {}, 6, "1\n",
-     "tamsel-vonk: <stdin>:1: internal fault: "
-     "attempt to calculate the remainder with a divisor of zero\n"),
-    (["10 % .d"], b'{"d": 3} {"d": 0} {"d": 4}', {}, 6, "1\n",
-     "tamsel-vonk: <stdin>:1: internal fault: "
-     "attempt to calculate the remainder with a divisor of zero\n"),
-    (["-n", "1 % 0"], b"", {}, 6, "",
-     "tamsel-vonk: null input: internal fault: "
-     "attempt to calculate the remainder with a divisor of zero\n"),
+     f"tamsel-vonk: <stdin>:1: internal fault: {FAULT}\n"),
+    (["10 % .d"], b'{"d": 3} {"d": 0} {"d": 4}\n[1,] {"d": 5}', {}, 6, "1\n2\n",
+     f"tamsel-vonk: <stdin>:1: internal fault: {FAULT}\n"
+     "tamsel-vonk: <stdin>:2: ExpectedArrayContent at character 3 (']')\n"),
+    (["-n", "1 % 0"], b"", {}, 6, "", f"tamsel-vonk: null input: internal fault: {FAULT}\n"),
     # The first problem decides the status.
     ([".", "nope.json", "bad.json"], b"", {"bad.json": b"["}, 5, "",
      "tamsel-vonk: nope.json: cannot read: No such file or directory\n"
@@ -208,6 +208,41 @@ def test_problems_go_to_stderr_with_a_status(args, stdin, files, status, stdout,
     monkeypatch.chdir(tmp_path)
     result = run(args, stdin, files, tmp_path)
     assert result == (status, stdout, stderr.replace("{tmp}", str(tmp_path)))
+
+
+class Merged:
+    """Standard output and error in one, as 2>&1 shows them."""
+
+    def __init__(self):
+        self.text = ""
+
+    def write(self, data):
+        self.text += data if isinstance(data, str) else data.decode("utf-8")
+
+    def flush(self):
+        pass
+
+
+@pytest.mark.parametrize("options, ended", [(["-l"], False), ([], True)])
+def test_each_problem_comes_in_its_place_among_the_results(options, ended):
+    # Lines 1 to 60, with faults ("0") and bad JSON ("]") before, at and after
+    # the end of the first chunk of results, and last.
+    bad = {4: "0", 17: "]", 20: "0", 21: "]", 40: "0", 60: "]"}
+    stdin = "".join(bad.get(n, str(n)) + "\n" for n in range(1, 61)).encode()
+    expected = ""
+    for n in range(1, 61):
+        if n not in bad:
+            expected += f"{10 % n}\n"
+        elif bad[n] == "0":
+            expected += f"tamsel-vonk: <stdin>:{n}: internal fault: {FAULT}\n"
+        else:
+            expected += f"tamsel-vonk: <stdin>:{n}: InternalError(TapeError) at character 0 (']')\n"
+            if ended:  # bad JSON ends the input, but for --lines
+                break
+    out = Merged()
+    status = tamsel_vonk_cli.main(options + ["10 % ."], stdin=io.BytesIO(stdin), stdout=out,
+                                  stderr=out)
+    assert (status, out.text) == (6, expected)
 
 
 def test_a_directory_is_an_unreadable_file(tmp_path):

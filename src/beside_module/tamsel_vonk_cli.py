@@ -12,9 +12,11 @@ as -1 needs no "--"). Every result is printed as JSON, pretty (two spaces)
 unless --compact-output, with numbers, NaN and the infinities exactly as the
 query language's `tojson` writes them; of -c, --tab and --indent, the last
 one given decides the layout. Problems are reported on standard error, and
-the exit status tells what went wrong first (see EXIT_* below). A document
-that is not JSON is named by its input and line, with --slurp too; it ends
-its input, except with --lines, where the next line is read.
+the exit status tells what went wrong first (see EXIT_* below), each
+message in its place among the results. A document that is not JSON is
+named by its input and line, with --slurp too; it ends its input, except
+with --lines, where the next line is read. A document whose run ends with
+an internal fault is reported the same way, and the next one is run.
 
 Inputs are read, run and printed a piece at a time by the module's streams,
 so memory stays small however large they are (except with --slurp, which
@@ -28,7 +30,7 @@ from __future__ import annotations
 import argparse
 import os
 import sys
-from itertools import islice
+from itertools import chain, islice
 
 import tamsel_vonk
 
@@ -55,13 +57,13 @@ PROG = "tamsel-vonk"
 # jq options that bind variables, which the language does not have.
 _VARIABLE_OPTIONS = ("--arg", "--argjson", "--slurpfile", "--rawfile", "--args", "--jsonargs")
 
-# Results are taken from a stream and written in chunks, so that Python
-# does next to nothing per result. A chunk aims at this many bytes of output
-# (few results when they are large, so memory stays bounded) and holds at
-# most _MOST_RESULTS; the first one is small, for the size of results is
-# not known yet.
+# Results are taken from a stream a chunk of texts at a time and written
+# together, so that Python does next to nothing per text or result. A chunk
+# aims at this many bytes of output (few texts when their results are large,
+# so memory stays bounded) and holds at most _MOST_TEXTS; the first one is
+# small, for the size of results is not known yet.
 _CHUNK_BYTES = 1 << 18
-_MOST_RESULTS = 4096
+_MOST_TEXTS = 4096
 _FIRST_CHUNK = 16
 
 
@@ -172,16 +174,6 @@ def _parse_args(argv: Sequence[str] | None, stdout: BinaryIO) -> argparse.Namesp
     return args
 
 
-def _message(exc: BaseException) -> str:
-    """The message of EXC, the exception of a bad text in a stream, as
-    input() gives it: without the "text N at byte M (line L): " that places
-    the text, since the command names the input and line itself."""
-    message = str(exc)
-    place = "text {} at byte {} (line {}): ".format(
-        getattr(exc, "index", ""), getattr(exc, "offset", ""), getattr(exc, "line", ""))
-    return message[len(place):] if message.startswith(place) else message
-
-
 def _at_line(name: str, exc: BaseException) -> str:
     """NAME, and the line on which the bad text EXC is about starts."""
     return f"{name}:{getattr(exc, 'line')}"
@@ -220,13 +212,20 @@ class _Run:
     def bad(self, where: str, exc: BaseException) -> None:
         """Reports a text that is not JSON, or whose run ended with an internal fault."""
         self.bad_texts += 1
+        # The message as input() gives it, without the stream's "text N at
+        # byte M (line L): ", since WHERE names the input and line.
+        message = getattr(exc, "message")
         if isinstance(exc, ValueError):
-            self.fail(EXIT_JSON, where, _message(exc))
+            self.fail(EXIT_JSON, where, message)
         else:
-            self.fail(EXIT_FAULT, where, f"internal fault: {_message(exc)}")
+            self.fail(EXIT_FAULT, where, f"internal fault: {message}")
 
-    def write(self, results: list[bytes]) -> int:
-        """Prints RESULTS, JSON texts; returns how many bytes that took."""
+    def write(self, texts: list[list[bytes]]) -> int:
+        """Prints the results of TEXTS, a list of JSON texts each; returns
+        how many bytes that took."""
+        results = list(chain.from_iterable(texts))
+        if not results:
+            return 0
         self.last = results[-1]
         if self.raw:
             decode = self._decode
@@ -240,41 +239,52 @@ class _Run:
     def each(self, name: str, source: Source, *, lines: bool = False,
              numbered: bool = True) -> None:
         """Runs the program over every text of SOURCE and prints the results.
-        A bad text is named by NAME and, when NUMBERED, its line. With LINES
-        it is skipped; otherwise it ends SOURCE, since where the text after
-        it starts cannot be trusted (as jq does)."""
+        A bad text is reported in its place among them, named by NAME and,
+        when NUMBERED, its line, and skipped. One that is not JSON ends
+        SOURCE, unless LINES, since where the text after it starts cannot be
+        trusted (as jq does)."""
         def where(exc: BaseException) -> str:
             return _at_line(name, exc) if numbered else name
 
-        errors: Literal["raise", "skip"] = "skip" if lines else "raise"
-        with self.program.stream(source, lines=lines, errors=errors, **self.options) as results:
-            skipped = results.skipped
-            reported = 0
-            pending: list[bytes] = []
+        # One entry per text: the list of its results, or in its place the
+        # exception of a bad text.
+        with self.program.stream(source, lines=lines, per_text=True, errors="skip",
+                                 **self.options) as texts:
             count = _FIRST_CHUNK
-            try:
-                while True:
-                    # extend keeps the results that came before an exception.
-                    pending.extend(islice(results, count))
-                    done = len(pending) < count
-                    if pending:
-                        chunk, pending = pending, []
-                        size = self.write(chunk)
-                        fits = len(chunk) * _CHUNK_BYTES // max(size, 1)
-                        count = max(1, min(_MOST_RESULTS, fits))
-                    # Skipped texts are listed as iteration passes them.
-                    for exc in skipped[reported:]:
-                        self.bad(where(exc), exc)
-                    reported = len(skipped)
-                    if done:
+            while True:
+                chunk: list[Any] = []
+                try:
+                    # extend keeps the texts that came before an exception.
+                    chunk.extend(islice(texts, count))
+                except BaseException as exc:
+                    # What came before the exception goes out first, whatever
+                    # it is. Past a text that ended the input, it is not ours.
+                    if self.print_texts(chunk, where, lines) < 0 and isinstance(exc, Exception):
                         return
-            except BaseException as exc:
-                # The results before the exception go out first, whatever it is.
-                if pending:
-                    self.write(pending)
-                if not isinstance(exc, (ValueError, tamsel_vonk.PanicException)):
                     raise
-                self.bad(where(exc), exc)
+                size = self.print_texts(chunk, where, lines)
+                if size < 0 or len(chunk) < count:
+                    return
+                count = max(1, min(_MOST_TEXTS, len(chunk) * _CHUNK_BYTES // max(size, 1)))
+
+    def print_texts(self, chunk: list[Any], where: Callable[[BaseException], str],
+                    lines: bool) -> int:
+        """Prints the results of the texts of CHUNK, reporting each bad one in
+        its place; returns how many bytes were printed, or -1 if a text that
+        is not JSON ends the input (unless LINES)."""
+        # Bad texts are rare: when there is none, the chunk is printed
+        # without a Python step per text.
+        if set(map(type, chunk)) <= {list}:
+            return self.write(chunk)
+        size = start = 0
+        for at, entry in enumerate(chunk):
+            if isinstance(entry, BaseException):
+                size += self.write(chunk[start:at])
+                start = at + 1
+                self.bad(where(entry), entry)
+                if not lines and isinstance(entry, ValueError):
+                    return -1
+        return size + self.write(chunk[start:])
 
 
 def _each_input(run: _Run, files: list[str], stdin: BinaryIO,

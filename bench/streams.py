@@ -1,0 +1,297 @@
+#!/usr/bin/env python3
+"""Many documents per call: the stream and batch methods, a large file, and
+the command line, against what a caller would do otherwise.
+
+    python3 bench/streams.py            # full run (a few minutes; writes a 200 MB file)
+    python3 bench/streams.py --quick    # smoke run at tiny sizes, a few seconds
+
+Every figure is a ratio taken in this one run, peer time / our time (above 1
+means we are faster), after checking that the peer's results equal ours.
+Timings are the best of several rounds in which the contenders take turns.
+
+- JSON Lines: 20,000 GitHub events (the events of github_events.json over
+  and over, one compact line each) in one bytes object, through
+  `select(.type == "PushEvent") | .actor.login`: stream() against a loop of
+  first_bytes() over the lines, and against pysimdjson per line (one parser
+  reused, `at_pointer` for the login, as its documentation recommends).
+- batch() over the list of those lines, against the same loop.
+- A large file: 200 MB of such lines, written at run time to a temporary
+  folder and removed after. In a child process: the memory held above the
+  start while streaming it from its path (peak resident size, VmHWM), and
+  its throughput against the same bytes streamed from memory.
+- The command line, a child process each, on that file in the default mode
+  and with --lines against jq (Debian's jq, when installed), with each
+  one's peak resident size; and pretty output of canada.json and
+  twitter.json against `jq .`.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+sys.path.insert(0, HERE)
+
+import gen  # noqa: E402
+
+import tamsel_vonk  # noqa: E402
+
+try:
+    import simdjson  # pysimdjson
+except ImportError:
+    simdjson = None
+
+DEFAULT_DATA = os.path.join(os.path.dirname(ROOT), "shared", "bench-data")
+QUERY = 'select(.type == "PushEvent") | .actor.login'
+MB = 1 << 20
+
+# Targets.
+STREAM_VS_LOOP = 2.0
+STREAM_VS_PYSIMDJSON = 2.0
+BATCH_VS_LOOP = 1.5
+FILE_HELD_MB = 64
+FILE_VS_MEMORY = 0.9        # throughput from a path / from memory
+CLI_VS_JQ = 4.0
+CLI_HELD_MB = 64
+CLI_PRETTY_VS_JQ = 2.0
+
+
+def event_lines(data_dir, count):
+    """`count` compact lines of GitHub events, as bytes."""
+    with open(os.path.join(data_dir, "github_events.json"), encoding="utf-8") as f:
+        events = json.load(f)
+    return [gen._dumps(events[i % len(events)]).encode() for i in range(count)]
+
+
+def best_of(contenders, rounds):
+    """The best time of each contender (name -> function), taking turns."""
+    best = {name: float("inf") for name in contenders}
+    for _ in range(rounds):
+        for name, run in contenders.items():
+            start = time.perf_counter()
+            run()
+            best[name] = min(best[name], time.perf_counter() - start)
+    return best
+
+
+def json_lines(lines, rounds):
+    program = tamsel_vonk.compile(QUERY)
+    first = program.first_bytes
+    blob = b"\n".join(lines) + b"\n"
+
+    def loop():
+        return [r for r in (first(line) for line in lines) if r is not None]
+
+    contenders = {
+        "stream": lambda: list(program.stream(blob)),
+        "batch": lambda: [r for r in program.batch(lines, first=True) if r is not None],
+        "first_bytes loop": loop,
+    }
+    if simdjson is not None:
+        parser = simdjson.Parser()
+
+        def pysimdjson():
+            out = []
+            for line in lines:
+                event = parser.parse(line)
+                if event["type"] == "PushEvent":
+                    out.append(event.at_pointer("/actor/login"))
+                del event  # the parser refuses to parse while a proxy lives
+            return out
+
+        contenders["pysimdjson"] = pysimdjson
+    expected = loop()
+    for name, run in contenders.items():
+        if run() != expected:
+            raise SystemExit(f"{name} gives other results than ours")
+    best = best_of(contenders, rounds)
+    size = len(blob)
+    rows = [(name, best[name] / len(lines) * 1e6, size / best[name] / MB) for name in contenders]
+    verdicts = [
+        ("stream vs first_bytes loop", best["first_bytes loop"] / best["stream"], STREAM_VS_LOOP),
+        ("batch vs first_bytes loop", best["first_bytes loop"] / best["batch"], BATCH_VS_LOOP),
+    ]
+    if "pysimdjson" in best:
+        verdicts.append(("stream vs pysimdjson per line", best["pysimdjson"] / best["stream"],
+                         STREAM_VS_PYSIMDJSON))
+    return rows, verdicts
+
+
+def write_file(path, lines, size):
+    """Writes JSON Lines of about `size` bytes to `path`."""
+    chunk = b"\n".join(lines) + b"\n"
+    written = 0
+    with open(path, "wb") as f:
+        while written < size:
+            f.write(chunk)
+            written += len(chunk)
+    return written
+
+
+# Runs in a child: streams the file from its path, then the same bytes from
+# memory, and prints the held memory above the start and both times.
+_FILE_CHILD = r"""
+import sys, time, tamsel_vonk
+def hwm_kb():
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+path, query = sys.argv[1], sys.argv[2]
+program = tamsel_vonk.compile(query)
+list(program.stream(b'{"type": "PushEvent", "actor": {"login": "warm"}}'))
+start_kb = hwm_kb()
+begin = time.perf_counter()
+count = sum(1 for _ in program.stream(__import__("pathlib").Path(path)))
+from_path = time.perf_counter() - begin
+held_kb = hwm_kb() - start_kb
+with open(path, "rb") as f:
+    data = f.read()
+best_memory = float("inf")
+for _ in range(2):
+    begin = time.perf_counter()
+    assert sum(1 for _ in program.stream(data)) == count
+    best_memory = min(best_memory, time.perf_counter() - begin)
+best_path = from_path
+for _ in range(1):
+    begin = time.perf_counter()
+    assert sum(1 for _ in program.stream(__import__("pathlib").Path(path))) == count
+    best_path = min(best_path, time.perf_counter() - begin)
+print(count, held_kb, best_path, best_memory)
+"""
+
+
+def large_file(path, size):
+    out = subprocess.run([sys.executable, "-c", _FILE_CHILD, path, QUERY], check=True,
+                         capture_output=True, text=True).stdout.split()
+    count, held_kb, from_path, from_memory = int(out[0]), int(out[1]), float(out[2]), float(out[3])
+    rows = [("from its path", from_path, size / from_path / MB),
+            ("from memory", from_memory, size / from_memory / MB)]
+    verdicts = [
+        ("file: held above the start, MiB", held_kb / 1024, FILE_HELD_MB),
+        ("file: throughput from path / from memory", from_memory / from_path, FILE_VS_MEMORY),
+    ]
+    return count, rows, verdicts
+
+
+def run_command(argv, stdin=None):
+    """(output, seconds, peak resident MiB) of one child process."""
+    with tempfile.TemporaryFile() as out:
+        begin = time.perf_counter()
+        child = subprocess.Popen(argv, stdin=stdin, stdout=out, stderr=subprocess.PIPE)
+        _, status, usage = os.wait4(child.pid, 0)
+        seconds = time.perf_counter() - begin
+        child.returncode = os.waitstatus_to_exitcode(status)
+        error = child.stderr.read()
+        child.stderr.close()
+        if child.returncode != 0:
+            raise SystemExit(f"{argv[0]} failed: {error.decode(errors='replace')[:200]}")
+        out.seek(0)
+        return out.read(), seconds, usage.ru_maxrss / 1024
+
+
+def best_command(argv, rounds):
+    best = None
+    for _ in range(rounds):
+        output, seconds, rss = run_command(argv)
+        if best is None or seconds < best[1]:
+            best = (output, seconds, rss)
+    return best
+
+
+def ours_cli():
+    found = shutil.which("tamsel-vonk", path=os.path.dirname(sys.executable))
+    return [found] if found else [sys.executable, "-m", "tamsel_vonk_cli"]
+
+
+def command_line(path, data_dir, rounds):
+    jq = shutil.which("jq")
+    rows, verdicts = [], []
+    cases = [("default mode", ours_cli() + ["-c", QUERY, path], ["jq", "-c", QUERY, path]),
+             ("--lines", ours_cli() + ["-c", "--lines", QUERY, path], ["jq", "-c", QUERY, path])]
+    for name in ("canada.json", "twitter.json"):
+        document = os.path.join(data_dir, name)
+        if os.path.isfile(document):
+            cases.append((f"pretty {name}", ours_cli() + [".", document], ["jq", ".", document]))
+    for label, ours, theirs in cases:
+        our_output, our_time, our_rss = best_command(ours, rounds)
+        row = [label, our_time, our_rss]
+        if jq:
+            their_output, their_time, their_rss = best_command(theirs, rounds)
+            # jq holds every number as a double: pretty output is compared
+            # as values read that way.
+            same = (our_output == their_output if not label.startswith("pretty")
+                    else json.loads(our_output, parse_int=float)
+                    == json.loads(their_output, parse_int=float))
+            if not same:
+                raise SystemExit(f"{label}: jq gives another output than ours")
+            row += [their_time, their_rss]
+            target = CLI_PRETTY_VS_JQ if label.startswith("pretty") else CLI_VS_JQ
+            verdicts.append((f"command line {label} vs jq", their_time / our_time, target))
+        if not label.startswith("pretty"):
+            verdicts.append((f"command line {label}: peak resident MiB", our_rss, CLI_HELD_MB))
+        rows.append(row)
+    return rows, verdicts
+
+
+def verdict_line(name, figure, target):
+    # Memory figures are bounds from above; the rest from below.
+    upper = "MiB" in name
+    ok = figure <= target if upper else figure >= target
+    sign = "<=" if upper else ">="
+    return f"  {'PASS' if ok else 'MISS'}  {name}: {figure:.2f} (target {sign} {target})", ok
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--quick", action="store_true", help="tiny sizes, a few seconds")
+    parser.add_argument("--data", default=DEFAULT_DATA, help="folder of the real documents")
+    opts = parser.parse_args(argv)
+    if not os.path.isfile(os.path.join(opts.data, "github_events.json")):
+        raise SystemExit(f"no github_events.json in {opts.data}")
+    count = 200 if opts.quick else 20_000
+    rounds = 2 if opts.quick else 9
+    file_size = 2 * MB if opts.quick else 200 * MB
+    lines = event_lines(opts.data, count)
+    verdicts = []
+
+    rows, found = json_lines(lines, rounds)
+    verdicts += found
+    print(f"JSON Lines: {count} events, {sum(map(len, lines)) // count} bytes each, {QUERY}")
+    for name, per_line, speed in rows:
+        print(f"  {name:18} {per_line:7.3f} us/line {speed:8.0f} MiB/s")
+
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "events.jsonl")
+        size = write_file(path, lines, file_size)
+        results, rows, found = large_file(path, size)
+        verdicts += found
+        print(f"A large file: {size / MB:.0f} MiB, {results} results")
+        for name, seconds, speed in rows:
+            print(f"  {name:18} {seconds:7.3f} s {speed:8.0f} MiB/s")
+        rows, found = command_line(path, opts.data, 1 if opts.quick else 3)
+        verdicts += found
+        print("The command line (best time, peak resident size): ours | jq")
+        for row in rows:
+            line = f"  {row[0]:22} {row[1]:6.2f} s {row[2]:6.1f} MiB"
+            if len(row) > 3:
+                line += f" | {row[3]:6.2f} s {row[4]:6.1f} MiB"
+            print(line)
+
+    print("Verdicts:")
+    failed = 0
+    for name, figure, target in verdicts:
+        text, ok = verdict_line(name, figure, target)
+        failed += not ok
+        print(text)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
