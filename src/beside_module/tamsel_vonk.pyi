@@ -59,8 +59,9 @@ class TamselProgram:
         of each. A bad text raises ValueError (PanicException for an
         internal fault) once the results before it are delivered; with
         errors="skip" it is skipped and its exception added to
-        TamselStream.skipped. `as_json` yields each result as the bytes of
-        its JSON text, laid out by `indent`.
+        TamselStream.skipped, or with `per_text` yielded in its list's
+        place. `as_json` yields each result as the bytes of its JSON text,
+        laid out by `indent`.
         """
     def batch(self, texts: Iterable[Union[str, ReadableBuffer]], *, first: bool = False,
               errors: Literal["raise", "skip"] = "raise", as_json: bool = False,
@@ -82,10 +83,11 @@ class TamselVonkIter(Iterator[Any]):
 class TamselStream(Iterator[Any]):
     """The results of one TamselProgram.stream() call, made as they are asked for."""
 
-    # The exceptions of the texts skipped so far (errors="skip"), in order,
-    # each added when iteration passes its text. Each exception carries
-    # `index` (the text's number, from 0), `offset` (its byte offset in
-    # the source) and `line` (the line it starts on, from 1).
+    # The exceptions of the texts skipped so far (errors="skip" without
+    # per_text), in order, each added when iteration passes its text. Each
+    # exception carries `index` (the text's number, from 0), `offset` (its
+    # byte offset in the source), `line` (the line it starts on, from 1)
+    # and `message` (what input() would have said of the text alone).
     skipped: List[BaseException]
 
     def __iter__(self) -> TamselStream: ...
