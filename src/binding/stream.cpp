@@ -33,7 +33,7 @@ namespace tamsel::binding {
 namespace {
 
 // About this much text is run before the stream hands out what it made.
-constexpr size_t kBatchBytes = TextSource::kReadSize;
+constexpr size_t kBatchBytes = size_t{1} << 20;
 
 // What a batch made, in order: results (or per text, their lists), and the
 // errors of skipped texts, which join `skipped` when iteration passes them.

@@ -19,7 +19,7 @@ class TextSource {
  public:
   // About how much a read asks for, and so how much text a stream handles
   // between two looks at its results.
-  static constexpr size_t kReadSize = size_t{1} << 20;
+  static constexpr size_t kReadSize = size_t{256} << 10;
 
   // The source for `arg`: a bytes-like object or a str (the text itself), an
   // object with a read(n) method returning bytes (never closed here), or an

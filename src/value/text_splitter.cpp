@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 namespace tamsel {
@@ -28,25 +28,47 @@ bool ends_token(char c) {
 
 }  // namespace
 
+namespace {
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define TAMSEL_COUNT_WITH_AVX2 1
+// The same count as the portable loop below, 32 bytes at a step, for
+// processors that have AVX2 (asked at run time): every byte of a stream
+// passes through it once.
+__attribute__((target("avx2"))) uint64_t count_line_breaks_avx2(const char* text, size_t size,
+                                                                 size_t* done) {
+  const __m256i newline = _mm256_set1_epi8('\n');
+  const __m256i zero = _mm256_setzero_si256();
+  uint64_t count = 0;
+  size_t i = 0;
+  while (size - i >= 32) {
+    // Each byte lane counts its matches (a match subtracts -1), for at most
+    // 255 blocks before the lanes are summed.
+    __m256i lanes = zero;
+    const size_t blocks = std::min<size_t>((size - i) / 32, 255);
+    for (size_t b = 0; b < blocks; ++b, i += 32) {
+      const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
+      lanes = _mm256_sub_epi8(lanes, _mm256_cmpeq_epi8(block, newline));
+    }
+    const __m256i sums = _mm256_sad_epu8(lanes, zero);
+    count += static_cast<uint64_t>(_mm256_extract_epi64(sums, 0)) +
+             static_cast<uint64_t>(_mm256_extract_epi64(sums, 1)) +
+             static_cast<uint64_t>(_mm256_extract_epi64(sums, 2)) +
+             static_cast<uint64_t>(_mm256_extract_epi64(sums, 3));
+  }
+  *done = i;
+  return count;
+}
+#endif
+
+}  // namespace
+
 uint64_t count_line_breaks(const char* text, size_t size) {
   uint64_t count = 0;
   size_t i = 0;
-#if defined(__SSE2__)
-  const __m128i newline = _mm_set1_epi8('\n');
-  const __m128i zero = _mm_setzero_si128();
-  while (size - i >= 16) {
-    // Each byte lane counts its matches (a match subtracts -1), for at most
-    // 255 blocks before the lanes are summed.
-    __m128i lanes = zero;
-    const size_t blocks = std::min<size_t>((size - i) / 16, 255);
-    for (size_t b = 0; b < blocks; ++b, i += 16) {
-      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-      lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(block, newline));
-    }
-    const __m128i sums = _mm_sad_epu8(lanes, zero);
-    count += static_cast<uint64_t>(_mm_cvtsi128_si64(sums)) +
-             static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
-  }
+#if defined(TAMSEL_COUNT_WITH_AVX2)
+  static const bool has_avx2 = __builtin_cpu_supports("avx2");
+  if (has_avx2) count = count_line_breaks_avx2(text, size, &i);
 #endif
   for (; i < size; ++i) count += text[i] == '\n';
   return count;
