@@ -120,8 +120,16 @@ void keep_pending_error(StreamState& s) {
   s.source_done = true;
 }
 
+// Room in `made` for `more` entries, made before any object moves there,
+// so that nothing fails once one has; grown by doubling.
+void make_room(StreamState& s, size_t more) {
+  const size_t needed = s.made.size() + more;
+  if (needed > s.made.capacity()) s.made.reserve(std::max(needed, 2 * s.made.capacity()));
+}
+
 // Adds the results of one text (strong references, taken over).
 void add_results(StreamState& s, std::vector<PyObject*>& results) {
+  make_room(s, s.per_text ? 1 : results.size());
   if (s.per_text) {
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(results.size()));
     if (!list) throw std::bad_alloc();
@@ -141,6 +149,7 @@ void add_results(StreamState& s, std::vector<PyObject*>& results) {
 // iteration passes it, as the policy says. False with an exception set if
 // the error cannot be made.
 bool record_bad_text(StreamState& s, const TextPlace& place) {
+  make_room(s, 1);
   PyObject* error = take_text_error(place);
   if (!error) return false;
   if (!s.skip_bad) {

@@ -129,12 +129,18 @@ TextSplitter::Step TextSplitter::next(Text* text) {
 
 TextSplitter::Step TextSplitter::start(Text* text, size_t* first) {
   if (!check_byte_order_mark()) return Step::kNeedMore;
-  if (!lines_ && !pending_ && scan_ == Scan::kNone && !skip_space())
-    return last_ ? Step::kEnd : Step::kNeedMore;
-  // A line's text starts where the line does: only look past its space.
+  const bool at_rest = !pending_ && scan_ == Scan::kNone;
+  if (!lines_ && at_rest && !skip_space()) return last_ ? Step::kEnd : Step::kNeedMore;
+  // A line's text starts where the line does: only look past its space,
+  // and past blank lines, which are no texts.
   size_t at = pos_;
-  while (at < window_.size() && is_json_space(window_[at])) ++at;
-  if (at == window_.size()) return last_ ? Step::kEnd : Step::kNeedMore;
+  for (;;) {
+    while (at < window_.size() && is_json_space(window_[at]) && window_[at] != '\n') ++at;
+    if (at == window_.size()) return last_ ? Step::kEnd : Step::kNeedMore;
+    if (window_[at] != '\n') break;
+    ++at;
+    if (lines_ && at_rest) pos_ = at;
+  }
   *first = at;
   text->bytes = std::string_view();
   text->index = index_;
