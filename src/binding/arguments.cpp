@@ -71,8 +71,6 @@ namespace {
 // and small enough that indentation cannot dwarf the values it lays out.
 constexpr Py_ssize_t kLongestIndent = 32;
 
-}  // namespace
-
 bool read_errors_option(PyObject* errors, bool* skip) {
   if (PyUnicode_Check(errors)) {
     if (PyUnicode_CompareWithASCIIString(errors, "raise") == 0) {
@@ -120,6 +118,17 @@ bool read_indent_option(PyObject* indent, ResultForm* form) {
   }
   form->pretty = true;
   return true;
+}
+
+}  // namespace
+
+bool read_result_options(int first, int as_json, PyObject* errors, PyObject* indent,
+                         ResultForm* form, bool* skip_bad) {
+  *skip_bad = false;
+  if (errors && !read_errors_option(errors, skip_bad)) return false;
+  form->first_only = first;
+  form->as_json = as_json;
+  return read_indent_option(indent, form);
 }
 
 }  // namespace tamsel::binding

@@ -24,14 +24,12 @@ bool check_str_argument(const char* param, PyObject* arg);
 // parameter `param` and returns false.
 bool check_bytes_argument(const char* param, PyObject* arg);
 
-// The `errors` option, "raise" or "skip", into `skip`; returns false with
-// ValueError set when it is neither.
-bool read_errors_option(PyObject* errors, bool* skip);
-
-// The `indent` option (None, a number of spaces from 0 to 32, or a str of at
-// most 32 characters), into `form`, which must already say whether results
-// come as JSON text: indent is refused without it. Returns false with an
-// exception set for a value it cannot take.
-bool read_indent_option(PyObject* indent, ResultForm* form);
+// The options of the methods that run many texts, as PyArg parsed them
+// (`first` and `as_json` as 0 or 1; `errors` null when not given), into
+// `form` and `skip_bad`: errors "raise" or "skip", and indent None, a number
+// of spaces from 0 to 32 or a str of at most 32 characters, taken only with
+// as_json. False with an exception set for a value they cannot take.
+bool read_result_options(int first, int as_json, PyObject* errors, PyObject* indent,
+                         ResultForm* form, bool* skip_bad);
 
 }  // namespace tamsel::binding

@@ -57,12 +57,9 @@ PyObject* program_batch(PyObject* self, PyObject* args, PyObject* kwargs) {
   if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$pOpO:batch", const_cast<char**>(keywords),
                                    &texts, &first, &errors, &as_json, &indent))
     return nullptr;
-  bool skip_bad = false;
-  if (errors && !read_errors_option(errors, &skip_bad)) return nullptr;
   ResultForm form;
-  form.first_only = first;
-  form.as_json = as_json;
-  if (!read_indent_option(indent, &form)) return nullptr;
+  bool skip_bad = false;
+  if (!read_result_options(first, as_json, errors, indent, &form, &skip_bad)) return nullptr;
   if (PyUnicode_Check(texts) || PyBytes_Check(texts)) {
     // Iterating one document would run its characters or bytes.
     PyErr_Format(PyExc_TypeError,

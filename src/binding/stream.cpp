@@ -457,12 +457,9 @@ PyObject* program_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
                                    &source_arg, &lines, &per_text, &first, &errors, &as_json,
                                    &indent))
     return nullptr;
-  bool skip_bad = false;
-  if (errors && !read_errors_option(errors, &skip_bad)) return nullptr;
   ResultForm form;
-  form.first_only = first;
-  form.as_json = as_json;
-  if (!read_indent_option(indent, &form)) return nullptr;
+  bool skip_bad = false;
+  if (!read_result_options(first, as_json, errors, indent, &form, &skip_bad)) return nullptr;
 
   PyTypeObject* type = stream_type();
   if (!type) return nullptr;
