@@ -279,6 +279,16 @@ def test_the_query_can_come_from_a_file(tmp_path):
     ([".", "--arg", "x", "1"], "--arg is not supported: the query language has no variables"),
     (["--argjson", "x", "1", "."], "--argjson is not supported"),
     (["--indent", "8", "."], "--indent takes 0 to 7 spaces"),
+    (["--indent=", "."], "--indent takes 0 to 7 spaces"),
+    # argparse's own messages, for what the command line's parser leaves to it.
+    (["-x"], "error: unrecognized arguments: -x"),
+    (["-1e3"], "error: unrecognized arguments: -1e3"),
+    (["-f"], "error: argument -f/--from-file: expected one argument"),
+    (["-f", "-c", "."], "error: argument -f/--from-file: expected one argument"),
+    (["-f", "--", "q.tv"], "error: argument -f/--from-file: expected one argument"),
+    (["-cx", "."], "error: argument -c/--compact-output: ignored explicit argument 'x'"),
+    (["--lines=1", "."], "error: argument -l/--lines: ignored explicit argument '1'"),
+    (["--ar", "."], "error: ambiguous option: --ar could match --arg, --argjson, --args"),
 ])
 def test_usage_errors_exit_with_status_2(args, message, capsys):
     try:
@@ -290,6 +300,52 @@ def test_usage_errors_exit_with_status_2(args, message, capsys):
     assert message in capsys.readouterr().err
 
 
+# Command lines, and whether the command line's own parser reads them (the
+# rest it leaves to argparse); either way they must read as argparse reads them.
+@pytest.mark.parametrize("argv, fast", [
+    ([], True),
+    ([".a", "in.json", "-", ""], True),
+    ([".a", "-c", "in.json", "-l", "-"], True),
+    (["-cr", ".a"], True),
+    (["-nr", "1"], True),
+    (["-lnsrjec"], True),
+    (["--first", "--lines", "--null-input", "--slurp", "--raw-output", "--join-output",
+      "--compact-output", "--exit-status"], True),
+    (["-f", "q.tv", "a.json", "b.json"], True),
+    (["-lcf", "q.tv", "a.json"], True),
+    (["-fq.tv", "-f-"], True),
+    (["--from-file", "q.tv", "--from-file=r.tv", "x"], True),
+    (["-f", "-", "-f", "-1"], True),
+    (["-f", "q.tv", "--", "a.json"], True),
+    (["--indent", "3"], True),
+    (["--indent=3"], True),
+    (["--indent", "0"], True),
+    (["--indent", "+7"], True),
+    (["-c", "--tab", "--indent", "1", "-c"], True),
+    (["--indent", "1", "--tab"], True),
+    # Negative numbers are queries; after "--", anything is.
+    (["-1"], True),
+    (["-0.5", "-"], True),
+    (["-.5", "-c"], True),
+    ([".", "--", "-c", "--", "-x"], True),
+    (["--", "-f", "x"], True),
+    # Left to argparse.
+    (["--comp", ".a"], False),
+    (["--fi", "--ind", "3", "--ind=4"], False),
+    (["-f=q.tv", "."], False),
+    (["--from-file=", "."], False),
+    (["-1 + 2"], False),
+    (["-f", "-1 + 2"], False),
+])
+def test_the_command_lines_parser_reads_as_argparse_does(argv, fast, monkeypatch):
+    parse = tamsel_vonk_cli._parse_args
+    slow = parse(argv, io.BytesIO(), fast=False)
+    if fast:
+        monkeypatch.setattr(tamsel_vonk_cli, "_argparse_parser", None)
+    # What neither sets is the same default, the class's.
+    assert vars(parse(argv, io.BytesIO())) == vars(slow)
+
+
 def test_version_is_printed_on_stdout():
     out = io.BytesIO()
     with pytest.raises(SystemExit) as exited:
@@ -297,13 +353,20 @@ def test_version_is_printed_on_stdout():
     assert exited.value.code == 0 and out.getvalue().startswith(b"tamsel-vonk ")
 
 
-def test_start_up_does_not_load_package_metadata():
-    # importlib.metadata alone takes longer to import than the whole run.
+# Modules that take longer to import than an ordinary run takes.
+SLOW_MODULES = ["argparse", "enum", "gettext", "importlib.metadata", "json", "re", "typing"]
+
+
+def test_ordinary_runs_import_no_slow_module(tmp_path):
+    (tmp_path / "in.json").write_bytes('{"a": ["x", 1, "é\\n"]}'.encode())
+    runs = [["-n", "1"], ["-c", ".a", "in.json", "--indent", "3", "-l"], ["-cr", ".a.[]", "in.json"],
+            ["--first", "-e", "--tab", "--", ".a", "in.json"]]
     done = subprocess.run(
-        [sys.executable, "-c", "import sys, tamsel_vonk_cli; tamsel_vonk_cli.main(['-n', '1']);"
-         "print('importlib.metadata' in sys.modules)"],
-        capture_output=True, text=True, timeout=60)
-    assert done.stdout == "1\nFalse\n"
+        [sys.executable, "-c", "import sys; loaded = set(sys.modules); import tamsel_vonk_cli\n"
+         f"for argv in {runs!r}: tamsel_vonk_cli.main(argv)\n"
+         f"print(sorted((set(sys.modules) - loaded) & set({SLOW_MODULES!r})))"],
+        capture_output=True, text=True, timeout=60, cwd=tmp_path)
+    assert (done.stdout.splitlines()[-1], done.stderr) == ("[]", "")
 
 
 def installed_command():

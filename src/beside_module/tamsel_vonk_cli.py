@@ -21,23 +21,24 @@ an internal fault is reported the same way, and the next one is run.
 Inputs are read, run and printed a piece at a time by the module's streams,
 so memory stays small however large they are (except with --slurp, which
 holds every document). Imports are kept to what every run needs, so that the
-command starts fast; `json` is loaded for --raw-output and --slurp only,
-`importlib.metadata` for --version.
+command starts fast: the command line is read by a small parser of its own,
+argparse is loaded only for --help, --version and usage errors, `json` for
+--slurp only, `importlib.metadata` for --version.
 """
 
 from __future__ import annotations
 
-import argparse
 import os
 import sys
 from itertools import chain, islice
 
 import tamsel_vonk
 
-# typing is only read by type checkers (which take TYPE_CHECKING as true):
-# importing it would slow every start.
+# typing and argparse are only read by type checkers here (which take
+# TYPE_CHECKING as true): importing them would slow every start.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    import argparse
     from typing import Any, BinaryIO, Callable, Literal, Sequence, TextIO, Union
 
     # What a stream reads: JSON text itself, or a binary file.
@@ -66,53 +67,193 @@ _CHUNK_BYTES = 1 << 18
 _MOST_TEXTS = 4096
 _FIRST_CHUNK = 16
 
-
-class _VersionAction(argparse.Action):
-    """--version, looking the version up only when asked (importlib.metadata is slow to load)."""
-
-    def __init__(self, option_strings: Sequence[str], out: BinaryIO,
-                 dest: str = argparse.SUPPRESS, default: str = argparse.SUPPRESS,
-                 help: str = "print the version and exit") -> None:
-        super().__init__(option_strings, dest, nargs=0, default=default, help=help)
-        self.out = out
-
-    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
-                 values: Any, option_string: str | None = None) -> None:
-        try:
-            from importlib.metadata import version
-
-            text = version("tamsel_vonk")
-        except Exception:  # not installed as a distribution (running from a checkout)
-            text = "unknown"
-        self.out.write(f"{PROG} {text}\n".encode("utf-8"))
-        self.out.flush()
-        parser.exit()
+# Reads JSON text back into values.
+_IDENTITY = tamsel_vonk.compile(".")
 
 
-class _RefuseVariables(argparse.Action):
-    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
-                 values: Any, option_string: str | None = None) -> None:
-        parser.error(f"{option_string} is not supported: the query language has no variables")
+class _Args:
+    """The command line, parsed. Each attribute that no option sets keeps
+    its default here: argparse leaves alone an attribute that its namespace
+    already has, so these are the defaults of both parsers below."""
+
+    query: str | None
+    files: list[str]
+    from_file: str | None = None
+    lines = False
+    first = False
+    null_input = False
+    slurp = False
+    raw_output = False
+    join_output = False
+    # The layout: the unit of indentation, None for compact output.
+    unit: str | None = "  "
+    exit_status = False
 
 
-class _Indent(argparse.Action):
-    """--indent N: N spaces a level, 0 to 7; 0 is compact. It sets the same
-    layout as -c and --tab, so that the last of them given wins, as in jq."""
-
-    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
-                 values: Any, option_string: str | None = None) -> None:
-        # No type=int: argparse would convert the string default with it too.
-        try:
-            spaces = int(values)
-        except ValueError:
-            spaces = -1
-        if not 0 <= spaces <= 7:
-            parser.error(f"{option_string} takes 0 to 7 spaces")
-        # The module's indent=0 means new lines without indentation; here 0 is compact.
-        setattr(namespace, self.dest, " " * spaces or None)
+def _indent_unit(text: str) -> str | None:
+    """The layout --indent TEXT asks for: N spaces a level, 0 to 7; 0 is compact."""
+    try:
+        spaces = int(text)
+    except ValueError:
+        spaces = -1
+    if not 0 <= spaces <= 7:
+        raise ValueError("takes 0 to 7 spaces")
+    # The module's indent=0 means new lines without indentation; here 0 is compact.
+    return " " * spaces or None
 
 
-def _parser(stdout: BinaryIO) -> argparse.ArgumentParser:
+class _Option:
+    """An option: a flag, which sets the attribute DEST to CONST, or, with a
+    METAVAR, one that takes an argument, which CONVERT turns into the value
+    (a ValueError it raises completes the usage error "OPTION ...")."""
+
+    def __init__(self, names: tuple[str, ...], help: str, *, dest: str | None = None,
+                 const: object = True, metavar: str | None = None,
+                 convert: Callable[[str], object] | None = None) -> None:
+        self.names = names
+        self.help = help
+        self.dest = dest or names[-1][2:].replace("-", "_")
+        self.const = const
+        self.metavar = metavar
+        self.convert = convert
+
+
+# Every option that sets something, in the order --help lists them. Both the
+# command line's own parser and argparse's are made from this table; what
+# only argparse knows (--help, --version and the refused options) ends there.
+_OPTIONS = (
+    _Option(("-f", "--from-file"), metavar="QUERY_FILE",
+            help="read the query from QUERY_FILE; every argument is then a FILE"),
+    _Option(("-l", "--lines"), help="JSON Lines: every non-blank line is a document of its own"),
+    _Option(("--first",),
+            help="print only the first result of each document (none when it has none)"),
+    _Option(("-n", "--null-input"), help="run the query once, over null, and read no input"),
+    _Option(("-s", "--slurp"), help="run the query once, over an array of every document read"),
+    _Option(("-r", "--raw-output"), help="print string results as their text, without quotes"),
+    _Option(("-j", "--join-output"),
+            help="as --raw-output, and print no newline after each result"),
+    # -c, --tab and --indent set the same layout, so that the last of them given wins, as in jq.
+    _Option(("-c", "--compact-output"), dest="unit", const=None,
+            help="print each result on one line, without spaces "
+            "(the last of -c, --tab and --indent wins)"),
+    _Option(("--tab",), dest="unit", const="\t", help="indent with a tab"),
+    _Option(("--indent",), dest="unit", metavar="N", convert=_indent_unit,
+            help="indent with N spaces, 0 to 7 (default 2; 0 is compact)"),
+    _Option(("-e", "--exit-status"),
+            help="exit 1 when the last result is false or null, 4 when there is none"),
+)
+_BY_NAME = {name: option for option in _OPTIONS for name in option.names}
+
+
+def _is_positional(arg: str) -> bool:
+    """Whether argparse takes ARG for a query, a file or an option's
+    argument, as far as the fast parser goes: "-", a negative number such as
+    -1, -0.5 or -.5, or anything that does not start with "-"."""
+    if arg[:1] != "-" or arg == "-":
+        return True
+    whole, dot, fraction = arg[1:].partition(".")
+    digits = whole + fraction
+    return digits.isascii() and digits.isdigit() and not (dot and not fraction)
+
+
+def _parse_fast(argv: list[str]) -> _Args | None:
+    """Parses ARGV (the part before any "--") as argparse would, or returns
+    None for argparse to parse it. Taken here: the query and the files, and
+    the options of _OPTIONS by their full names, with their argument next,
+    after "=" or (short names) joined on, and short flags together (-cr).
+    Left to argparse: abbreviated names, options it alone knows and
+    everything it refuses, so that its messages stay the ones given."""
+    args = _Args()
+    positionals: list[str] = []
+    at = 0
+    while at < len(argv):
+        arg = argv[at]
+        at += 1
+        if _is_positional(arg):
+            positionals.append(arg)
+            continue
+        if arg[1] == "-":  # --name, or --name=argument
+            name, equals, value = arg.partition("=")
+            option = _BY_NAME.get(name)
+            if option is None or (equals and (option.metavar is None or not value)):
+                return None
+        else:
+            # Short names together: flags, and perhaps then one that takes an
+            # argument, the rest of ARG if there is a rest.
+            if "=" in arg:
+                return None
+            for end, letter in enumerate(arg[1:], 2):
+                option = _BY_NAME.get("-" + letter)
+                if option is None:
+                    return None
+                if option.metavar is not None:
+                    value = arg[end:]
+                    break
+                setattr(args, option.dest, option.const)
+            else:
+                continue
+        if option.metavar is None:
+            setattr(args, option.dest, option.const)
+            continue
+        if not value:
+            if at == len(argv) or not _is_positional(argv[at]):
+                return None
+            value = argv[at]
+            at += 1
+        if option.convert is not None:
+            try:
+                setattr(args, option.dest, option.convert(value))
+            except ValueError:
+                return None
+        else:
+            setattr(args, option.dest, value)
+    args.query = positionals[0] if positionals else None
+    args.files = positionals[1:]
+    return args
+
+
+def _argparse_parser(stdout: BinaryIO) -> argparse.ArgumentParser:
+    """The command line's parser for --help, --version and usage errors
+    (which exit with status 2), made from _OPTIONS. argparse takes longer to
+    import than a whole ordinary run, so it is loaded only when needed."""
+    import argparse
+
+    class Version(argparse.Action):
+        """--version, looking the version up only when asked (importlib.metadata is slow to load)."""
+
+        def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
+                     values: Any, option_string: str | None = None) -> None:
+            try:
+                from importlib.metadata import version
+
+                text = version("tamsel_vonk")
+            except Exception:  # not installed as a distribution (running from a checkout)
+                text = "unknown"
+            stdout.write(f"{PROG} {text}\n".encode("utf-8"))
+            stdout.flush()
+            parser.exit()
+
+    class RefuseVariables(argparse.Action):
+        def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
+                     values: Any, option_string: str | None = None) -> None:
+            parser.error(f"{option_string} is not supported: the query language has no variables")
+
+    class Convert(argparse.Action):
+        """An option whose argument its _Option's convert turns into the
+        value. (With type=, the message of a usage error would be argparse's.)"""
+
+        def __init__(self, option_strings: Sequence[str], dest: str,
+                     convert: Callable[[str], object], **kwargs: Any) -> None:
+            super().__init__(option_strings, dest, **kwargs)
+            self.convert = convert
+
+        def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
+                     values: Any, option_string: str | None = None) -> None:
+            try:
+                setattr(namespace, self.dest, self.convert(values))
+            except ValueError as exc:
+                parser.error(f"{option_string} {exc}")
+
     parser = argparse.ArgumentParser(
         prog=PROG,
         description="Run a query over a stream of JSON documents and print every result as JSON.",
@@ -125,41 +266,29 @@ def _parser(stdout: BinaryIO) -> argparse.ArgumentParser:
                         help="the query, for example '.items.[] | .name' (default: '.')")
     parser.add_argument("files", metavar="FILE", nargs="*",
                         help="documents to read; standard input when none is given, or for '-'")
-    parser.add_argument("-f", "--from-file", metavar="QUERY_FILE",
-                        help="read the query from QUERY_FILE; every argument is then a FILE")
-    parser.add_argument("-l", "--lines", action="store_true",
-                        help="JSON Lines: every non-blank line is a document of its own")
-    parser.add_argument("--first", action="store_true",
-                        help="print only the first result of each document (none when it has none)")
-    parser.add_argument("-n", "--null-input", action="store_true",
-                        help="run the query once, over null, and read no input")
-    parser.add_argument("-s", "--slurp", action="store_true",
-                        help="run the query once, over an array of every document read")
-    parser.add_argument("-r", "--raw-output", action="store_true",
-                        help="print string results as their text, without quotes")
-    parser.add_argument("-j", "--join-output", action="store_true",
-                        help="as --raw-output, and print no newline after each result")
-    # The layout: the unit of indentation, None for compact output.
-    parser.add_argument("-c", "--compact-output", dest="unit", action="store_const", const=None,
-                        help="print each result on one line, without spaces "
-                        "(the last of -c, --tab and --indent wins)")
-    parser.add_argument("--tab", dest="unit", action="store_const", const="\t",
-                        help="indent with a tab")
-    parser.add_argument("--indent", metavar="N", dest="unit", action=_Indent,
-                        help="indent with N spaces, 0 to 7 (default 2; 0 is compact)")
-    parser.set_defaults(unit="  ")
-    parser.add_argument("-e", "--exit-status", action="store_true",
-                        help="exit 1 when the last result is false or null, 4 when there is none")
-    for option in _VARIABLE_OPTIONS:
-        parser.add_argument(option, nargs="*", action=_RefuseVariables, help=argparse.SUPPRESS)
-    parser.add_argument("--version", action=_VersionAction, out=stdout)
+    for option in _OPTIONS:
+        if option.metavar is None:
+            parser.add_argument(*option.names, dest=option.dest, action="store_const",
+                                const=option.const, help=option.help)
+        elif option.convert is None:
+            parser.add_argument(*option.names, dest=option.dest, metavar=option.metavar,
+                                help=option.help)
+        else:
+            parser.add_argument(*option.names, dest=option.dest, metavar=option.metavar,
+                                action=Convert, convert=option.convert, help=option.help)
+    for name in _VARIABLE_OPTIONS:
+        parser.add_argument(name, nargs="*", action=RefuseVariables, default=argparse.SUPPRESS,
+                            help=argparse.SUPPRESS)
+    parser.add_argument("--version", action=Version, nargs=0, default=argparse.SUPPRESS,
+                        dest=argparse.SUPPRESS, help="print the version and exit")
     return parser
 
 
-def _parse_args(argv: Sequence[str] | None, stdout: BinaryIO) -> argparse.Namespace:
+def _parse_args(argv: Sequence[str] | None, stdout: BinaryIO, *, fast: bool = True) -> _Args:
     """Parses the command line. Options may stand anywhere among the query
     and the files, as in jq; every argument after "--" is positional. With
-    --from-file, every positional argument is a FILE."""
+    --from-file, every positional argument is a FILE. Not FAST: by argparse
+    alone (tests compare the two)."""
     argv = list(sys.argv[1:] if argv is None else argv)
     after: list[str] = []
     if "--" in argv:
@@ -167,7 +296,9 @@ def _parse_args(argv: Sequence[str] | None, stdout: BinaryIO) -> argparse.Namesp
         # parsing mishandles it (it drops or refuses what follows it).
         at = argv.index("--")
         argv, after = argv[:at], argv[at + 1:]
-    args = _parser(stdout).parse_intermixed_args(argv)
+    args = _parse_fast(argv) if fast else None
+    if args is None:
+        args = _argparse_parser(stdout).parse_intermixed_args(argv, _Args())
     positionals = ([] if args.query is None else [args.query]) + args.files + after
     args.query = positionals.pop(0) if positionals and args.from_file is None else None
     args.files = positionals
@@ -179,10 +310,21 @@ def _at_line(name: str, exc: BaseException) -> str:
     return f"{name}:{getattr(exc, 'line')}"
 
 
+def _raw_text(string: bytes) -> bytes:
+    """The text of STRING, a JSON string as `tojson` writes it (in UTF-8,
+    escaping with backslashes only), as --raw-output prints it."""
+    if b"\\" not in string:
+        return string[1:-1]
+    # The module reads back what it wrote; json would too, but it loads re,
+    # which takes longer to import than an ordinary run takes.
+    text: str = _IDENTITY.first_bytes(string)
+    return text.encode("utf-8")
+
+
 class _Run:
     """Runs the program over streams of texts and prints the results as the options ask."""
 
-    def __init__(self, program: tamsel_vonk.TamselProgram, args: argparse.Namespace,
+    def __init__(self, program: tamsel_vonk.TamselProgram, args: _Args,
                  stdout: BinaryIO, stderr: TextIO) -> None:
         self.program = program
         # Every result comes back as its JSON text, laid out as asked:
@@ -196,10 +338,6 @@ class _Run:
         self.status = EXIT_OK
         self.bad_texts = 0
         self.last: bytes | None = None  # the last result printed, for --exit-status
-        if self.raw:
-            import json
-
-            self._decode = json.loads
 
     def fail(self, status: int, where: str, message: str) -> None:
         # Results printed so far go out first, so that a terminal (or 2>&1)
@@ -228,9 +366,7 @@ class _Run:
             return 0
         self.last = results[-1]
         if self.raw:
-            decode = self._decode
-            results = [decode(text).encode("utf-8") if text[:1] == b'"' else text
-                       for text in results]
+            results = [_raw_text(text) if text[:1] == b'"' else text for text in results]
         data = self.end.join(results)
         self.stdout.write(data)
         self.stdout.write(self.end)
@@ -308,7 +444,7 @@ class _QueryFileError(Exception):
     pass
 
 
-def _read_query(args: argparse.Namespace) -> str:
+def _read_query(args: _Args) -> str:
     if args.from_file is None:
         return "." if args.query is None else args.query
     try:
@@ -322,18 +458,17 @@ def _read_query(args: argparse.Namespace) -> str:
         raise _QueryFileError("not UTF-8 text") from None
 
 
-def _slurp(run: _Run, args: argparse.Namespace, stdin: BinaryIO) -> None:
+def _slurp(run: _Run, args: _Args, stdin: BinaryIO) -> None:
     """Runs the query once over an array of every document of every input.
     Bad documents are all reported, as without --slurp, and then the query
     does not run."""
     import json
 
     documents: list[Any] = []
-    identity = tamsel_vonk.compile(".")
 
     def read(name: str, stream: BinaryIO) -> None:
         errors: Literal["raise", "skip"] = "skip" if args.lines else "raise"
-        with identity.stream(stream, lines=args.lines, errors=errors) as values:
+        with _IDENTITY.stream(stream, lines=args.lines, errors=errors) as values:
             try:
                 documents.extend(values)
             except (ValueError, tamsel_vonk.PanicException) as exc:
