@@ -42,7 +42,7 @@ if TYPE_CHECKING:
     from typing import Any, BinaryIO, Callable, Literal, Sequence, TextIO, Union
 
     # What a stream reads: JSON text itself, or a binary file.
-    Source = Union[bytes, str, BinaryIO]
+    Source = Union[bytes, str, BinaryIO, "_FilePath"]
 
 EXIT_OK = 0
 EXIT_FALSY = 1  # --exit-status: the last result was false or null
@@ -423,17 +423,24 @@ class _Run:
         return size + self.write(chunk[start:])
 
 
+class _FilePath:
+    """A file named on the command line, which the module opens and reads
+    itself (pathlib would cost its import at every start)."""
+
+    def __init__(self, name: str) -> None:
+        self.name = name
+
+    def __fspath__(self) -> str:
+        return self.name
+
+
 def _each_input(run: _Run, files: list[str], stdin: BinaryIO,
-                action: Callable[[str, BinaryIO], None]) -> None:
-    """Calls ACTION with the name and binary stream of every input; reports
-    the files that cannot be read."""
+                action: Callable[[str, Source], None]) -> None:
+    """Calls ACTION with the name and source of every input; reports the
+    files that cannot be read."""
     for name in files or ["-"]:
         try:
-            if name == "-":
-                action("<stdin>", stdin)
-            else:
-                with open(name, "rb") as stream:
-                    action(name, stream)
+            action("<stdin>", stdin) if name == "-" else action(name, _FilePath(name))
         except BrokenPipeError:  # writing, not reading
             raise
         except OSError as exc:
@@ -466,7 +473,7 @@ def _slurp(run: _Run, args: _Args, stdin: BinaryIO) -> None:
 
     documents: list[Any] = []
 
-    def read(name: str, stream: BinaryIO) -> None:
+    def read(name: str, stream: Source) -> None:
         errors: Literal["raise", "skip"] = "skip" if args.lines else "raise"
         with _IDENTITY.stream(stream, lines=args.lines, errors=errors) as values:
             try:

@@ -33,9 +33,12 @@ void release_free_memory_after(int64_t peak) {
 // stops the run when one raised (KeyboardInterrupt for Ctrl-C).
 bool signals_pending() { return PyErr_CheckSignals() < 0; }
 
-PyObject* json_bytes(const engine::EvalValue& result, const ResultForm& form) {
-  const std::string text = form.pretty ? engine::to_pretty_json_text(result.view(), form.indent)
-                                       : engine::to_json_text(result.view());
+// The JSON text of `result`; `expected_size` is room to take at once.
+PyObject* json_bytes(const engine::EvalValue& result, const ResultForm& form,
+                     size_t expected_size) {
+  const std::string text =
+      form.pretty ? engine::to_pretty_json_text(result.view(), form.indent, expected_size)
+                  : engine::to_json_text(result.view(), expected_size);
   return PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
@@ -58,8 +61,15 @@ void evaluate_into(ProgramObject& program, DocumentRef document, size_t size,
   }();
   const size_t count = form.first_only && !found.empty() ? 1 : found.size();
   results.reserve(results.size() + count);
+  // A lone container result (the whole document, as often as not) takes
+  // about as much text as the document, a little more laid out: room for
+  // it is taken at once. Room not written to costs no memory.
+  const bool lone_container =
+      count == 1 && (found[0].kind() == Kind::Array || found[0].kind() == Kind::Object);
+  const size_t expected_size = lone_container ? size + (form.pretty ? size / 2 : 0) + 64 : 0;
   for (size_t i = 0; i < count; ++i) {
-    PyObject* item = form.as_json ? json_bytes(found[i], form) : to_python(found[i]);
+    PyObject* item =
+        form.as_json ? json_bytes(found[i], form, expected_size) : to_python(found[i]);
     if (!item) {
       raise_panic_from_pending();
       return;

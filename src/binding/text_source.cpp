@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "binding/py_ref.h"
@@ -147,6 +148,11 @@ class PathSource final : public TextSource {
       if (!PyErr_Occurred()) PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name_.get());
       return false;
     }
+    // A small file is read in one go: one buffer, no text cut by a read.
+    struct stat status;
+    regular_ = fstat(fd_, &status) == 0 && S_ISREG(status.st_mode);
+    if (regular_ && status.st_size > 0)
+      read_size_ = std::clamp(static_cast<size_t>(status.st_size) + 1, kReadSize, kLargestRead);
     return true;
   }
   ~PathSource() override { close(); }
@@ -159,20 +165,37 @@ class PathSource final : public TextSource {
   bool read(char* into, size_t size, size_t* got) override {
     *got = 0;
     if (fd_ < 0) return true;
-    for (;;) {
-      const ssize_t n = ::read(fd_, into, size);
-      if (n >= 0) {
-        *got = static_cast<size_t>(n);
-        return true;
+    while (*got < size) {
+      const ssize_t n = ::read(fd_, into + *got, size - *got);
+      if (n < 0) {
+        if (errno != EINTR) {
+          PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name_.get());
+          return false;
+        }
+        if (PyErr_CheckSignals() < 0) return false;
+        continue;
       }
-      if (errno != EINTR) {
-        PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name_.get());
-        return false;
+      // A regular file reads on to its end, which is then known at once;
+      // anything else gives what it has.
+      if (n == 0) {
+        ended_ = true;
+        break;
       }
-      if (PyErr_CheckSignals() < 0) return false;
+      *got += static_cast<size_t>(n);
+      if (!regular_) break;
     }
+    return true;
   }
+  bool ended() const override { return ended_; }
+  size_t read_size() const override { return read_size_; }
+
+  // The most a read of a file asks for: a file up to this size is read whole.
+  static constexpr size_t kLargestRead = size_t{4} << 20;
+
   int fd_ = -1;
+  bool regular_ = false;
+  bool ended_ = false;
+  size_t read_size_ = kReadSize;
   PyRef path_;  // the encoded path
   PyRef name_;  // as given, for error messages
 };
@@ -208,10 +231,11 @@ bool TextSource::read_more(size_t passed, bool* short_read) {
   *short_read = false;
   if (at_end_) return true;
   const size_t kept = end_ - begin_;
+  const size_t read_size = this->read_size();
   // Room for a whole read after what is kept; the buffer grows when one
   // text has taken most of it.
-  if (capacity_ - kept < kReadSize / 2) {
-    const size_t capacity = std::max(2 * capacity_, kept + kReadSize);
+  if (capacity_ - kept < read_size / 2) {
+    const size_t capacity = std::max(2 * capacity_, kept + read_size);
     std::unique_ptr<char[]> grown(new char[capacity + kPadding]);
     if (kept) std::memcpy(grown.get(), data_ + begin_, kept);
     buffer_ = std::move(grown);
@@ -222,11 +246,11 @@ bool TextSource::read_more(size_t passed, bool* short_read) {
   data_ = buffer_.get();
   begin_ = 0;
   end_ = kept;
-  const size_t want = std::min(capacity_ - kept, kReadSize);
+  const size_t want = std::min(capacity_ - kept, read_size);
   size_t got = 0;
   if (!read(buffer_.get() + kept, want, &got)) return false;
   end_ += got;
-  at_end_ = got == 0;
+  at_end_ = got == 0 || ended();
   *short_read = got < want;
   return true;
 }

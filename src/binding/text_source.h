@@ -50,6 +50,11 @@ class TextSource {
   // Reads at most `size` bytes into `into`; stores how many (0 at the end),
   // or returns false with a Python exception set.
   virtual bool read(char* into, size_t size, size_t* got) = 0;
+  // Whether the last read met the end, which a read that gave something
+  // may know (a source that cannot know says so with a read that gives 0).
+  virtual bool ended() const { return false; }
+  // How much a read asks for: kReadSize, or more where that saves reads.
+  virtual size_t read_size() const { return kReadSize; }
 
   // A source that is one window in memory.
   void hold(const char* data, size_t size) {

@@ -257,14 +257,16 @@ void append_float(std::string& out, double x) {
   }
 }
 
-std::string to_json_text(View v) {
+std::string to_json_text(View v, size_t expected_size) {
   std::string out;
+  out.reserve(expected_size);
   append_json(out, v);
   return out;
 }
 
-std::string to_pretty_json_text(View v, std::string_view unit) {
+std::string to_pretty_json_text(View v, std::string_view unit, size_t expected_size) {
   std::string out;
+  out.reserve(expected_size);
   append_json(out, v, &unit);
   return out;
 }

@@ -8,12 +8,14 @@
 
 namespace tamsel::engine {
 
-std::string to_json_text(View v);
+// `expected_size`, when known, is room taken at once, which spares a large
+// text the copies of growing by steps.
+std::string to_json_text(View v, size_t expected_size = 0);
 // The same laid out over lines, as jq prints by default: one element or
 // member a line, each level indented by `unit` more, a space after each
 // colon, and empty arrays and objects kept as [] and {}. An empty `unit`
 // still breaks lines (newlines without indentation).
-std::string to_pretty_json_text(View v, std::string_view unit);
+std::string to_pretty_json_text(View v, std::string_view unit, size_t expected_size = 0);
 std::string to_display_text(View v);
 
 // Appends `text` as a quoted, escaped JSON string.

@@ -14,6 +14,8 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 // Longer lines are split by the rules alone: a guess parses its whole line,
 // which must fit in the window.
 constexpr size_t kLongestGuess = size_t{1} << 20;
+// The longest rest of a stream that is guessed to be one text.
+constexpr size_t kLongestRestGuess = size_t{4} << 20;
 
 // Ends a text that is neither container nor string.
 bool ends_token(char c) {
@@ -184,7 +186,7 @@ bool TextSplitter::skip_space() {
 TextSplitter::Step TextSplitter::next_value() {
   if (scan_ == Scan::kNone) {
     if (!skip_space()) return last_ ? Step::kEnd : Step::kNeedMore;
-    if (pos_ >= no_guess_before_ && guess_line()) {
+    if ((pos_ >= no_guess_before_ && guess_line()) || guess_rest()) {
       pending_ = guessing_ = true;
       return Step::kText;
     }
@@ -208,6 +210,13 @@ bool TextSplitter::guess_line() {
     return true;
   }
   return false;
+}
+
+bool TextSplitter::guess_rest() {
+  if (rest_guessed_ || !last_ || window_.size() - pos_ > kLongestRestGuess) return false;
+  rest_guessed_ = true;
+  end_ = window_.size();
+  return true;
 }
 
 void TextSplitter::begin_scan() {

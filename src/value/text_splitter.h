@@ -23,7 +23,10 @@
 // parsing it: a line that is exactly one JSON value with white space around
 // it is also exactly the text the rules above find, so a confirmed guess
 // costs no scan. A refuted guess is followed by the text the rules find,
-// and the rest of that line is split by the rules alone.
+// and the rest of that line is split by the rules alone. The first time a
+// line is refuted where the rest of the stream is in the window, that rest
+// is guessed to be one text, as a single document laid out over many lines
+// is.
 #pragma once
 
 #include <cstddef>
@@ -84,6 +87,7 @@ class TextSplitter {
   Step next_line();
   Step next_value();
   bool guess_line();
+  bool guess_rest();
   // Scans on from scan_at_; true once the text's end is found (in end_).
   bool scan_value();
   bool skip_space();
@@ -113,6 +117,7 @@ class TextSplitter {
   // No guess starts before this: the rest of a line whose guess was
   // refuted is split by the rules.
   size_t no_guess_before_ = 0;
+  bool rest_guessed_ = false;
 };
 
 // JSON's white space: what separates texts and surrounds a text's value.
