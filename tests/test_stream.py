@@ -524,3 +524,49 @@ ARGUMENT_ERRORS = [
 def test_bad_arguments(call, kind):
     with pytest.raises(kind):
         list(call())
+
+
+def test_a_large_file_reads_the_same_as_memory(tmp_path):
+    # Past 4 MiB a file is read in chunks of 4 MiB ahead of its texts, with
+    # 1 MiB of room before each for the text the chunk before cut: texts
+    # cut by a chunk's end, shorter and longer than that room and longer
+    # than a chunk, must all come out as from memory.
+    MiB = 1 << 20
+    texts, size = [], 0
+
+    def add(text):
+        nonlocal size
+        texts.append(text)
+        size += len(text) + 1
+
+    def small_until(limit):
+        while size < limit:
+            add(b"[%d]" % len(texts))
+
+    small_until(3.5 * MiB)
+    add(b"[" + b",".join([b"7"] * 700_000) + b"]")  # 1.4 MB across 4 MiB
+    small_until(6 * MiB)
+    add(b"[" + b",".join([b"7"] * 2_600_000) + b"]")  # 5.2 MB across 8 MiB
+    small_until(12.5 * MiB)  # small ones across 12 MiB
+    add(b"[1,")
+    add(b"2]x")
+    source = b"\n".join(texts)
+    path = in_file(tmp_path, source)
+    program = compile("length")
+    expected = list(program.stream(source, per_text=True, errors="skip"))
+    got = list(program.stream(path, per_text=True, errors="skip"))
+    assert [x if isinstance(x, list) else described(x) for x in got] == \
+        [x if isinstance(x, list) else described(x) for x in expected]
+    assert [described(x)[2:] for x in expected if not isinstance(x, list)] == [
+        (len(texts) - 1, len(source) - 1, len(texts))]
+
+    # A stream dropped midway leaves neither its file nor its reading thread.
+    def open_files_and_threads():
+        return len(os.listdir("/proc/self/fd")), len(os.listdir("/proc/self/task"))
+
+    before = open_files_and_threads()
+    stream = program.stream(path)
+    next(stream)
+    assert open_files_and_threads() != before
+    del stream
+    assert open_files_and_threads() == before

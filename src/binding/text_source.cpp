@@ -2,19 +2,20 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <system_error>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "binding/chunk_reader.h"
 #include "binding/py_ref.h"
 
 namespace tamsel::binding {
 namespace {
 
-// Bytes after a buffer's end that a parser may read (see padded()).
-constexpr size_t kPadding = 64;
 
 // A bytes-like object, held exported for the life of the source, so that a
 // bytearray cannot be resized under it, nor an mmap closed.
@@ -153,12 +154,66 @@ class PathSource final : public TextSource {
     regular_ = fstat(fd_, &status) == 0 && S_ISREG(status.st_mode);
     if (regular_ && status.st_size > 0)
       read_size_ = std::clamp(static_cast<size_t>(status.st_size) + 1, kReadSize, kLargestRead);
+    // A larger one is read a chunk ahead, on a thread of its own; a pipe
+    // or a terminal is not, since nothing could interrupt a read of it that
+    // waits.
+    if (regular_ && static_cast<size_t>(status.st_size) >= kLargestRead) {
+      try {
+        for (auto& chunk : chunks_) chunk.reset(new char[kTail + kLargestRead + kPadding]);
+        ahead_ = std::make_unique<ChunkReader>(fd_, kLargestRead);
+        ahead_->start(chunks_[filling_].get() + kTail);
+      } catch (const std::system_error&) {
+        for (auto& chunk : chunks_) chunk.reset();
+      }
+    }
     return true;
   }
   ~PathSource() override { close(); }
   void close() override {
+    ahead_.reset();  // its thread is joined before the file goes
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+  }
+
+  bool read_more(size_t passed, bool* short_read) override {
+    if (!ahead_) return TextSource::read_more(passed, short_read);
+    *short_read = false;
+    const std::string_view window = this->window();
+    const std::string_view rest = window.substr(std::min(passed, window.size()));
+    if (at_end()) {
+      show(rest.data(), rest.size(), true, padded());
+      return true;
+    }
+    size_t got = 0;
+    int error = 0;
+    while (!ahead_->wait(std::chrono::milliseconds(50), &got, &error)) {
+      if (PyErr_CheckSignals() < 0) return false;
+    }
+    if (error != 0) {
+      errno = error;
+      PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name_.get());
+      return false;
+    }
+    char* const chunk = chunks_[filling_].get() + kTail;
+    const bool end = got < kLargestRead;
+    if (rest.size() <= kTail) {
+      // What is kept goes just before the chunk, which the other buffer
+      // (the old window's, now free) reads next.
+      char* const start = chunk - rest.size();
+      std::memcpy(start, rest.data(), rest.size());
+      show(start, rest.size() + got, end, true);
+      filling_ = 1 - filling_;
+    } else {
+      // A text longer than the room before a chunk: both go to a buffer of
+      // their own, and the same chunk buffer reads next.
+      std::unique_ptr<char[]> joined(new char[rest.size() + got + kPadding]);
+      std::memcpy(joined.get(), rest.data(), rest.size());
+      std::memcpy(joined.get() + rest.size(), chunk, got);
+      overflow_ = std::move(joined);
+      show(overflow_.get(), rest.size() + got, end, true);
+    }
+    if (!end) ahead_->start(chunks_[filling_].get() + kTail);
+    return true;
   }
 
  private:
@@ -189,10 +244,19 @@ class PathSource final : public TextSource {
   bool ended() const override { return ended_; }
   size_t read_size() const override { return read_size_; }
 
-  // The most a read of a file asks for: a file up to this size is read whole.
+  // The most a read of a file asks for: a file up to this size is read
+  // whole, a larger one in chunks of it.
   static constexpr size_t kLargestRead = size_t{4} << 20;
+  // Room kept before each chunk for the text that the chunk before cut.
+  static constexpr size_t kTail = size_t{1} << 20;
 
   int fd_ = -1;
+  // Reading ahead: two buffers, the one the window lies in and the one
+  // `ahead_` fills, and one for a text longer than kTail.
+  std::unique_ptr<ChunkReader> ahead_;
+  std::unique_ptr<char[]> chunks_[2];
+  int filling_ = 0;
+  std::unique_ptr<char[]> overflow_;
   bool regular_ = false;
   bool ended_ = false;
   size_t read_size_ = kReadSize;
@@ -243,9 +307,7 @@ bool TextSource::read_more(size_t passed, bool* short_read) {
   } else if (kept && begin_) {
     std::memmove(buffer_.get(), data_ + begin_, kept);
   }
-  data_ = buffer_.get();
-  begin_ = 0;
-  end_ = kept;
+  show(buffer_.get(), kept, false, true);
   const size_t want = std::min(capacity_ - kept, read_size);
   size_t got = 0;
   if (!read(buffer_.get() + kept, want, &got)) return false;

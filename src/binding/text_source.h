@@ -34,13 +34,13 @@ class TextSource {
   bool at_end() const { return at_end_; }
   // Whether the window may be read up to 64 bytes past its end (a buffer
   // of the source's own), which lets a parser read it where it lies.
-  bool padded() const { return data_ == buffer_.get() && buffer_; }
+  bool padded() const { return padded_; }
 
   // Drops the first `passed` bytes of the window and reads more after it;
   // false with a Python exception set. Returns true at once at the end.
   // `short_read` says whether a read gave less than asked, which is how a
   // pipe or a terminal says that no more is there yet.
-  bool read_more(size_t passed, bool* short_read);
+  virtual bool read_more(size_t passed, bool* short_read);
 
   // Lets go of what the source holds: a buffer export, a file it opened.
   virtual void close() {}
@@ -57,11 +57,19 @@ class TextSource {
   virtual size_t read_size() const { return kReadSize; }
 
   // A source that is one window in memory.
-  void hold(const char* data, size_t size) {
+  void hold(const char* data, size_t size) { show(data, size, true, false); }
+  // Makes the window the `size` bytes at `data`, for a source that keeps
+  // its windows itself.
+  void show(const char* data, size_t size, bool at_end, bool padded) {
     data_ = data;
+    begin_ = 0;
     end_ = size;
-    at_end_ = true;
+    at_end_ = at_end;
+    padded_ = padded;
   }
+
+  // Bytes after a buffer of the source's own that a parser may read.
+  static constexpr size_t kPadding = 64;
 
  private:
   std::unique_ptr<char[]> buffer_;
@@ -70,6 +78,7 @@ class TextSource {
   size_t begin_ = 0;
   size_t end_ = 0;
   bool at_end_ = false;
+  bool padded_ = false;
 };
 
 }  // namespace tamsel::binding
