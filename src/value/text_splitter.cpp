@@ -209,6 +209,8 @@ bool TextSplitter::guess_line() {
     end_ = window_.size();
     return true;
   }
+  // No line ends here: no guess can before the end of what was searched.
+  no_guess_before_ = limit;
   return false;
 }
 
