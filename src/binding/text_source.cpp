@@ -159,8 +159,8 @@ class PathSource final : public TextSource {
     // waits.
     if (regular_ && static_cast<size_t>(status.st_size) >= kLargestRead) {
       try {
-        for (auto& chunk : chunks_) chunk.reset(new char[kTail + kLargestRead + kPadding]);
-        ahead_ = std::make_unique<ChunkReader>(fd_, kLargestRead);
+        for (auto& chunk : chunks_) chunk.reset(new char[kTail + kChunk + kPadding]);
+        ahead_ = std::make_unique<ChunkReader>(fd_, kChunk);
         ahead_->start(chunks_[filling_].get() + kTail);
       } catch (const std::system_error&) {
         for (auto& chunk : chunks_) chunk.reset();
@@ -195,7 +195,7 @@ class PathSource final : public TextSource {
       return false;
     }
     char* const chunk = chunks_[filling_].get() + kTail;
-    const bool end = got < kLargestRead;
+    const bool end = got < kChunk;
     if (rest.size() <= kTail) {
       // What is kept goes just before the chunk, which the other buffer
       // (the old window's, now free) reads next.
@@ -247,6 +247,9 @@ class PathSource final : public TextSource {
   // The most a read of a file asks for: a file up to this size is read
   // whole, a larger one in chunks of it.
   static constexpr size_t kLargestRead = size_t{4} << 20;
+  // A chunk read ahead: a few handovers a second between the threads, and
+  // the two chunks' buffers still well within the shared cache.
+  static constexpr size_t kChunk = size_t{4} << 20;
   // Room kept before each chunk for the text that the chunk before cut.
   static constexpr size_t kTail = size_t{1} << 20;
 
