@@ -603,3 +603,23 @@ def test_ctrl_c_ends_a_long_stream_or_batch(call):
     lines = done.stdout.split()
     assert (lines[0], lines[2]) == ("interrupted", "11"), done.stdout + done.stderr
     assert float(lines[1]) < 0.5
+
+
+def test_a_forked_process_cannot_use_a_stream_read_ahead(tmp_path):
+    # The thread that reads a large file ahead is the parent's alone: the
+    # child gets an error, not a hang, and dropping its copy is safe.
+    path = in_file(tmp_path, b"[1]\n" * (2 << 20))
+    stream = IDENTITY.stream(path)
+    assert next(stream) == [1]
+    child = os.fork()
+    if child == 0:
+        try:
+            sum(1 for _ in stream)  # up to where the next chunk is needed
+            status = 1
+        except RuntimeError:
+            status = 0
+        del stream
+        os._exit(status)
+    _, status = os.waitpid(child, 0)
+    assert os.waitstatus_to_exitcode(status) == 0
+    assert sum(1 for _ in stream) == (2 << 20) - 1

@@ -7,7 +7,11 @@
 namespace tamsel::binding {
 
 ChunkReader::ChunkReader(int fd, size_t chunk)
-    : fd_(fd), chunk_(chunk), offset_(lseek(fd, 0, SEEK_CUR)), thread_([this] { run(); }) {}
+    : fd_(fd),
+      chunk_(chunk),
+      offset_(lseek(fd, 0, SEEK_CUR)),
+      owner_(getpid()),
+      thread_([this] { run(); }) {}
 
 ChunkReader::~ChunkReader() {
   {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -31,6 +32,12 @@ class ChunkReader {
   // the file, 0 past it) or the errno of its failure in `error`.
   bool wait(std::chrono::milliseconds timeout, size_t* got, int* error);
 
+  // Whether this process is the one that made the reader. A process made
+  // by fork() has no copy of its thread, and its copies of the lock and
+  // the condition may stand for the thread's hold of them: it must neither
+  // use the reader nor destroy it, only leave it be.
+  bool usable() const { return getpid() == owner_; }
+
  private:
   void run();
 
@@ -46,6 +53,7 @@ class ChunkReader {
   bool stop_ = false;
   size_t got_ = 0;
   int error_ = 0;
+  const pid_t owner_;
   std::thread thread_;
 };
 

@@ -16,7 +16,6 @@
 namespace tamsel::binding {
 namespace {
 
-
 // A bytes-like object, held exported for the life of the source, so that a
 // bytearray cannot be resized under it, nor an mmap closed.
 class BufferSource final : public TextSource {
@@ -170,7 +169,11 @@ class PathSource final : public TextSource {
   }
   ~PathSource() override { close(); }
   void close() override {
-    ahead_.reset();  // its thread is joined before the file goes
+    // In a process forked from the one that made it, the reader is left as
+    // it is (see ChunkReader::usable); otherwise its thread is joined
+    // before the file goes.
+    if (ahead_ && !ahead_->usable()) (void)ahead_.release();
+    ahead_.reset();
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
   }
@@ -183,6 +186,12 @@ class PathSource final : public TextSource {
     if (at_end()) {
       show(rest.data(), rest.size(), true, padded());
       return true;
+    }
+    if (!ahead_->usable()) {
+      PyErr_SetString(PyExc_RuntimeError,
+                      "this stream reads its file on a thread of the process that made it: "
+                      "a process made by fork() must start a stream of its own");
+      return false;
     }
     size_t got = 0;
     int error = 0;
