@@ -266,6 +266,23 @@ def test_sources(kind, lines, tmp_path):
                      make=lambda source: SOURCES[kind](utf8(source), tmp_path, stack))
 
 
+# Documents among blank lines, two of whose runs fault (a remainder by zero).
+FAULTING = '{"a": 1, "b": 2}\n\n \r\n\n{"a": 1, "b": 0}\n{"a": 7, "b": 2}\n\n  {"a": 1, "b": 0}\n'
+
+
+@pytest.mark.parametrize("kind", SOURCES)
+@pytest.mark.parametrize("lines", [False, True], ids=["default", "lines"])
+def test_sources_read_for_a_query(kind, lines, tmp_path):
+    # A query that reads parts of its documents reads them from an indexed
+    # stretch where it can: a fault there names its text as any other.
+    texts = [line for line in FAULTING.split("\n") if line.strip()]
+    if not lines:
+        texts = [text.strip() for text in texts]
+    with contextlib.ExitStack() as stack:
+        check_stream(compile(".a % .b"), FAULTING, texts, lines=lines,
+                     make=lambda source: SOURCES[kind](utf8(source), tmp_path, stack))
+
+
 def test_short_reads_over_many_texts():
     texts = [f'{{"n": {n}, "s": "{"x" * (n % 13)}"}}' for n in range(2000)]
     data = " ".join(texts).encode()

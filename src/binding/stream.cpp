@@ -25,7 +25,7 @@
 #include "binding/text_source.h"
 #include "binding/types.h"
 #include "value/document_ref.h"
-#include "value/indexed_texts.h"
+#include "value/indexed_stretch.h"
 #include "value/json.h"
 #include "value/text_splitter.h"
 
@@ -40,33 +40,6 @@ constexpr size_t kBatchBytes = size_t{1} << 20;
 struct Made {
   PyObject* object;
   bool skipped;
-};
-
-// How much text one first-stage pass indexes, and how far past a text its
-// reader may look.
-constexpr size_t kStretchBytes = size_t{256} << 10;
-constexpr size_t kReadPast = 64;
-
-// What may follow a number or a literal that ends a text.
-bool ends_scalar_text(char c) {
-  return c == '[' || c == ']' || c == '{' || c == '}' || c == '"';
-}
-
-// A stretch of the window whose structural characters are indexed, read a
-// text after another while the program reads documents for a projection.
-// Positions are in the window, and the stretch is let go when it slides.
-struct IndexedStretch {
-  IndexedTexts texts;
-  bool valid = false;
-  size_t begin = 0;
-  size_t end = 0;
-  uint32_t next = 0;  // the structural character where the next text may start
-  // Texts starting before this are not indexed: the stretch there could
-  // not be.
-  size_t none_before = 0;
-  // The offset of a text the stretch did not read, which goes to the
-  // splitter instead.
-  uint64_t refused_text = UINT64_MAX;
 };
 
 // Everything a running stream holds; gone once the stream ends.
@@ -86,6 +59,9 @@ struct StreamState {
   TextSplitter splitter;
   const bool lines;
   IndexedStretch stretch;
+  // The offset of a text the stretch did not read, which goes to the
+  // splitter instead.
+  uint64_t refused_text = UINT64_MAX;
   ResultForm form;
   bool per_text = false;
   bool skip_bad = false;
@@ -163,76 +139,6 @@ bool record_bad_text(StreamState& s, const TextPlace& place) {
   return true;
 }
 
-// Reads the text that starts at window position `first` from the indexed
-// stretch around it, indexing a new stretch when the text lies past the
-// last; false when it is not read so (the text is then split and parsed
-// alone). On success the document is in `parser` and the splitter is past
-// the text, whose size is stored in `size`.
-std::optional<DocumentRef> read_indexed(StreamState& s, JsonParser& parser, size_t first,
-                                        size_t* size) {
-  IndexedStretch& stretch = s.stretch;
-  const std::string_view window = s.source->window();
-  if (!stretch.valid || first >= stretch.end) {
-    stretch.valid = false;
-    if (first < stretch.none_before) return std::nullopt;
-    // The stretch ends with a line break, and its reader may look up to 64
-    // bytes past it.
-    const size_t usable = s.source->padded() ? window.size()
-                          : window.size() > kReadPast ? window.size() - kReadPast
-                                                      : 0;
-    const size_t limit = std::min(usable, first + kStretchBytes);
-    const void* line_break =
-        limit > first ? memrchr(window.data() + first, '\n', limit - first) : nullptr;
-    if (!line_break) {
-      stretch.none_before = std::max(limit, first + 1);
-      return std::nullopt;
-    }
-    const size_t end = static_cast<size_t>(static_cast<const char*>(line_break) - window.data()) + 1;
-    if (!stretch.texts.index(window.data() + first, end - first)) {
-      stretch.none_before = end;
-      return std::nullopt;
-    }
-    stretch.valid = true;
-    stretch.begin = first;
-    stretch.end = end;
-    stretch.next = 0;
-  }
-  const IndexedTexts& texts = stretch.texts;
-  const char* const data = texts.data();
-  const size_t at = first - stretch.begin;
-  const uint32_t k = texts.structural_at(at, stretch.next);
-  if (k == texts.count()) return std::nullopt;
-  stretch.next = k;
-  uint32_t next = 0;
-  std::optional<DocumentRef> document =
-      parser.read_next(texts, k, *as_program(s.program.get())->reading, &next);
-  if (!document) return std::nullopt;
-  // Where the next value starts; the stretch's final line break after the last.
-  const size_t after = next < texts.count() ? texts.offset(next) : texts.size() - 1;
-  const char root = data[at];
-  if (root != '[' && root != '{' && root != '"' && next < texts.count() &&
-      !is_json_space(data[after - 1]) && !ends_scalar_text(data[after])) {
-    // A scalar followed at once by a comma or a colon: the text runs on.
-    return std::nullopt;
-  }
-  if (s.lines) {
-    // The line must hold this value alone: its break comes before the next.
-    const size_t from = texts.offset(next - 1);
-    const void* line_break = std::memchr(data + from, '\n', after + 1 - from);
-    if (!line_break) return std::nullopt;
-    const size_t line_end = static_cast<size_t>(static_cast<const char*>(line_break) - data);
-    *size = stretch.begin + line_end - s.splitter.passed();
-    s.splitter.take_until(stretch.begin + line_end);
-  } else {
-    size_t end = after;
-    while (end > at && is_json_space(data[end - 1])) --end;
-    *size = end - at;
-    s.splitter.take_until(stretch.begin + end);
-  }
-  stretch.next = next;
-  return document;
-}
-
 // Runs texts until about a batch of them has been run, the source ends, or
 // a text stops the stream. False with an exception set when something
 // other than a bad text stopped it (Ctrl-C, no memory); a bad text's error
@@ -284,14 +190,17 @@ bool run_batch(StreamState& s) {
       size_t first = 0;
       if (program.reading &&
           s.splitter.start(&text, &first) == TextSplitter::Step::kText &&
-          text.offset != s.stretch.refused_text) {
-        size_t size = 0;
-        if (std::optional<DocumentRef> document = read_indexed(s, parser, first, &size)) {
-          if (!ran(run_document(program, *document, size, s.form, results.objects, call), text, size))
-            return;
+          text.offset != s.refused_text) {
+        if (const auto read = s.stretch.read(parser, *program.reading, s.source->window(),
+                                             s.source->padded(), s.lines, s.splitter.passed(),
+                                             first)) {
+          s.splitter.take_until(read->end);
+          const TextOutcome outcome =
+              run_document(program, read->document, read->size, s.form, results.objects, call);
+          if (!ran(outcome, text, read->size)) return;
           continue;
         }
-        s.stretch.refused_text = text.offset;
+        s.refused_text = text.offset;
       }
       const TextSplitter::Step step = s.splitter.next(&text);
       if (step == TextSplitter::Step::kEnd) {
@@ -307,8 +216,7 @@ bool run_batch(StreamState& s) {
           return;
         }
         s.splitter.set_window(s.source->window(), s.source->at_end());
-        s.stretch.valid = false;
-        s.stretch.none_before = 0;
+        s.stretch.forget();
         continue;
       }
       TextOutcome outcome = TextOutcome::kBadText;

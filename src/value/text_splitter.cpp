@@ -132,6 +132,9 @@ TextSplitter::Step TextSplitter::next(Text* text) {
 TextSplitter::Step TextSplitter::start(Text* text, size_t* first) {
   if (!check_byte_order_mark()) return Step::kNeedMore;
   const bool at_rest = !pending_ && scan_ == Scan::kNone;
+  // A line whose end is still being looked for may be blank: where the
+  // next text starts is not known yet, and next() goes on looking.
+  if (lines_ && !at_rest) return Step::kNeedMore;
   if (!lines_ && at_rest && !skip_space()) return last_ ? Step::kEnd : Step::kNeedMore;
   // A line's text starts where the line does: only look past its space,
   // and past blank lines, which are no texts.
@@ -141,7 +144,7 @@ TextSplitter::Step TextSplitter::start(Text* text, size_t* first) {
     if (at == window_.size()) return last_ ? Step::kEnd : Step::kNeedMore;
     if (window_[at] != '\n') break;
     ++at;
-    if (lines_ && at_rest) pos_ = at;
+    if (lines_) pos_ = at;
   }
   *first = at;
   text->bytes = std::string_view();
