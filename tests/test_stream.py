@@ -622,6 +622,8 @@ def test_ctrl_c_ends_a_long_stream_or_batch(call):
     assert float(lines[1]) < 0.5
 
 
+# Forking while a thread runs is what the test is about.
+@pytest.mark.filterwarnings("ignore:This process .* is multi-threaded")
 def test_a_forked_process_cannot_use_a_stream_read_ahead(tmp_path):
     # The thread that reads a large file ahead is the parent's alone: the
     # child gets an error, not a hang, and dropping its copy is safe.
