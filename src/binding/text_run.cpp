@@ -42,10 +42,6 @@ PyObject* json_bytes(const engine::EvalValue& result, const ResultForm& form,
   return PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
-}  // namespace
-
-namespace {
-
 // Evaluates the program over `document` (of a text of `size` bytes) and
 // converts the results, inside `call`; a failure leaves its exception set.
 void evaluate_into(ProgramObject& program, DocumentRef document, size_t size,
