@@ -209,7 +209,7 @@ class PathSource final : public TextSource {
       // What is kept goes just before the chunk, which the other buffer
       // (the old window's, now free) reads next.
       char* const start = chunk - rest.size();
-      std::memcpy(start, rest.data(), rest.size());
+      if (!rest.empty()) std::memcpy(start, rest.data(), rest.size());
       show(start, rest.size() + got, end, true);
       filling_ = 1 - filling_;
     } else {
