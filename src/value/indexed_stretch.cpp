@@ -73,10 +73,11 @@ std::optional<IndexedStretch::Read> IndexedStretch::read(JsonParser& parser, Rea
   }
   Read read{*document, 0, 0};
   if (lines) {
-    // The line must hold this value alone: its break comes before the next.
-    const size_t from = texts_.offset(next - 1);
-    const void* line_break = std::memchr(data + from, '\n', after + 1 - from);
-    if (!line_break) return std::nullopt;
+    // The line must hold this value alone: its first break comes after the
+    // value's last structural character and before the next value.
+    const size_t last = texts_.offset(next - 1);
+    const void* line_break = std::memchr(data + at, '\n', after + 1 - at);
+    if (!line_break || static_cast<const char*>(line_break) < data + last) return std::nullopt;
     read.end = begin_ + static_cast<size_t>(static_cast<const char*>(line_break) - data);
     read.size = read.end - start;
   } else {
