@@ -1,5 +1,6 @@
 // What the libFuzzer harnesses draw from their input bytes in common: picks
-// from fixed lists, query literals, and JSON documents that always parse.
+// from fixed lists, query literals, and JSON documents that always parse;
+// and how they show a text in a finding.
 #pragma once
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -13,6 +14,25 @@
 #include <string_view>
 
 namespace tamsel::fuzz {
+
+// `text` with every byte outside printable ASCII (and the backslash) escaped,
+// cut at `limit` bytes.
+inline std::string escaped(std::string_view text, size_t limit = 4096) {
+  std::string out;
+  for (size_t i = 0; i < text.size() && i < limit; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      out += static_cast<char>(c);
+    } else {
+      char buffer[8];
+      std::snprintf(buffer, sizeof buffer, "\\x%02x", c);
+      out += buffer;
+    }
+  }
+  if (text.size() > limit) out += "... (" + std::to_string(text.size()) + " bytes)";
+  return out;
+}
+
 
 template <size_t N>
 inline std::string_view pick(FuzzedDataProvider& fdp, const std::string_view (&items)[N]) {

@@ -55,24 +55,6 @@ namespace {
 using namespace tamsel;
 using namespace tamsel::fuzz;
 
-// `text` with every byte outside printable ASCII (and the backslash) escaped,
-// cut at `limit` bytes.
-std::string escaped(std::string_view text, size_t limit = 4096) {
-  std::string out;
-  for (size_t i = 0; i < text.size() && i < limit; ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c < 0x7F && c != '\\') {
-      out += static_cast<char>(c);
-    } else {
-      char buffer[8];
-      std::snprintf(buffer, sizeof buffer, "\\x%02x", c);
-      out += buffer;
-    }
-  }
-  if (text.size() > limit) out += "... (" + std::to_string(text.size()) + " bytes)";
-  return out;
-}
-
 // Names and short texts found in a document's text: the decoded content of
 // its strings, keys (followed by a colon) apart from the others. Only names
 // a query can write after a dot are kept as keys, and only texts it can

@@ -158,21 +158,6 @@ std::vector<Outcome> streamed(std::string_view stream, bool lines, size_t step,
   return outcomes;
 }
 
-std::string escaped(std::string_view text) {
-  std::string out;
-  for (const char c : text.substr(0, 2048)) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
-      out += c;
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", byte);
-      out += hex;
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
