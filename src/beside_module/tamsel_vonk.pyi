@@ -31,19 +31,25 @@ def compile(query: str) -> TamselProgram:
 class TamselProgram:
     """A compiled query; made only by compile(), reusable, never changed."""
 
-    def input(self, json_text: str) -> TamselVonkIter:
+    def input(self, json_text: str, *, as_json: bool = False,
+              indent: Indent = None) -> TamselVonkIter:
         """Runs the query over one JSON document and returns every result.
 
         Every result is computed before this returns; malformed JSON raises
-        ValueError here, never later during iteration.
+        ValueError here, never later during iteration. With `as_json`, each
+        result is the bytes of its JSON text, as tojson writes it (laid out
+        over lines with `indent`).
         """
-    def first(self, json_text: str) -> Any:
+    def first(self, json_text: str, *, as_json: bool = False, indent: Indent = None) -> Any:
         """Runs the query over one JSON document and returns its first
         result, or None when there is none."""
-    def input_bytes(self, json_bytes: ReadableBuffer) -> TamselVonkIter:
+    def input_bytes(self, json_bytes: ReadableBuffer, *, as_json: bool = False,
+                    indent: Indent = None) -> TamselVonkIter:
         """Like input(), for UTF-8 JSON text in a contiguous bytes-like
-        object; bytes that are not UTF-8 raise ValueError "InvalidUtf8 ..."."""
-    def first_bytes(self, json_bytes: ReadableBuffer) -> Any:
+        object; bytes that are not UTF-8 raise ValueError "InvalidUtf8 ...".
+        A large text is parsed and run without the interpreter lock."""
+    def first_bytes(self, json_bytes: ReadableBuffer, *, as_json: bool = False,
+                    indent: Indent = None) -> Any:
         """Like first(), for UTF-8 JSON text in a contiguous bytes-like object."""
     def stream(self, source: StreamSource, *, lines: bool = False, per_text: bool = False,
                first: bool = False, errors: Literal["raise", "skip"] = "raise",

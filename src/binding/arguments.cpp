@@ -18,7 +18,7 @@ PyRef qualified_type_name(PyObject* obj) {
 }  // namespace
 
 PyObject* find_argument(const char* full_name, const char* param, PyObject* const* args,
-                        Py_ssize_t nargs, PyObject* kwnames) {
+                        Py_ssize_t nargs, PyObject* kwnames, std::span<KeywordOption> options) {
   if (nargs > 1) {
     PyErr_Format(PyExc_TypeError, "%s takes 1 positional arguments but %zd were given", full_name,
                  nargs);
@@ -28,6 +28,14 @@ PyObject* find_argument(const char* full_name, const char* param, PyObject* cons
   Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
   for (Py_ssize_t i = 0; i < nkw; ++i) {
     PyObject* kw = PyTuple_GET_ITEM(kwnames, i);
+    KeywordOption* option = nullptr;
+    for (KeywordOption& candidate : options) {
+      if (PyUnicode_CompareWithASCIIString(kw, candidate.name) == 0) option = &candidate;
+    }
+    if (option) {
+      option->value = args[nargs + i];
+      continue;
+    }
     int same = PyUnicode_CompareWithASCIIString(kw, param) == 0;
     if (!same) {
       PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", full_name, kw);

@@ -5,16 +5,26 @@
 
 #include <Python.h>
 
+#include <span>
+
 #include "binding/text_run.h"
 
 namespace tamsel::binding {
 
+// A keyword-only option of a function besides its one argument: its name,
+// and the value given (borrowed), if any.
+struct KeywordOption {
+  const char* name;
+  PyObject* value = nullptr;
+};
+
 // Finds the single argument named `param` of the function `full_name` (for
 // example "compile()" or "TamselProgram.input()") among positional `args`
-// and keyword `kwnames`. Returns it as a borrowed reference, or nullptr with
-// a TypeError set.
+// and keyword `kwnames`, and the values of its keyword-only `options`.
+// Returns it as a borrowed reference, or nullptr with a TypeError set.
 PyObject* find_argument(const char* full_name, const char* param, PyObject* const* args,
-                        Py_ssize_t nargs, PyObject* kwnames);
+                        Py_ssize_t nargs, PyObject* kwnames,
+                        std::span<KeywordOption> options = {});
 
 // Whether `arg` is a `str` (or a subclass); otherwise sets the TypeError
 // for parameter `param` and returns false.

@@ -1,34 +1,43 @@
 // The borrow counter every object of the module carries. It refuses an
 // exclusive borrow while any other borrow is held, and a shared borrow while
 // an exclusive one is. No Python code runs inside the module's calls, so the
-// refusals guard re-entrant use only.
+// refusals guard re-entrant use only. Atomic, so that borrows taken on
+// several threads at once, where the interpreter runs without its lock,
+// are counted exactly.
 #pragma once
 
 #include <Python.h>
+
+#include <atomic>
 
 namespace tamsel::binding {
 
 class BorrowFlag {
  public:
   bool try_shared() {
-    if (count_ < 0) return fail("Already mutably borrowed");
-    ++count_;
+    int count = count_.load(std::memory_order_relaxed);
+    do {
+      if (count < 0) return fail("Already mutably borrowed");
+    } while (!count_.compare_exchange_weak(count, count + 1, std::memory_order_acquire,
+                                           std::memory_order_relaxed));
     return true;
   }
   bool try_exclusive() {
-    if (count_ != 0) return fail("Already borrowed");
-    count_ = -1;
+    int none = 0;
+    if (!count_.compare_exchange_strong(none, -1, std::memory_order_acquire,
+                                        std::memory_order_relaxed))
+      return fail("Already borrowed");
     return true;
   }
-  void release_shared() { --count_; }
-  void release_exclusive() { count_ = 0; }
+  void release_shared() { count_.fetch_sub(1, std::memory_order_release); }
+  void release_exclusive() { count_.store(0, std::memory_order_release); }
 
  private:
   static bool fail(const char* message) {
     PyErr_SetString(PyExc_RuntimeError, message);
     return false;
   }
-  int count_ = 0;  // >0 shared borrows, -1 exclusive
+  std::atomic<int> count_{0};  // >0 shared borrows, -1 exclusive
 };
 
 // Holds a borrow for one scope.

@@ -97,7 +97,63 @@ PyObject* to_python_view(const View& v) {
   Py_RETURN_NONE;
 }
 
+PyObject* from_tape(ResultTape::Reader& reader) {
+  runtime::note_work();
+  switch (reader.tag()) {
+    case ResultTape::kNull: Py_RETURN_NONE;
+    case ResultTape::kFalse: Py_RETURN_FALSE;
+    case ResultTape::kTrue: Py_RETURN_TRUE;
+    case ResultTape::kI64:
+      charge_object(0);
+      return PyLong_FromLongLong(static_cast<int64_t>(reader.number()));
+    case ResultTape::kU64: charge_object(0); return PyLong_FromUnsignedLongLong(reader.number());
+    case ResultTape::kF64: charge_object(0); return PyFloat_FromDouble(reader.f64());
+    case ResultTape::kString: {
+      const std::string_view s = reader.string();
+      charge_object(s.size());
+      runtime::note_text_work(s.size());
+      return to_python_str(s);
+    }
+    case ResultTape::kText: {
+      const std::string_view text = reader.string();
+      charge_object(text.size());
+      return PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    }
+    case ResultTape::kArray: {
+      const uint32_t count = reader.count();
+      charge_object(8 * size_t{count});
+      PyRef list(PyList_New(count));
+      if (!list) return nullptr;
+      for (uint32_t i = 0; i < count; ++i) {
+        PyObject* item = from_tape(reader);
+        if (!item) return nullptr;
+        PyList_SET_ITEM(list.get(), i, item);
+      }
+      return list.release();
+    }
+    case ResultTape::kObject: {
+      const uint32_t count = reader.count();
+      charge_object(32 * size_t{count});
+      PyRef dict(new_dict(count));
+      if (!dict) return nullptr;
+      for (uint32_t i = 0; i < count; ++i) {
+        const std::string_view key_text = reader.string();
+        charge_object(key_text.size());
+        PyRef key(to_python_str(key_text));
+        if (!key) return nullptr;
+        PyRef value(from_tape(reader));
+        if (!value) return nullptr;
+        if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
+      }
+      return dict.release();
+    }
+  }
+  Py_RETURN_NONE;
+}
+
 }  // namespace
+
+PyObject* to_python(ResultTape::Reader& reader) { return from_tape(reader); }
 
 PyObject* to_python(DocumentRef ref) { return to_python_view(View(ref)); }
 

@@ -5,6 +5,7 @@
 
 #include "engine/eval_value.h"
 #include "value/document_ref.h"
+#include "value/result_tape.h"
 #include "value/value.h"
 #include "value/view.h"
 
@@ -18,5 +19,8 @@ PyObject* to_python(const Value& v);
 PyObject* to_python(DocumentRef ref);
 // The same for a result of the evaluator, whichever form it has.
 PyObject* to_python(const engine::EvalValue& result);
+// The same for the next value of a result tape; a JSON text there becomes
+// its bytes. On failure the reader's place is lost: read no further.
+PyObject* to_python(ResultTape::Reader& reader);
 
 }  // namespace tamsel::binding

@@ -42,6 +42,15 @@ void raise_panic(const std::string& message) {
   PyErr_SetString(type, message.empty() ? "internal fault" : message.c_str());
 }
 
+void raise_failure(runtime::Failure failure, const std::string& message) {
+  switch (failure) {
+    case runtime::Failure::kFault: raise_panic(message); return;
+    // The poll's exception (KeyboardInterrupt) is already pending.
+    case runtime::Failure::kInterrupted: return;
+    case runtime::Failure::kNoMemory: PyErr_NoMemory(); return;
+  }
+}
+
 void raise_panic_from_pending() {
   PyObject *type, *value, *traceback;
   PyErr_Fetch(&type, &value, &traceback);
@@ -68,6 +77,33 @@ bool set_number(PyObject* error, const char* name, uint64_t value) {
 
 }  // namespace
 
+namespace {
+
+// A new exception of class `type` for the bad text at `place`, whose own
+// error said `message`.
+PyObject* text_error(PyObject* type, PyObject* message, const TextPlace& place) {
+  PyRef text(place.in_stream
+                 ? PyUnicode_FromFormat("text %llu at byte %llu (line %llu): %U",
+                                        static_cast<unsigned long long>(place.index),
+                                        static_cast<unsigned long long>(place.offset),
+                                        static_cast<unsigned long long>(place.line), message)
+                 : PyUnicode_FromFormat("text %llu: %U",
+                                        static_cast<unsigned long long>(place.index), message));
+  if (!text) return nullptr;
+  PyRef error(PyObject_CallOneArg(type, text.get()));
+  if (!error) return nullptr;
+  if (PyObject_SetAttrString(error.get(), "message", message) < 0 ||
+      !set_number(error.get(), "index", place.index))
+    return nullptr;
+  if (place.in_stream &&
+      (!set_number(error.get(), "offset", place.offset) ||
+       !set_number(error.get(), "line", place.line)))
+    return nullptr;
+  return error.release();
+}
+
+}  // namespace
+
 PyObject* take_text_error(const TextPlace& place) {
   PyObject *type, *value, *traceback;
   PyErr_Fetch(&type, &value, &traceback);
@@ -76,26 +112,16 @@ PyObject* take_text_error(const TextPlace& place) {
   if (!type) return nullptr;
   PyRef message(value ? PyObject_Str(value) : PyUnicode_FromString(""));
   if (!message) return nullptr;
-  PyRef text(place.in_stream
-                 ? PyUnicode_FromFormat("text %llu at byte %llu (line %llu): %U",
-                                        static_cast<unsigned long long>(place.index),
-                                        static_cast<unsigned long long>(place.offset),
-                                        static_cast<unsigned long long>(place.line),
-                                        message.get())
-                 : PyUnicode_FromFormat("text %llu: %U",
-                                        static_cast<unsigned long long>(place.index),
-                                        message.get()));
-  if (!text) return nullptr;
-  PyRef error(PyObject_CallOneArg(type, text.get()));
-  if (!error) return nullptr;
-  if (PyObject_SetAttrString(error.get(), "message", message.get()) < 0 ||
-      !set_number(error.get(), "index", place.index))
-    return nullptr;
-  if (place.in_stream &&
-      (!set_number(error.get(), "offset", place.offset) ||
-       !set_number(error.get(), "line", place.line)))
-    return nullptr;
-  return error.release();
+  return text_error(type, message.get(), place);
+}
+
+PyObject* new_text_error(bool fault, const std::string& message, const TextPlace& place) {
+  PyObject* type = fault ? panic_exception_type() : PyExc_ValueError;
+  if (!type) return nullptr;
+  const std::string& text = fault && message.empty() ? std::string("internal fault") : message;
+  PyRef owned(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+  if (!owned) return nullptr;
+  return text_error(type, owned.get(), place);
 }
 
 }  // namespace tamsel::binding

@@ -7,8 +7,7 @@
 #include <new>
 #include <string>
 
-#include "runtime/bounds.h"
-#include "value/fault.h"
+#include "runtime/failure.h"
 
 namespace tamsel::binding {
 
@@ -38,6 +37,9 @@ struct TextPlace {
 // ..." in a batch) and which carries it as attributes: `index`, for a
 // stream `offset` and `line`, and `message`, the text of the original. nullptr with an exception set if that fails.
 PyObject* take_text_error(const TextPlace& place);
+// The same for a bad text whose error is `message`: a ValueError, or with
+// `fault` a PanicException.
+PyObject* new_text_error(bool fault, const std::string& message, const TextPlace& place);
 
 // Makes sure the C++ runtime's per-thread exception state exists before a
 // call starts: the runtime allocates it on a thread's first throw, and
@@ -49,22 +51,18 @@ void reserve_exception_state();
 // also passing the call's memory budget (running out of the system's memory
 // raises MemoryError). A call stopped by a signal handler leaves that
 // handler's exception set. Returns false when it raised.
+// Raises the Python exception of a failure (as current_failure() tells it).
+void raise_failure(runtime::Failure failure, const std::string& message);
+
 template <class Work>
 bool run_guarded(Work&& work) {
   reserve_exception_state();
   try {
     work();
     return true;
-  } catch (const InternalFault& fault) {
-    raise_panic(fault.message);
-  } catch (const runtime::Interrupted&) {
-    // The handler's exception (KeyboardInterrupt) is already pending.
-  } catch (const runtime::BudgetExceeded& exceeded) {
-    raise_panic(exceeded.what());
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-  } catch (const std::exception& e) {
-    raise_panic(e.what());
+  } catch (...) {
+    std::string message;
+    raise_failure(runtime::current_failure(&message), message);
   }
   return false;
 }

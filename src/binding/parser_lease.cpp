@@ -1,30 +1,63 @@
 #include "binding/parser_lease.h"
 
+#include <algorithm>
+#include <mutex>
+#include <thread>
+#include <vector>
+
 namespace tamsel::binding {
 namespace {
 
-// Made on first use and kept for the life of the process, like the class
-// objects. Only touched with the interpreter lock held.
-JsonParser* shared_parser = nullptr;
-bool shared_parser_lent = false;
+// The parsers no run holds, made on first use and kept for the life of the
+// process, like the class objects. Leases are taken and given back with the
+// interpreter lock held, but the mutex keeps the pool sound where the
+// interpreter runs without one.
+class IdleParsers {
+ public:
+  std::unique_ptr<JsonParser> take() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (!idle_.empty()) {
+        std::unique_ptr<JsonParser> parser(idle_.back());
+        idle_.pop_back();
+        return parser;
+      }
+    }
+    return std::make_unique<JsonParser>();
+  }
+
+  void give_back(std::unique_ptr<JsonParser> parser) {
+    parser->end_run();
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (idle_.size() >= kept_) return;  // destroyed as `parser` ends
+    if (idle_.capacity() == 0) idle_.reserve(kept_);
+    idle_.push_back(parser.release());
+  }
+
+ private:
+  const size_t kept_ = std::clamp<size_t>(std::thread::hardware_concurrency(), 1,
+                                          ParserLease::kMaxIdleParsers);
+  std::mutex mutex_;
+  std::vector<JsonParser*> idle_;
+};
+
+IdleParsers& idle_parsers() {
+  // Never destroyed: a thread may still give a parser back while the
+  // process exits.
+  static IdleParsers* pool = new IdleParsers();
+  return *pool;
+}
 
 }  // namespace
 
-ParserLease::ParserLease() {
-  if (shared_parser_lent) {
-    private_ = std::make_unique<JsonParser>();
-    parser_ = private_.get();
-    return;
-  }
-  if (!shared_parser) shared_parser = new JsonParser();
-  shared_parser_lent = true;
-  parser_ = shared_parser;
-}
+ParserLease::ParserLease() : parser_(idle_parsers().take()) {}
 
 ParserLease::~ParserLease() {
-  if (private_) return;
-  shared_parser->end_run();
-  shared_parser_lent = false;
+  try {
+    idle_parsers().give_back(std::move(parser_));
+  } catch (...) {
+    // No room to keep it: it is simply destroyed.
+  }
 }
 
 }  // namespace tamsel::binding

@@ -1,10 +1,12 @@
-// The process keeps one JsonParser, so the buffers held between calls do not
-// grow with the number of programs. A run borrows it for its whole length;
-// a run that starts while it is lent (a call made from inside another run,
-// by a finaliser or another thread during object creation) parses with a
-// private parser, so the document the first run reads is never overwritten.
+// The parsers that runs borrow. Each run borrows one for its whole length,
+// so runs on several threads at once, or a run made from inside another (by
+// a finaliser or a signal handler), never share one. A parser that comes
+// back is kept for the next run, up to one a core (at most
+// kMaxIdleParsers), so the buffers kept between calls grow with the number
+// of threads that run at once, not with the number of programs or threads.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 
 #include "value/json.h"
@@ -13,6 +15,8 @@ namespace tamsel::binding {
 
 class ParserLease {
  public:
+  static constexpr size_t kMaxIdleParsers = 8;
+
   ParserLease();
   ~ParserLease();
   ParserLease(const ParserLease&) = delete;
@@ -21,8 +25,7 @@ class ParserLease {
   JsonParser& parser() { return *parser_; }
 
  private:
-  JsonParser* parser_ = nullptr;
-  std::unique_ptr<JsonParser> private_;
+  std::unique_ptr<JsonParser> parser_;
 };
 
 }  // namespace tamsel::binding

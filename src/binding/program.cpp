@@ -40,7 +40,8 @@ bool load_bytes(PyObject* arg, JsonParser& parser, size_t* size) {
 // results: all of them into a new TamselVonkIter, or only the first (None
 // when there is none) when `first_only`. Returns a new reference, or
 // nullptr with an exception set.
-PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, bool first_only) {
+PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, const ResultForm& form,
+              bool may_release_lock) {
   OwnedObjects results;
   bool ran = false;
   // Outlives the guard: an exception's message may lie in its arena.
@@ -50,12 +51,11 @@ PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, bool first_o
     size_t size = 0;
     if (!load(arg, lease.parser(), &size)) return;
     const CollectorPause collector_paused;
-    ResultForm form;
-    form.first_only = first_only;
-    ran = run_text(*program, lease.parser(), size, form, results.objects, call) == TextOutcome::kRan;
+    ran = run_text(*program, lease.parser(), size, form, results.objects, call,
+                   may_release_lock) == TextOutcome::kRan;
   });
   if (!ran) return nullptr;
-  if (first_only) {
+  if (form.first_only) {
     if (results.objects.empty()) Py_RETURN_NONE;
     return std::exchange(results.objects.front(), nullptr);
   }
@@ -63,32 +63,48 @@ PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, bool first_o
 }
 
 // One method: its full name for error texts, its parameter, how its argument
-// is checked and loaded, and whether it stops at the first result.
+// is checked and loaded, whether it stops at the first result, and whether
+// it lets go of the interpreter lock for a large text. input() and first()
+// hold it throughout; the bytes methods copy a text that could change
+// before they let go (a bytes object cannot).
 struct RunMethod {
   const char* full_name;
   const char* param;
   bool (*check)(const char* param, PyObject* arg);
   LoadText load;
   bool first_only;
+  bool may_release_lock;
 };
 
 constexpr RunMethod kInput{"TamselProgram.input()", "json_text", check_str_argument, load_str_text,
-                           false};
+                           false, false};
 constexpr RunMethod kFirst{"TamselProgram.first()", "json_text", check_str_argument, load_str_text,
-                           true};
+                           true, false};
 constexpr RunMethod kInputBytes{"TamselProgram.input_bytes()", "json_bytes",
-                                check_bytes_argument, load_bytes, false};
+                                check_bytes_argument, load_bytes, false, true};
 constexpr RunMethod kFirstBytes{"TamselProgram.first_bytes()", "json_bytes",
-                                check_bytes_argument, load_bytes, true};
+                                check_bytes_argument, load_bytes, true, true};
 
 template <const RunMethod& method>
 PyObject* program_run(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                       PyObject* kwnames) {
-  PyObject* arg = find_argument(method.full_name, method.param, args, nargs, kwnames);
+  KeywordOption options[] = {{"as_json"}, {"indent"}};
+  PyObject* arg = find_argument(method.full_name, method.param, args, nargs, kwnames, options);
   if (!arg || !method.check(method.param, arg)) return nullptr;
+  ResultForm form;
+  form.first_only = method.first_only;
+  if (PyObject* as_json = options[0].value) {
+    const int truth = PyObject_IsTrue(as_json);
+    if (truth < 0) return nullptr;
+    form.as_json = truth;
+  }
+  bool skip_bad = false;
+  if (!read_result_options(method.first_only, form.as_json, nullptr,
+                           options[1].value ? options[1].value : Py_None, &form, &skip_bad))
+    return nullptr;
   SharedBorrow borrow(*as_program(self)->borrow);
   if (!borrow.held()) return nullptr;
-  return run(as_program(self), arg, method.load, method.first_only);
+  return run(as_program(self), arg, method.load, form, method.may_release_lock);
 }
 
 // Pickling and copying rebuild the program from its query text.
@@ -122,15 +138,15 @@ PyCFunction run_function() {
 
 PyMethodDef program_methods[] = {
     {"input", run_function<kInput>(), METH_FASTCALL | METH_KEYWORDS,
-     "input($self, json_text)\n--\n\n"},
+     "input($self, json_text, *, as_json=False, indent=None)\n--\n\n"},
     {"first", run_function<kFirst>(), METH_FASTCALL | METH_KEYWORDS,
-     "first($self, json_text)\n--\n\n"},
+     "first($self, json_text, *, as_json=False, indent=None)\n--\n\n"},
     {"input_bytes", run_function<kInputBytes>(), METH_FASTCALL | METH_KEYWORDS,
-     "input_bytes($self, json_bytes)\n--\n\n"
+     "input_bytes($self, json_bytes, *, as_json=False, indent=None)\n--\n\n"
      "Like input(), for UTF-8 JSON text in any contiguous bytes-like object\n"
      "(bytes, bytearray, memoryview, mmap)."},
     {"first_bytes", run_function<kFirstBytes>(), METH_FASTCALL | METH_KEYWORDS,
-     "first_bytes($self, json_bytes)\n--\n\n"
+     "first_bytes($self, json_bytes, *, as_json=False, indent=None)\n--\n\n"
      "Like first(), for UTF-8 JSON text in any contiguous bytes-like object."},
     {"stream", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(program_stream)),
      METH_VARARGS | METH_KEYWORDS,

@@ -15,8 +15,10 @@
 #include <vector>
 
 #include "binding/arguments.h"
+#include "binding/batch_objects.h"
 #include "binding/borrow.h"
 #include "binding/errors.h"
+#include "binding/lock_release.h"
 #include "binding/parser_lease.h"
 #include "binding/program.h"
 #include "binding/py_ref.h"
@@ -24,10 +26,8 @@
 #include "runtime/call_runtime.h"
 #include "binding/text_source.h"
 #include "binding/types.h"
-#include "value/document_ref.h"
-#include "value/indexed_stretch.h"
+#include "binding/window_run.h"
 #include "value/json.h"
-#include "value/text_splitter.h"
 
 namespace tamsel::binding {
 namespace {
@@ -45,10 +45,7 @@ struct Made {
 // Everything a running stream holds; gone once the stream ends.
 struct StreamState {
   StreamState(PyObject* program_object, std::unique_ptr<TextSource> text_source, bool lines)
-      : program(PyRef::borrow(program_object)),
-        source(std::move(text_source)),
-        splitter(lines),
-        lines(lines) {}
+      : program(PyRef::borrow(program_object)), source(std::move(text_source)), framing(lines) {}
   ~StreamState() {
     for (size_t i = cursor; i < made.size(); ++i) Py_XDECREF(made[i].object);
     if (source) source->close();
@@ -56,12 +53,7 @@ struct StreamState {
 
   PyRef program;
   std::unique_ptr<TextSource> source;
-  TextSplitter splitter;
-  const bool lines;
-  IndexedStretch stretch;
-  // The offset of a text the stretch did not read, which goes to the
-  // splitter instead.
-  uint64_t refused_text = UINT64_MAX;
+  StreamFraming framing;
   ResultForm form;
   bool per_text = false;
   bool skip_bad = false;
@@ -120,121 +112,96 @@ void add_results(StreamState& s, std::vector<PyObject*>& results) {
   results.clear();
 }
 
-// Records the pending exception of the bad text at `place`: kept to be
+// Records `error` (taken over), the exception of a bad text: kept to be
 // raised, or handed out in the text's place, or added to `skipped` when
-// iteration passes it, as the policy says. False with an exception set if
-// the error cannot be made.
-bool record_bad_text(StreamState& s, const TextPlace& place) {
+// iteration passes it, as the policy says.
+void record_bad_text(StreamState& s, PyObject* error) {
   make_room(s, 1);
-  PyObject* error = take_text_error(place);
-  if (!error) return false;
   if (!s.skip_bad) {
     s.error_type = PyRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(error)));
     s.error_value = PyRef(error);
     s.source_done = true;
-    return true;
+    return;
   }
   // One entry a text: the error stands in its list's place.
   s.made.push_back({error, !s.per_text});
-  return true;
+}
+
+// Makes the Python objects of what `batch` made and adds them to what the
+// stream hands out; false with an exception set.
+bool take_batch(StreamState& s, const TextBatch& batch, runtime::CallRuntime& call) {
+  call.bound(runtime::CallBounds::budget_for(batch.bytes), signals_pending);
+  const bool taken = hand_out(
+      batch,
+      [](const TextRecord& record) {
+        return TextPlace{record.index, true, record.offset, record.line};
+      },
+      [&](const TextRecord&, std::vector<PyObject*>& results, PyObject* error) {
+        if (error) {
+          record_bad_text(s, error);
+        } else {
+          add_results(s, results);
+        }
+        return true;
+      });
+  call.unbound();
+  return taken;
 }
 
 // Runs texts until about a batch of them has been run, the source ends, or
 // a text stops the stream. False with an exception set when something
 // other than a bad text stopped it (Ctrl-C, no memory); a bad text's error
-// is kept or recorded as the policy says.
+// is kept or recorded as the policy says. The texts run without the
+// interpreter lock when there are enough of them to pay for it.
 bool run_batch(StreamState& s) {
   ProgramObject& program = *as_program(s.program.get());
   SharedBorrow borrow(*program.borrow);
   if (!borrow.held()) return false;
-  bool ok = true;
-  // The arena of every text of the batch; it outlives the guard, since an
-  // exception's message may lie in it.
+  bool ok = false;
+  // The arena of every text of the batch.
   runtime::CallRuntime call;
   const bool guarded = run_guarded([&] {
     ParserLease lease;
-    JsonParser& parser = lease.parser();
     const CollectorPause collector_paused;
-    OwnedObjects results;
-    size_t run_bytes = 0;
+    TextSplitter& splitter = s.framing.splitter;
+    uint64_t run_bytes = 0;
     bool short_read = false;
     if (!s.window_set) {
-      s.splitter.set_window(s.source->window(), s.source->at_end());
+      splitter.set_window(s.source->window(), s.source->at_end());
       s.window_set = true;
     }
-    // After each text: false to end the batch.
-    auto ran = [&](TextOutcome outcome, const TextSplitter::Text& text, size_t size) {
-      if (outcome == TextOutcome::kStopped) {
-        ok = false;
-        return false;
-      }
-      run_bytes += size;
-      if (outcome == TextOutcome::kBadText) {
-        const TextPlace place{text.index, true, text.offset, s.splitter.line_of(text.offset)};
-        if (!record_bad_text(s, place)) {
-          ok = false;
-          return false;
-        }
-        if (!s.skip_bad) return false;
-      } else {
-        add_results(s, results.objects);
-      }
-      if (PyErr_CheckSignals() < 0) {
-        ok = false;
-        return false;
-      }
-      return run_bytes < kBatchBytes;
-    };
+    TextBatch batch;
     for (;;) {
-      TextSplitter::Text text;
-      size_t first = 0;
-      if (program.reading &&
-          s.splitter.start(&text, &first) == TextSplitter::Step::kText &&
-          text.offset != s.refused_text) {
-        if (const auto read = s.stretch.read(parser, *program.reading, s.source->window(),
-                                             s.source->padded(), s.lines, s.splitter.passed(),
-                                             first)) {
-          s.splitter.take_until(read->end);
-          const TextOutcome outcome =
-              run_document(program, read->document, read->size, s.form, results.objects, call);
-          if (!ran(outcome, text, read->size)) return;
-          continue;
-        }
-        s.refused_text = text.offset;
+      const std::string_view window = s.source->window();
+      const WindowRun run{program, s.form, !s.skip_bad, kBatchBytes - run_bytes,
+                          signals_pending};
+      WindowStep step;
+      {
+        LockRelease lock;
+        if (window.size() - splitter.passed() >= kReleaseLockFrom) lock.release();
+        step = run_window(run, s.framing, window, s.source->padded(), lease.parser(), call,
+                          batch);
       }
-      const TextSplitter::Step step = s.splitter.next(&text);
-      if (step == TextSplitter::Step::kEnd) {
-        s.source_done = true;
+      if (step == WindowStep::kStopped) {
+        raise_failure(batch.stop, "");
         return;
       }
-      if (step == TextSplitter::Step::kNeedMore) {
-        // A source that gives what it has (a pipe) hands out what is made
-        // before it waits for more.
-        if (run_bytes >= kBatchBytes || (short_read && s.made.size() > s.cursor)) return;
-        if (!s.source->read_more(s.splitter.hand_over(), &short_read)) {
-          keep_pending_error(s);
-          return;
-        }
-        s.splitter.set_window(s.source->window(), s.source->at_end());
-        s.stretch.forget();
-        continue;
+      if (!take_batch(s, batch, call) || PyErr_CheckSignals() < 0) return;
+      run_bytes += batch.bytes;
+      batch.clear();
+      if (step == WindowStep::kEnd) s.source_done = true;
+      if (step != WindowStep::kNeedMore) break;
+      // A source that gives what it has (a pipe) hands out what is made
+      // before it waits for more.
+      if (run_bytes >= kBatchBytes || (short_read && s.made.size() > s.cursor)) break;
+      if (!s.source->read_more(splitter.hand_over(), &short_read)) {
+        keep_pending_error(s);
+        break;
       }
-      TextOutcome outcome = TextOutcome::kBadText;
-      if (auto error = JsonParser::size_error(text.bytes.size())) {
-        if (!text.guess) raise_value_error(error->message());
-      } else {
-        std::memcpy(parser.work_buffer(text.bytes.size()), text.bytes.data(), text.bytes.size());
-        outcome = run_text(program, parser, text.bytes.size(), s.form, results.objects, call);
-      }
-      if (text.guess && outcome == TextOutcome::kBadText) {
-        // The line was not one text: find the text the framing rules give.
-        PyErr_Clear();
-        s.splitter.refute();
-        continue;
-      }
-      s.splitter.take();
-      if (!ran(outcome, text, text.bytes.size())) return;
+      splitter.set_window(s.source->window(), s.source->at_end());
+      s.framing.stretch.forget();
     }
+    ok = true;
   });
   return guarded && ok;
 }

@@ -9,6 +9,7 @@
 
 #include "binding/convert.h"
 #include "binding/errors.h"
+#include "binding/lock_release.h"
 #include "engine/evaluator.h"
 #include "engine/render.h"
 #include "runtime/call_runtime.h"
@@ -29,49 +30,62 @@ void release_free_memory_after(int64_t peak) {
 #endif
 }
 
-// The poll of a run's bounds: runs the interpreter's signal handlers, and
-// stops the run when one raised (KeyboardInterrupt for Ctrl-C).
-bool signals_pending() { return PyErr_CheckSignals() < 0; }
+// Makes the results' Python objects, with the lock held; false with an
+// exception set.
+bool convert_results(const engine::ResultList& found, size_t count,
+                     std::vector<PyObject*>& results) {
+  for (size_t i = 0; i < count; ++i) {
+    PyObject* item = to_python(found[i]);
+    if (!item) return false;
+    results.push_back(item);
+  }
+  return true;
+}
 
-// The JSON text of `result`; `expected_size` is room to take at once.
-PyObject* json_bytes(const engine::EvalValue& result, const ResultForm& form,
-                     size_t expected_size) {
-  const std::string text =
-      form.pretty ? engine::to_pretty_json_text(result.view(), form.indent, expected_size)
-                  : engine::to_json_text(result.view(), expected_size);
-  return PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+// Renders the results' JSON texts, with the lock as `lock` has it, then
+// makes their bytes objects with it held; false with an exception set.
+bool render_results(const engine::ResultList& found, size_t count, const ResultForm& form,
+                    size_t expected_size, std::vector<PyObject*>& results, LockRelease& lock) {
+  std::string texts;
+  texts.reserve(expected_size);
+  std::vector<size_t> ends;
+  ends.reserve(count);
+  for (size_t i = 0; i < count; ++i) {
+    if (form.pretty) {
+      engine::append_pretty_json_text(texts, found[i].view(), form.indent);
+    } else {
+      engine::append_json_text(texts, found[i].view());
+    }
+    ends.push_back(texts.size());
+  }
+  lock.take_back();
+  size_t start = 0;
+  for (const size_t end : ends) {
+    PyObject* item =
+        PyBytes_FromStringAndSize(texts.data() + start, static_cast<Py_ssize_t>(end - start));
+    if (!item) return false;
+    results.push_back(item);
+    start = end;
+  }
+  return true;
 }
 
 // Evaluates the program over `document` (of a text of `size` bytes) and
 // converts the results, inside `call`; a failure leaves its exception set.
+// Evaluation (and rendering) run with the lock as `lock` has it; the
+// conversion takes it back.
 void evaluate_into(ProgramObject& program, DocumentRef document, size_t size,
                    const ResultForm& form, std::vector<PyObject*>& results,
-                   runtime::CallRuntime& call) {
-  // What the run builds from here on is charged to it; the poll lets a
-  // pending Ctrl-C end it.
-  call.bound(runtime::CallBounds::budget_for(size), signals_pending);
-  engine::ResultList found = [&] {
-    const runtime::ArenaInUse in_use = call.evaluating();
-    return engine::evaluate(*program.pipeline, engine::EvalValue::document(document),
-                            form.first_only);
-  }();
-  const size_t count = form.first_only && !found.empty() ? 1 : found.size();
+                   runtime::CallRuntime& call, LockRelease& lock) {
+  const engine::ResultList found =
+      evaluate_text(program, document, size, form.first_only, call, signals_pending);
+  const size_t count = handed_count(found, form);
   results.reserve(results.size() + count);
-  // A lone container result (the whole document, as often as not) takes
-  // about as much text as the document, a little more laid out: room for
-  // it is taken at once. Room not written to costs no memory.
-  const bool lone_container =
-      count == 1 && (found[0].kind() == Kind::Array || found[0].kind() == Kind::Object);
-  const size_t expected_size = lone_container ? size + (form.pretty ? size / 2 : 0) + 64 : 0;
-  for (size_t i = 0; i < count; ++i) {
-    PyObject* item =
-        form.as_json ? json_bytes(found[i], form, expected_size) : to_python(found[i]);
-    if (!item) {
-      raise_panic_from_pending();
-      return;
-    }
-    results.push_back(item);
-  }
+  const size_t expected_size = expected_text_size(found, count, size, form);
+  const bool made = form.as_json
+                        ? render_results(found, count, form, expected_size, results, lock)
+                        : (lock.take_back(), convert_results(found, count, results));
+  if (!made) raise_panic_from_pending();
 }
 
 // Runs `work` (parse and evaluate) guarded, and tells how it ended; on any
@@ -93,16 +107,44 @@ TextOutcome run_guarded_text(std::vector<PyObject*>& results, runtime::CallRunti
 
 }  // namespace
 
+engine::ResultList evaluate_text(const ProgramObject& program, DocumentRef document, size_t size,
+                                 bool first_only, runtime::CallRuntime& call,
+                                 runtime::CallBounds::Poll poll) {
+  // What the run builds from here on is charged to it; the poll may stop it.
+  call.bound(runtime::CallBounds::budget_for(size), poll);
+  const runtime::ArenaInUse in_use = call.evaluating();
+  return engine::evaluate(*program.pipeline, engine::EvalValue::document(document), first_only);
+}
+
+size_t handed_count(const engine::ResultList& found, const ResultForm& form) {
+  return form.first_only && !found.empty() ? 1 : found.size();
+}
+
+size_t expected_text_size(const engine::ResultList& found, size_t count, size_t size,
+                          const ResultForm& form) {
+  // A lone container result (the whole document, as often as not) takes
+  // about as much text as the document, a little more laid out. Room not
+  // written to costs no memory.
+  const bool lone_container =
+      count == 1 && (found[0].kind() == Kind::Array || found[0].kind() == Kind::Object);
+  return lone_container ? size + (form.pretty ? size / 2 : 0) + 64 : 0;
+}
+
 TextOutcome run_text(ProgramObject& program, JsonParser& parser, size_t size,
                      const ResultForm& form, std::vector<PyObject*>& results,
-                     runtime::CallRuntime& call) {
+                     runtime::CallRuntime& call, bool may_release_lock) {
   return run_guarded_text(results, call, [&](runtime::CallRuntime& call) {
+    // Declared inside the guard: a failure takes the lock back as it
+    // unwinds, before the guard raises.
+    LockRelease lock;
+    if (may_release_lock && size >= kReleaseLockFrom) lock.release();
     auto parsed = parser.parse_work_buffer(size, program.reading);
     if (auto* error = std::get_if<JsonError>(&parsed)) {
+      lock.take_back();
       raise_value_error(error->message());
       return;
     }
-    evaluate_into(program, std::get<DocumentRef>(parsed), size, form, results, call);
+    evaluate_into(program, std::get<DocumentRef>(parsed), size, form, results, call, lock);
   });
 }
 
@@ -110,7 +152,8 @@ TextOutcome run_document(ProgramObject& program, DocumentRef document, size_t si
                          const ResultForm& form, std::vector<PyObject*>& results,
                          runtime::CallRuntime& call) {
   return run_guarded_text(results, call, [&](runtime::CallRuntime& call) {
-    evaluate_into(program, document, size, form, results, call);
+    LockRelease held;
+    evaluate_into(program, document, size, form, results, call, held);
   });
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "binding/program.h"
+#include "engine/evaluator.h"
 #include "runtime/call_runtime.h"
 #include "value/document_ref.h"
 #include "value/json.h"
@@ -36,9 +37,17 @@ enum class TextOutcome {
   kStopped,
 };
 
+// Texts from this size up are parsed and evaluated with the interpreter
+// lock released, where the caller allows it: below it, handing the lock
+// over costs more than other threads gain (bench/threads.py).
+inline constexpr size_t kReleaseLockFrom = size_t{64} << 10;
+
 // Runs `program` over the `size` bytes of text that `parser` holds (written
 // to its work buffer or lent) and appends the results to `results`, as
-// strong references. On any outcome but kRan, nothing is appended.
+// strong references. On any outcome but kRan, nothing is appended. With
+// `may_release_lock`, a text of kReleaseLockFrom bytes or more is parsed and
+// evaluated without the interpreter lock: the caller must then make sure
+// nothing changes the text meanwhile.
 //
 // The run's values come from the arena of `call`, which a caller running
 // many texts keeps for all of them; each text has its own budget in it.
@@ -47,13 +56,27 @@ enum class TextOutcome {
 // that conversion stays linear.
 TextOutcome run_text(ProgramObject& program, JsonParser& parser, size_t size,
                      const ResultForm& form, std::vector<PyObject*>& results,
-                     runtime::CallRuntime& call);
+                     runtime::CallRuntime& call, bool may_release_lock = false);
 
 // The same for a document the caller has parsed, from a text of `size`
 // bytes (which sets the run's memory budget).
 TextOutcome run_document(ProgramObject& program, DocumentRef document, size_t size,
                          const ResultForm& form, std::vector<PyObject*>& results,
                          runtime::CallRuntime& call);
+
+// The steps every run of a text shares, whether it makes Python objects at
+// once (run_text) or keeps its results as values first (text_batch.h):
+//
+// evaluates the program over `document`, from a text of `size` bytes, with
+// the arena of `call` serving and a budget for that size, polling `poll`;
+engine::ResultList evaluate_text(const ProgramObject& program, DocumentRef document, size_t size,
+                                 bool first_only, runtime::CallRuntime& call,
+                                 runtime::CallBounds::Poll poll);
+// how many of the results found are handed on;
+size_t handed_count(const engine::ResultList& found, const ResultForm& form);
+// and the room to take at once for their JSON text.
+size_t expected_text_size(const engine::ResultList& found, size_t count, size_t size,
+                          const ResultForm& form);
 
 // Keeps the interpreter's cyclic garbage collector from running while runs
 // convert their results: each collection it would start there walks every

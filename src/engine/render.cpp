@@ -271,6 +271,12 @@ std::string to_pretty_json_text(View v, std::string_view unit, size_t expected_s
   return out;
 }
 
+void append_json_text(std::string& out, View v) { append_json(out, v); }
+
+void append_pretty_json_text(std::string& out, View v, std::string_view unit) {
+  append_json(out, v, &unit);
+}
+
 std::string to_display_text(View v) {
   switch (v.kind()) {
     case Kind::String:

@@ -18,6 +18,10 @@ std::string to_json_text(View v, size_t expected_size = 0);
 std::string to_pretty_json_text(View v, std::string_view unit, size_t expected_size = 0);
 std::string to_display_text(View v);
 
+// The same two, appended to `out`: for many texts kept back to back.
+void append_json_text(std::string& out, View v);
+void append_pretty_json_text(std::string& out, View v, std::string_view unit);
+
 // Appends `text` as a quoted, escaped JSON string.
 void escape_json_string(std::string& out, std::string_view text);
 // `text` as a quoted, escaped JSON string, written straight into the value's

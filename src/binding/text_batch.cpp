@@ -1,0 +1,88 @@
+#include "binding/text_batch.h"
+
+#include <variant>
+
+#include "engine/render.h"
+
+namespace tamsel::binding {
+namespace {
+
+// Writes the results `found` as `form` asks; their number is the record's.
+void write_results(const engine::ResultList& found, size_t size, const ResultForm& form,
+                   TextRecord& record, ResultTape& tape) {
+  const size_t count = handed_count(found, form);
+  if (form.as_json) tape.text().reserve(tape.size() + expected_text_size(found, count, size, form));
+  for (size_t i = 0; i < count; ++i) {
+    if (!form.as_json) {
+      tape.append(found[i].view());
+      continue;
+    }
+    tape.begin_text();
+    if (form.pretty) {
+      engine::append_pretty_json_text(tape.text(), found[i].view(), form.indent);
+    } else {
+      engine::append_json_text(tape.text(), found[i].view());
+    }
+    tape.end_text();
+  }
+  record.results = static_cast<uint32_t>(count);
+}
+
+// Runs `work` (parse and evaluate one text into `record` and the tape) and
+// files the record; false when the run stopped. Whatever a failed text
+// wrote is taken off the tape.
+template <class Work>
+bool file_text(TextRecord& record, size_t size, runtime::CallRuntime& call, TextBatch& batch,
+               Work&& work) {
+  const size_t tape_kept = batch.tape.size();
+  bool stopped = false;
+  try {
+    work();
+  } catch (...) {
+    batch.tape.text().resize(tape_kept);
+    record.results = 0;
+    const runtime::Failure failure = runtime::current_failure(&record.message);
+    if (failure == runtime::Failure::kFault) {
+      record.kind = TextRecord::Kind::kFault;
+    } else {
+      batch.stopped = true;
+      batch.stop = failure;
+      stopped = true;
+    }
+  }
+  call.unbound();
+  if (stopped) return false;
+  batch.bytes += size;
+  batch.texts.push_back(std::move(record));
+  return true;
+}
+
+}  // namespace
+
+bool run_quietly(const ProgramObject& program, JsonParser& parser, size_t size,
+                 const ResultForm& form, runtime::CallRuntime& call,
+                 runtime::CallBounds::Poll poll, TextRecord record, TextBatch& batch) {
+  return file_text(record, size, call, batch, [&] {
+    auto parsed = parser.parse_work_buffer(size, program.reading);
+    if (auto* error = std::get_if<JsonError>(&parsed)) {
+      record.kind = TextRecord::Kind::kMalformed;
+      record.message = error->message();
+      return;
+    }
+    const engine::ResultList found = evaluate_text(program, std::get<DocumentRef>(parsed), size,
+                                                   form.first_only, call, poll);
+    write_results(found, size, form, record, batch.tape);
+  });
+}
+
+bool run_quietly(const ProgramObject& program, DocumentRef document, size_t size,
+                 const ResultForm& form, runtime::CallRuntime& call,
+                 runtime::CallBounds::Poll poll, TextRecord record, TextBatch& batch) {
+  return file_text(record, size, call, batch, [&] {
+    const engine::ResultList found =
+        evaluate_text(program, document, size, form.first_only, call, poll);
+    write_results(found, size, form, record, batch.tape);
+  });
+}
+
+}  // namespace tamsel::binding

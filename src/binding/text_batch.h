@@ -1,0 +1,71 @@
+// Texts run with no Python object touched: the part of the stream and batch
+// methods that goes without the interpreter lock, on the caller's thread or
+// on threads of the module's own. What the texts make is kept as values,
+// results on a tape and errors as texts, until the caller's thread makes
+// Python objects of them (batch_objects.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "binding/program.h"
+#include "binding/text_run.h"
+#include "runtime/call_runtime.h"
+#include "runtime/failure.h"
+#include "value/document_ref.h"
+#include "value/json.h"
+#include "value/result_tape.h"
+
+namespace tamsel::binding {
+
+// What became of one text.
+struct TextRecord {
+  enum class Kind : uint8_t {
+    kRan,
+    kMalformed,  // not one JSON value: ValueError
+    kFault,      // an internal fault ended its run: PanicException
+  };
+  TextRecord() = default;
+  TextRecord(uint64_t index, uint64_t offset) : index(index), offset(offset) {}
+
+  Kind kind = Kind::kRan;
+  uint64_t index = 0;   // its number among the texts of the source
+  uint64_t offset = 0;  // where it starts, as the runner counts
+  uint64_t line = 0;    // in a stream, the line it starts on, for a text that did not run
+  uint32_t results = 0;  // how many results it put on the tape, in order
+  std::string message;   // for a text that did not run
+};
+
+// What a run of texts made, in order.
+struct TextBatch {
+  std::vector<TextRecord> texts;
+  ResultTape tape;
+  // Bytes of the texts run.
+  uint64_t bytes = 0;
+  // Something other than a text stopped the run: the poll (whose reason
+  // is recorded where the poll keeps it) or the system's memory.
+  bool stopped = false;
+  runtime::Failure stop = runtime::Failure::kInterrupted;
+
+  void clear() {
+    texts.clear();
+    tape.clear();
+    bytes = 0;
+    stopped = false;
+  }
+};
+
+// Runs `program` over the `size` bytes of text in `parser`'s work buffer, or
+// over a `document` parsed already, inside `call` with `poll`, and adds the
+// text's record (`record` filled in with its place) and results to `batch`.
+// False when the run stopped (batch.stopped set), with nothing added.
+bool run_quietly(const ProgramObject& program, JsonParser& parser, size_t size,
+                 const ResultForm& form, runtime::CallRuntime& call,
+                 runtime::CallBounds::Poll poll, TextRecord record, TextBatch& batch);
+bool run_quietly(const ProgramObject& program, DocumentRef document, size_t size,
+                 const ResultForm& form, runtime::CallRuntime& call,
+                 runtime::CallBounds::Poll poll, TextRecord record, TextBatch& batch);
+
+}  // namespace tamsel::binding

@@ -1,0 +1,75 @@
+#include "binding/window_run.h"
+
+#include <cstring>
+#include <optional>
+
+namespace tamsel::binding {
+
+WindowStep run_window(const WindowRun& run, StreamFraming& framing, std::string_view window,
+                      bool padded, JsonParser& parser, runtime::CallRuntime& call,
+                      TextBatch& batch) {
+  TextSplitter& splitter = framing.splitter;
+  const uint64_t bytes_at_start = batch.bytes;
+  // After each text filed: the step that ends the run, if one does.
+  auto after_text = [&](const TextSplitter::Text& text) -> std::optional<WindowStep> {
+    TextRecord& record = batch.texts.back();
+    if (record.kind != TextRecord::Kind::kRan) {
+      record.line = splitter.line_of(text.offset);
+      if (run.stop_at_bad) return WindowStep::kBadText;
+    }
+    if (batch.bytes - bytes_at_start >= run.batch_bytes) return WindowStep::kFull;
+    return std::nullopt;
+  };
+  for (;;) {
+    TextSplitter::Text text;
+    size_t first = 0;
+    ReadingPlan* plan = run.program.reading;
+    if (plan && splitter.start(&text, &first) == TextSplitter::Step::kText &&
+        text.offset != framing.refused_text) {
+      if (const auto read = framing.stretch.read(parser, *plan, window, padded, framing.lines,
+                                                 splitter.passed(), first)) {
+        splitter.take_until(read->end);
+        if (!run_quietly(run.program, read->document, read->size, run.form, call, run.poll,
+                         TextRecord(text.index, text.offset), batch))
+          return WindowStep::kStopped;
+        if (const auto step = after_text(text)) return *step;
+        continue;
+      }
+      framing.refused_text = text.offset;
+    }
+    const TextSplitter::Step step = splitter.next(&text);
+    if (step == TextSplitter::Step::kEnd) return WindowStep::kEnd;
+    if (step == TextSplitter::Step::kNeedMore) return WindowStep::kNeedMore;
+    TextRecord record(text.index, text.offset);
+    const size_t size = text.bytes.size();
+    if (auto error = JsonParser::size_error(size)) {
+      if (text.guess) {
+        // The line was not one text: find the text the framing rules give.
+        splitter.refute();
+        continue;
+      }
+      record.kind = TextRecord::Kind::kMalformed;
+      record.message = error->message();
+      batch.bytes += size;
+      batch.texts.push_back(std::move(record));
+    } else {
+      std::memcpy(parser.work_buffer(size), text.bytes.data(), size);
+      const size_t filed = batch.texts.size();
+      if (!run_quietly(run.program, parser, size, run.form, call, run.poll, std::move(record),
+                       batch))
+        return WindowStep::kStopped;
+      if (text.guess && batch.texts.back().kind != TextRecord::Kind::kRan) {
+        // The line was not one text (or failed as one): unfile it, and find
+        // the text the framing rules give.
+        batch.texts.resize(filed);
+        batch.bytes -= size;
+        splitter.refute();
+        continue;
+      }
+    }
+    splitter.take();
+    if (const auto step = after_text(text)) return *step;
+  }
+}
+
+}  // namespace tamsel::binding

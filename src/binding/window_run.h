@@ -1,0 +1,55 @@
+// The texts of a stream's window run one after another, with no Python
+// object touched: found by the stream's framing, read from an indexed
+// stretch where the program reads for a projection, and each run as
+// text_batch.h runs it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "binding/program.h"
+#include "binding/text_batch.h"
+#include "runtime/call_runtime.h"
+#include "value/indexed_stretch.h"
+#include "value/json.h"
+#include "value/text_splitter.h"
+
+namespace tamsel::binding {
+
+// Where a stream stands among its texts, kept from one window to the next.
+struct StreamFraming {
+  explicit StreamFraming(bool lines) : splitter(lines), lines(lines) {}
+
+  TextSplitter splitter;
+  IndexedStretch stretch;
+  // The offset of a text the stretch did not read, which goes to the
+  // splitter instead.
+  uint64_t refused_text = UINT64_MAX;
+  const bool lines;
+};
+
+enum class WindowStep {
+  kFull,      // about `batch_bytes` of texts ran
+  kNeedMore,  // the next text may go on past the window: it must grow
+  kEnd,       // the stream's texts are all run
+  kBadText,   // a bad text ran, and the caller stops at one
+  kStopped,   // the poll or the system's memory stopped the run (batch.stopped)
+};
+
+// Runs texts from the framing's place in `window` (the splitter's window;
+// `padded` as for IndexedStretch::read), adding what they make to `batch`,
+// until one of the steps above. Records carry the stream's offsets, and a
+// bad text's line in `line`.
+struct WindowRun {
+  const ProgramObject& program;
+  const ResultForm& form;
+  bool stop_at_bad;
+  size_t batch_bytes;
+  runtime::CallBounds::Poll poll;
+};
+WindowStep run_window(const WindowRun& run, StreamFraming& framing, std::string_view window,
+                      bool padded, JsonParser& parser, runtime::CallRuntime& call,
+                      TextBatch& batch);
+
+}  // namespace tamsel::binding
