@@ -65,7 +65,29 @@ def outcomes(program, source, texts, first=False, per_text=False):
     return found
 
 
+# The stream's threads: none, then two over pieces cut at every line break,
+# and after every 13 bytes, so that texts run over many cuts.
+RUNNERS = [{}, {"threads": 2, "piece": "1"}, {"threads": 2, "piece": "13"}]
+
+
+def new_stream(program, source, **options):
+    """program.stream(source, **options), a piece size set for its threads."""
+    piece = options.pop("piece", None)
+    if piece is None:
+        return program.stream(source, **options)
+    os.environ["TAMSEL_VONK_PIECE_BYTES"] = piece
+    try:
+        return program.stream(source, **options)
+    finally:
+        del os.environ["TAMSEL_VONK_PIECE_BYTES"]
+
+
 def check_stream(program, source, texts, make=lambda source: source, **options):
+    for runner in RUNNERS:
+        check_stream_run(program, source, texts, make, **options, **runner)
+
+
+def check_stream_run(program, source, texts, make, **options):
     """stream() over make(source), under both policies, gives what the texts
     give alone. Each run gets a program of its own (a copy compiles the
     query again): a program that has read small documents for a projection
@@ -76,7 +98,7 @@ def check_stream(program, source, texts, make=lambda source: source, **options):
     good = [result for kind, results in expected if kind == "ok" for result in results]
     bad = [error for kind, error in expected if kind == "bad"]
 
-    with copy.copy(program).stream(make(source), errors="skip", **options) as stream:
+    with new_stream(copy.copy(program), make(source), errors="skip", **options) as stream:
         got = list(stream)
         if options.get("per_text"):
             # One entry a text: a bad text's error stands in its list's place.
@@ -90,7 +112,7 @@ def check_stream(program, source, texts, make=lambda source: source, **options):
             assert got == good
             assert [described(error) for error in stream.skipped] == bad
 
-    stream = copy.copy(program).stream(make(source), **options)
+    stream = new_stream(copy.copy(program), make(source), **options)
     if not bad:
         assert list(stream) == good
         return

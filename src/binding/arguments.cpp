@@ -139,4 +139,21 @@ bool read_result_options(int first, int as_json, PyObject* errors, PyObject* ind
   return read_indent_option(indent, form);
 }
 
+bool read_threads_option(PyObject* threads, size_t* count) {
+  *count = 1;
+  if (!threads) return true;
+  if (!PyLong_Check(threads) || PyBool_Check(threads)) {
+    PyErr_Format(PyExc_TypeError, "threads must be an int, not '%s'", Py_TYPE(threads)->tp_name);
+    return false;
+  }
+  const long value = PyLong_AsLong(threads);
+  if (value == -1 && PyErr_Occurred()) PyErr_Clear();
+  if (value < 1 || value > static_cast<long>(kMostThreads)) {
+    PyErr_Format(PyExc_ValueError, "threads must be 1 to %zu, not %R", kMostThreads, threads);
+    return false;
+  }
+  *count = static_cast<size_t>(value);
+  return true;
+}
+
 }  // namespace tamsel::binding

@@ -1,32 +1,114 @@
 // TamselProgram.batch(): one list of results for each of many separate
 // documents, in one call.
+//
+// The documents' texts are copied, with the interpreter lock held, into
+// chunks of about kChunkBytes. Each chunk runs without the lock, on the
+// caller's thread or on threads of the batch's own (`threads`), and the
+// entries of its documents are made in order as it comes back.
 #include <Python.h>
 
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "binding/arguments.h"
+#include "binding/batch_objects.h"
 #include "binding/borrow.h"
 #include "binding/errors.h"
-#include "binding/json_input.h"
+#include "binding/lock_release.h"
 #include "binding/parser_lease.h"
 #include "binding/program.h"
 #include "binding/py_ref.h"
+#include "binding/text_batch.h"
 #include "binding/text_run.h"
-#include "runtime/call_runtime.h"
 #include "binding/types.h"
+#include "binding/worker_pool.h"
+#include "runtime/call_runtime.h"
 
 namespace tamsel::binding {
 namespace {
 
-// Loads document `index` of the batch into the parser, as input() or
-// input_bytes() would load it; false with an exception set.
-bool load_document(PyObject* item, Py_ssize_t index, JsonParser& parser, size_t* size) {
-  if (PyUnicode_Check(item)) return load_str_text(item, parser, size);
-  if (PyObject_CheckBuffer(item)) return load_bytes_text(item, "texts", parser, size);
-  PyErr_Format(PyExc_TypeError,
-               "argument 'texts': item %zd is '%s', not a str or a bytes-like object", index,
-               Py_TYPE(item)->tp_name);
-  return false;
+constexpr size_t kChunkBytes = size_t{1} << 20;
+
+// Documents copied for a run, and what they made.
+struct Chunk {
+  std::string texts;         // back to back
+  std::vector<size_t> ends;  // of each text in `texts`
+  Py_ssize_t first = 0;      // the number of the first
+  TextBatch batch;
+  WorkerPool::Slot* slot = nullptr;
+};
+
+// Appends the UTF-8 text of document `index` to the chunk, as input() or
+// input_bytes() would read it; false with an exception set.
+bool stage_document(PyObject* item, Py_ssize_t index, Chunk& chunk) {
+  std::string_view text;
+  PyRef encoded;
+  Py_buffer view{};
+  bool exported = false;
+  if (PyUnicode_Check(item)) {
+#if PY_VERSION_HEX < 0x030C0000
+    if (PyUnicode_READY(item) < 0) return false;
+#endif
+    if (PyUnicode_IS_ASCII(item)) {
+      text = std::string_view(static_cast<const char*>(PyUnicode_DATA(item)),
+                              static_cast<size_t>(PyUnicode_GET_LENGTH(item)));
+    } else {
+      // Encoded apart, so the str keeps no UTF-8 copy of its own.
+      encoded = PyRef(PyUnicode_AsUTF8String(item));
+      if (!encoded) return false;
+      text = std::string_view(PyBytes_AS_STRING(encoded.get()),
+                              static_cast<size_t>(PyBytes_GET_SIZE(encoded.get())));
+    }
+  } else if (PyObject_CheckBuffer(item)) {
+    if (PyObject_GetBuffer(item, &view, PyBUF_SIMPLE) < 0) {
+      if (!PyErr_ExceptionMatches(PyExc_BufferError)) return false;
+      PyErr_Clear();
+      PyErr_Format(PyExc_TypeError, "argument 'texts': '%s' object is not a contiguous buffer",
+                   Py_TYPE(item)->tp_name);
+      return false;
+    }
+    exported = true;
+    text = std::string_view(static_cast<const char*>(view.buf), static_cast<size_t>(view.len));
+  } else {
+    PyErr_Format(PyExc_TypeError,
+                 "argument 'texts': item %zd is '%s', not a str or a bytes-like object", index,
+                 Py_TYPE(item)->tp_name);
+    return false;
+  }
+  struct Release {
+    Py_buffer* view;
+    bool exported;
+    ~Release() {
+      if (exported) PyBuffer_Release(view);
+    }
+  } release{&view, exported};
+  if (auto error = JsonParser::size_error(text.size())) {
+    raise_value_error(error->message());
+    return false;
+  }
+  chunk.texts.append(text);
+  chunk.ends.push_back(chunk.texts.size());
+  return true;
+}
+
+// Runs the chunk's documents, with no Python object touched.
+void run_chunk(const ProgramObject& program, const ResultForm& form, Chunk& chunk,
+               JsonParser& parser, runtime::CallBounds::Poll poll) {
+  runtime::CallRuntime call;
+  size_t start = 0;
+  for (size_t i = 0; i < chunk.ends.size(); ++i) {
+    const size_t size = chunk.ends[i] - start;
+    std::memcpy(parser.work_buffer(size), chunk.texts.data() + start, size);
+    start = chunk.ends[i];
+    if (!run_quietly(program, parser, size, form, call, poll,
+                     TextRecord(static_cast<uint64_t>(chunk.first) + i, 0), chunk.batch))
+      return;
+  }
 }
 
 // The entry of one document: its results as a list, or with `first_only`
@@ -35,7 +117,7 @@ PyObject* entry_of(std::vector<PyObject*>& results, bool first_only) {
   if (first_only) {
     if (results.empty()) Py_RETURN_NONE;
     PyObject* first = results.front();
-    results.clear();
+    results.erase(results.begin());
     return first;
   }
   PyObject* list = PyList_New(static_cast<Py_ssize_t>(results.size()));
@@ -46,20 +128,128 @@ PyObject* entry_of(std::vector<PyObject*>& results, bool first_only) {
   return list;
 }
 
+// One call of batch().
+class BatchCall {
+ public:
+  BatchCall(ProgramObject& program, PyObject* documents, PyObject* entries,
+            const ResultForm& form, bool skip_bad)
+      : program_(program),
+        documents_(documents),
+        entries_(entries),
+        count_(PySequence_Fast_GET_SIZE(documents)),
+        form_(form),
+        skip_bad_(skip_bad) {}
+
+  // Fills in every entry; false with an exception set.
+  bool run(size_t threads) {
+    if (threads > 1) {
+      pool_.emplace(threads);
+      while (!pieces_.empty() || next_ < count_) {
+        while (next_ < count_ && pieces_.size() < 2 * threads) {
+          std::unique_ptr<Chunk> chunk = stage();
+          if (!chunk) return false;
+          pieces_.push_back(std::move(chunk));
+          Chunk& queued = *pieces_.back();
+          queued.slot = pool_->submit([this, &queued](WorkerPool::Worker& worker) {
+            run_chunk(program_, form_, queued, worker.parser, WorkerPool::stopping);
+          });
+        }
+        Chunk& oldest = *pieces_.front();
+        if (!pool_->wait(oldest.slot)) return false;
+        pool_->release(oldest.slot);
+        oldest.slot = nullptr;
+        const bool taken = take(oldest);
+        pieces_.pop_front();
+        if (!taken) return false;
+      }
+      return true;
+    }
+    ParserLease lease;
+    while (next_ < count_) {
+      std::unique_ptr<Chunk> chunk = stage();
+      if (!chunk) return false;
+      {
+        LockRelease lock;
+        if (chunk->texts.size() >= kReleaseLockFrom) lock.release();
+        run_chunk(program_, form_, *chunk, lease.parser(), signals_pending);
+      }
+      if (!take(*chunk)) return false;
+    }
+    return true;
+  }
+
+ private:
+  // Copies the next documents into a new chunk; nullptr with an exception set.
+  std::unique_ptr<Chunk> stage() {
+    auto chunk = std::make_unique<Chunk>();
+    chunk->first = next_;
+    while (next_ < count_ && (chunk->ends.empty() || chunk->texts.size() < kChunkBytes)) {
+      if (!stage_document(PySequence_Fast_GET_ITEM(documents_, next_), next_, *chunk))
+        return nullptr;
+      ++next_;
+    }
+    return chunk;
+  }
+
+  // Makes the entries of a chunk that ran; false with an exception set.
+  bool take(Chunk& chunk) {
+    const TextBatch& batch = chunk.batch;
+    if (batch.stopped) {
+      raise_failure(batch.stop, "");
+      if (!PyErr_Occurred()) PyErr_NoMemory();
+      return false;
+    }
+    runtime::CallRuntime call;
+    call.bound(runtime::CallBounds::budget_for(chunk.texts.size()), signals_pending);
+    const CollectorPause collector_paused;
+    const bool taken = hand_out(
+        batch, [](const TextRecord& record) { return TextPlace{record.index}; },
+        [&](const TextRecord& record, std::vector<PyObject*>& results, PyObject* error) {
+          if (error && !skip_bad_) {
+            PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error)), error);
+            Py_DECREF(error);
+            return false;
+          }
+          PyObject* entry = error ? error : entry_of(results, form_.first_only);
+          if (!entry) return false;
+          PyList_SET_ITEM(entries_, static_cast<Py_ssize_t>(record.index), entry);
+          return true;
+        });
+    return taken && PyErr_CheckSignals() >= 0;
+  }
+
+  ProgramObject& program_;
+  PyObject* documents_;
+  PyObject* entries_;
+  const Py_ssize_t count_;
+  const ResultForm& form_;
+  const bool skip_bad_;
+  Py_ssize_t next_ = 0;  // the first document not staged
+  std::deque<std::unique_ptr<Chunk>> pieces_;
+  // Declared last, so that it stops and joins its threads before the
+  // chunks they read go.
+  std::optional<WorkerPool> pool_;
+};
+
 }  // namespace
 
 PyObject* program_batch(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"texts", "first", "errors", "as_json", "indent", nullptr};
+  static const char* keywords[] = {"texts", "first", "errors", "as_json", "indent", "threads",
+                                   nullptr};
   PyObject* texts = nullptr;
   int first = 0, as_json = 0;
   PyObject* errors = nullptr;
   PyObject* indent = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$pOpO:batch", const_cast<char**>(keywords),
-                                   &texts, &first, &errors, &as_json, &indent))
+  PyObject* threads_arg = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$pOpOO:batch", const_cast<char**>(keywords),
+                                   &texts, &first, &errors, &as_json, &indent, &threads_arg))
     return nullptr;
   ResultForm form;
   bool skip_bad = false;
-  if (!read_result_options(first, as_json, errors, indent, &form, &skip_bad)) return nullptr;
+  size_t threads = 1;
+  if (!read_result_options(first, as_json, errors, indent, &form, &skip_bad) ||
+      !read_threads_option(threads_arg, &threads))
+    return nullptr;
   if (PyUnicode_Check(texts) || PyBytes_Check(texts)) {
     // Iterating one document would run its characters or bytes.
     PyErr_Format(PyExc_TypeError,
@@ -69,42 +259,22 @@ PyObject* program_batch(PyObject* self, PyObject* args, PyObject* kwargs) {
   }
   PyRef documents(PySequence_Fast(texts, "argument 'texts': an iterable of documents is required"));
   if (!documents) return nullptr;
-  const Py_ssize_t count = PySequence_Fast_GET_SIZE(documents.get());
-  PyRef entries(PyList_New(count));
+  // The caller's own list, which another thread may change while the
+  // documents run without the lock: they are read from a copy.
+  if (documents.get() == texts && PyList_Check(texts)) {
+    documents = PyRef(PyList_AsTuple(texts));
+    if (!documents) return nullptr;
+  }
+  PyRef entries(PyList_New(PySequence_Fast_GET_SIZE(documents.get())));
   if (!entries) return nullptr;
 
   ProgramObject& program = *as_program(self);
   SharedBorrow borrow(*program.borrow);
   if (!borrow.held()) return nullptr;
   bool ok = false;
-  // Outlives the guard: an exception's message may lie in its arena.
-  runtime::CallRuntime call;
   run_guarded([&] {
-    ParserLease lease;
-    const CollectorPause collector_paused;
-    OwnedObjects results;
-    for (Py_ssize_t i = 0; i < count; ++i) {
-      PyObject* item = PySequence_Fast_GET_ITEM(documents.get(), i);
-      size_t size = 0;
-      if (!load_document(item, i, lease.parser(), &size)) return;
-      const TextOutcome outcome =
-          run_text(program, lease.parser(), size, form, results.objects, call);
-      PyObject* entry = nullptr;
-      if (outcome == TextOutcome::kRan) {
-        entry = entry_of(results.objects, form.first_only);
-      } else if (outcome == TextOutcome::kBadText) {
-        entry = take_text_error(TextPlace{static_cast<uint64_t>(i)});
-        if (entry && !skip_bad) {
-          PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(entry)), entry);
-          Py_DECREF(entry);
-          return;
-        }
-      }
-      if (!entry) return;
-      PyList_SET_ITEM(entries.get(), i, entry);
-      if (PyErr_CheckSignals() < 0) return;
-    }
-    ok = true;
+    BatchCall call(program, documents.get(), entries.get(), form, skip_bad);
+    ok = call.run(threads);
   });
   return ok ? entries.release() : nullptr;
 }

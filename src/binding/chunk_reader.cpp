@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include "binding/quiet_thread.h"
+
 namespace tamsel::binding {
 
 ChunkReader::ChunkReader(int fd, size_t chunk)
@@ -11,7 +13,7 @@ ChunkReader::ChunkReader(int fd, size_t chunk)
       chunk_(chunk),
       offset_(lseek(fd, 0, SEEK_CUR)),
       owner_(getpid()),
-      thread_([this] { run(); }) {}
+      thread_(start_quiet_thread([this] { run(); })) {}
 
 ChunkReader::~ChunkReader() {
   {

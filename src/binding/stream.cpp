@@ -19,6 +19,7 @@
 #include "binding/borrow.h"
 #include "binding/errors.h"
 #include "binding/lock_release.h"
+#include "binding/parallel_stream.h"
 #include "binding/parser_lease.h"
 #include "binding/program.h"
 #include "binding/py_ref.h"
@@ -48,12 +49,19 @@ struct StreamState {
       : program(PyRef::borrow(program_object)), source(std::move(text_source)), framing(lines) {}
   ~StreamState() {
     for (size_t i = cursor; i < made.size(); ++i) Py_XDECREF(made[i].object);
+    // The threads stop before the bytes they read go. A process forked
+    // from the one that made them has no copies of them: there they are
+    // left as they are.
+    if (parallel && !parallel->usable()) (void)parallel.release();
+    parallel.reset();
     if (source) source->close();
   }
 
   PyRef program;
   std::unique_ptr<TextSource> source;
   StreamFraming framing;
+  // The threads of the stream's own, when it has any (threads > 1).
+  std::unique_ptr<ParallelStream> parallel;
   ResultForm form;
   bool per_text = false;
   bool skip_bad = false;
@@ -148,6 +156,32 @@ bool take_batch(StreamState& s, const TextBatch& batch, runtime::CallRuntime& ca
   return taken;
 }
 
+// Takes the next piece that the stream's threads ran; false with an
+// exception set.
+bool run_parallel_batch(StreamState& s) {
+  if (!s.parallel->usable()) {
+    PyErr_SetString(PyExc_RuntimeError,
+                    "this stream runs on threads of the process that made it: "
+                    "a process made by fork() must start a stream of its own");
+    return false;
+  }
+  bool ok = false;
+  runtime::CallRuntime call;
+  const bool guarded = run_guarded([&] {
+    const CollectorPause collector_paused;
+    const TextBatch* batch = nullptr;
+    switch (s.parallel->next(*s.source, &batch)) {
+      case ParallelStream::Step::kFailed: return;
+      case ParallelStream::Step::kEnd: s.source_done = true; break;
+      case ParallelStream::Step::kBatch:
+        if (!take_batch(s, *batch, call) || PyErr_CheckSignals() < 0) return;
+        break;
+    }
+    ok = true;
+  });
+  return guarded && ok;
+}
+
 // Runs texts until about a batch of them has been run, the source ends, or
 // a text stops the stream. False with an exception set when something
 // other than a bad text stopped it (Ctrl-C, no memory); a bad text's error
@@ -157,6 +191,7 @@ bool run_batch(StreamState& s) {
   ProgramObject& program = *as_program(s.program.get());
   SharedBorrow borrow(*program.borrow);
   if (!borrow.held()) return false;
+  if (s.parallel) return run_parallel_batch(s);
   bool ok = false;
   // The arena of every text of the batch.
   runtime::CallRuntime call;
@@ -178,7 +213,8 @@ bool run_batch(StreamState& s) {
       WindowStep step;
       {
         LockRelease lock;
-        if (window.size() - splitter.passed() >= kReleaseLockFrom) lock.release();
+        if (!s.source->shared() && window.size() - splitter.passed() >= kReleaseLockFrom)
+          lock.release();
         step = run_window(run, s.framing, window, s.source->padded(), lease.parser(), call,
                           batch);
       }
@@ -323,18 +359,22 @@ PyTypeObject* stream_type() {
 
 PyObject* program_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
   static const char* keywords[] = {"source", "lines", "per_text", "first", "errors",
-                                   "as_json", "indent", nullptr};
+                                   "as_json", "indent", "threads", nullptr};
   PyObject* source_arg = nullptr;
   int lines = 0, per_text = 0, first = 0, as_json = 0;
   PyObject* errors = nullptr;
   PyObject* indent = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$pppOpO:stream", const_cast<char**>(keywords),
-                                   &source_arg, &lines, &per_text, &first, &errors, &as_json,
-                                   &indent))
+  PyObject* threads_arg = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$pppOpOO:stream",
+                                   const_cast<char**>(keywords), &source_arg, &lines, &per_text,
+                                   &first, &errors, &as_json, &indent, &threads_arg))
     return nullptr;
   ResultForm form;
   bool skip_bad = false;
-  if (!read_result_options(first, as_json, errors, indent, &form, &skip_bad)) return nullptr;
+  size_t threads = 1;
+  if (!read_result_options(first, as_json, errors, indent, &form, &skip_bad) ||
+      !read_threads_option(threads_arg, &threads))
+    return nullptr;
 
   PyTypeObject* type = stream_type();
   if (!type) return nullptr;
@@ -351,6 +391,11 @@ PyObject* program_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
   state->form = std::move(form);
   state->per_text = per_text;
   state->skip_bad = skip_bad;
+  if (threads > 1 && !run_guarded([&] {
+        state->parallel = std::make_unique<ParallelStream>(
+            threads, *as_program(self), state->form, lines, !skip_bad);
+      }))
+    return nullptr;
 
   PyObject* object = type->tp_alloc(type, 0);
   if (!object) return nullptr;

@@ -31,14 +31,16 @@ class BufferSource final : public TextSource {
       return false;
     }
     exported_ = true;
-    hold(static_cast<const char*>(view_.buf), static_cast<size_t>(view_.len));
+    // A bytes object never changes; a bytearray may, by any thread.
+    const bool frozen = view_.obj && PyBytes_CheckExact(view_.obj);
+    hold(static_cast<const char*>(view_.buf), static_cast<size_t>(view_.len), frozen, !frozen);
     return true;
   }
   ~BufferSource() override { close(); }
   void close() override {
     if (exported_) PyBuffer_Release(&view_);
     exported_ = false;
-    hold(nullptr, 0);
+    hold(nullptr, 0, true, false);
   }
 
  private:
@@ -62,17 +64,18 @@ class StrSource final : public TextSource {
       Py_INCREF(arg);
       held_ = PyRef(arg);
       hold(static_cast<const char*>(PyUnicode_DATA(arg)),
-           static_cast<size_t>(PyUnicode_GET_LENGTH(arg)));
+           static_cast<size_t>(PyUnicode_GET_LENGTH(arg)), true, false);
       return true;
     }
     held_ = PyRef(PyUnicode_AsUTF8String(arg));
     if (!held_) return false;
-    hold(PyBytes_AS_STRING(held_.get()), static_cast<size_t>(PyBytes_GET_SIZE(held_.get())));
+    hold(PyBytes_AS_STRING(held_.get()), static_cast<size_t>(PyBytes_GET_SIZE(held_.get())),
+         true, false);
     return true;
   }
   void close() override {
     held_ = PyRef();
-    hold(nullptr, 0);
+    hold(nullptr, 0, true, false);
   }
 
  private:

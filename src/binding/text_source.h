@@ -35,6 +35,15 @@ class TextSource {
   // Whether the window may be read up to 64 bytes past its end (a buffer
   // of the source's own), which lets a parser read it where it lies.
   bool padded() const { return padded_; }
+  // Whether the window's bytes stay where they are and as they are until
+  // the source is closed: a source that is one window of bytes nothing can
+  // change (a bytes object, a str). Other windows are copied before they
+  // are read without the interpreter lock.
+  bool stable() const { return stable_; }
+  // Whether something outside the stream may change the window's bytes (a
+  // bytearray another thread writes to): then they are read without the
+  // interpreter lock only as a copy.
+  bool shared() const { return shared_; }
 
   // Drops the first `passed` bytes of the window and reads more after it;
   // false with a Python exception set. Returns true at once at the end.
@@ -56,8 +65,12 @@ class TextSource {
   // How much a read asks for: kReadSize, or more where that saves reads.
   virtual size_t read_size() const { return kReadSize; }
 
-  // A source that is one window in memory.
-  void hold(const char* data, size_t size) { show(data, size, true, false); }
+  // A source that is one window in memory, stable() or shared().
+  void hold(const char* data, size_t size, bool stable, bool shared) {
+    show(data, size, true, false);
+    stable_ = stable;
+    shared_ = shared;
+  }
   // Makes the window the `size` bytes at `data`, for a source that keeps
   // its windows itself.
   void show(const char* data, size_t size, bool at_end, bool padded) {
@@ -79,6 +92,8 @@ class TextSource {
   size_t end_ = 0;
   bool at_end_ = false;
   bool padded_ = false;
+  bool stable_ = false;
+  bool shared_ = false;
 };
 
 }  // namespace tamsel::binding

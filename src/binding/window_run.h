@@ -19,7 +19,8 @@ namespace tamsel::binding {
 
 // Where a stream stands among its texts, kept from one window to the next.
 struct StreamFraming {
-  explicit StreamFraming(bool lines) : splitter(lines), lines(lines) {}
+  explicit StreamFraming(bool lines, bool at_stream_start = true)
+      : splitter(lines, at_stream_start), lines(lines) {}
 
   TextSplitter splitter;
   IndexedStretch stretch;

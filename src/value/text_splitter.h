@@ -46,7 +46,11 @@ class TextSplitter {
     bool guess = false;      // the rest of a line: confirm it or refute()
   };
 
-  explicit TextSplitter(bool lines) : lines_(lines) {}
+  // `at_stream_start`: the first window starts the stream, so a byte order
+  // mark there is skipped; a splitter given a piece from inside a stream
+  // (starting between two texts) reads it as it stands.
+  explicit TextSplitter(bool lines, bool at_stream_start = true)
+      : lines_(lines), bom_checked_(!at_stream_start) {}
 
   // The bytes of the stream from passed() of the last window on (all of
   // the stream, the first time), and whether the stream ends with them.
@@ -56,6 +60,8 @@ class TextSplitter {
   // handed over: hand_over() counts their lines (which only they can tell)
   // and returns how many they are.
   size_t passed() const { return pos_; }
+  // How many texts have been taken.
+  uint64_t taken() const { return index_; }
   size_t hand_over();
 
   // The next text, kNeedMore when the window must grow first, or kEnd. The

@@ -1,0 +1,134 @@
+#include "binding/worker_pool.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <optional>
+
+#include "binding/errors.h"
+#include "binding/lock_release.h"
+#include "binding/quiet_thread.h"
+#include "runtime/static_tls.h"
+
+namespace tamsel::binding {
+namespace {
+
+// The flag of the pool whose worker this thread is, for the poll.
+TAMSEL_STATIC_TLS constinit thread_local const std::atomic<bool>* pool_going = nullptr;
+
+}  // namespace
+
+WorkerPool::WorkerPool(size_t threads) : owner_(getpid()) {
+  threads_.reserve(threads);
+  try {
+    for (size_t i = 0; i < threads; ++i) threads_.push_back(start_quiet_thread([this] { run(); }));
+  } catch (...) {
+    going_ = true;
+    queued_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+    throw;
+  }
+}
+
+// Not for a forked process, which has no copies of the threads: there the
+// pool's owner leaves it be.
+WorkerPool::~WorkerPool() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    going_ = true;
+  }
+  queued_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+}
+
+bool WorkerPool::stopping() {
+  const std::atomic<bool>* going = pool_going;
+  return going && going->load(std::memory_order_relaxed);
+}
+
+WorkerPool::Slot* WorkerPool::submit(Job job, bool urgent) {
+  Slot* slot;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    slots_.emplace_back();
+    slot = &slots_.back();
+    slot->place = std::prev(slots_.end());
+    slot->job = std::move(job);
+    try {
+      if (urgent) {
+        waiting_.push_front(slot);
+      } else {
+        waiting_.push_back(slot);
+      }
+    } catch (...) {
+      slots_.pop_back();
+      throw;
+    }
+  }
+  queued_.notify_one();
+  return slot;
+}
+
+bool WorkerPool::done(Slot* slot) {
+  const std::lock_guard<std::mutex> guard(mutex_);
+  return slot->done;
+}
+
+bool WorkerPool::wait(Slot* slot) {
+  if (!done(slot)) {
+    // Waited for with the lock released, a look for signals at every turn.
+    LockRelease lock;
+    lock.release();
+    std::unique_lock<std::mutex> guard(mutex_);
+    while (!slot->done) {
+      done_.wait_for(guard, kSignalLookInterval);
+      if (slot->done) break;
+      guard.unlock();
+      const bool raised = signals_pending();
+      guard.lock();
+      if (raised) return false;
+    }
+  }
+  if (!slot->failed) return true;
+  raise_failure(slot->failure, slot->message);
+  // A stop asked for by the pool itself leaves nothing pending.
+  if (!PyErr_Occurred()) PyErr_NoMemory();
+  return false;
+}
+
+void WorkerPool::release(Slot* slot) {
+  const std::lock_guard<std::mutex> guard(mutex_);
+  slots_.erase(slot->place);
+}
+
+void WorkerPool::run() {
+  pool_going = &going_;
+  std::optional<Worker> worker;  // made by the first job, whose failure it may be
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    queued_.wait(lock, [this] { return going_ || !waiting_.empty(); });
+    if (going_) return;
+    Slot& slot = *waiting_.front();
+    waiting_.pop_front();
+    lock.unlock();
+    reserve_exception_state();
+    bool failed = false;
+    runtime::Failure failure = runtime::Failure::kNoMemory;
+    std::string message;
+    try {
+      if (!worker) worker.emplace();
+      slot.job(*worker);
+    } catch (...) {
+      failed = true;
+      failure = runtime::current_failure(&message);
+    }
+    lock.lock();
+    slot.failed = failed;
+    slot.failure = failure;
+    slot.message = std::move(message);
+    slot.done = true;
+    done_.notify_all();
+  }
+}
+
+}  // namespace tamsel::binding
