@@ -44,4 +44,12 @@ inline constexpr size_t kMaxConstructed = size_t{1} << 21;
 inline constexpr uint64_t kBudgetAllowance = uint64_t{1} << 30;  // 1 GiB
 inline constexpr uint64_t kBudgetPerTextByte = 32;
 
+// Threads of its own that one stream or batch may run on (`threads`): far
+// more than cores anyone has, and each keeps a parser while the call lasts.
+inline constexpr size_t kMaxThreads = 256;
+
+// Parsers kept between calls for the next calls to reuse: one a core up to
+// this many, so the memory kept follows the threads that call at once.
+inline constexpr size_t kMaxKeptParsers = 8;
+
 }  // namespace tamsel

@@ -621,7 +621,9 @@ def test_a_large_file_reads_the_same_as_memory(tmp_path):
 
 @pytest.mark.skipif(os.environ.get("TAMSEL_SANITIZED") == "1", reason="too slow instrumented")
 @pytest.mark.parametrize("call", ["list(program.stream(source))",
-                                  "program.batch(source.split(b' '))"])
+                                  "list(program.stream(source, threads=2))",
+                                  "program.batch(source.split(b' '))",
+                                  "program.batch(source.split(b' '), threads=2)"])
 def test_ctrl_c_ends_a_long_stream_or_batch(call):
     # A timer's signal comes 50 ms in; its handler raises KeyboardInterrupt,
     # as Ctrl-C's does. Uninterrupted, each call takes a second or more.

@@ -1,6 +1,7 @@
 #include "binding/arguments.h"
 
 #include "binding/py_ref.h"
+#include "tamsel_limits.h"
 
 namespace tamsel::binding {
 namespace {
@@ -148,8 +149,8 @@ bool read_threads_option(PyObject* threads, size_t* count) {
   }
   const long value = PyLong_AsLong(threads);
   if (value == -1 && PyErr_Occurred()) PyErr_Clear();
-  if (value < 1 || value > static_cast<long>(kMostThreads)) {
-    PyErr_Format(PyExc_ValueError, "threads must be 1 to %zu, not %R", kMostThreads, threads);
+  if (value < 1 || value > static_cast<long>(kMaxThreads)) {
+    PyErr_Format(PyExc_ValueError, "threads must be 1 to %zu, not %R", kMaxThreads, threads);
     return false;
   }
   *count = static_cast<size_t>(value);

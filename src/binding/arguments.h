@@ -43,8 +43,7 @@ bool read_result_options(int first, int as_json, PyObject* errors, PyObject* ind
                          ResultForm* form, bool* skip_bad);
 
 // The `threads` option of the methods that run many texts (null when not
-// given: 1): an int from 1 to kMostThreads. False with an exception set.
-inline constexpr size_t kMostThreads = 256;
+// given: 1): an int from 1 to kMaxThreads. False with an exception set.
 bool read_threads_option(PyObject* threads, size_t* count);
 
 }  // namespace tamsel::binding

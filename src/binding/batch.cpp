@@ -98,8 +98,7 @@ bool stage_document(PyObject* item, Py_ssize_t index, Chunk& chunk) {
 
 // Runs the chunk's documents, with no Python object touched.
 void run_chunk(const ProgramObject& program, const ResultForm& form, Chunk& chunk,
-               JsonParser& parser, runtime::CallBounds::Poll poll) {
-  runtime::CallRuntime call;
+               JsonParser& parser, runtime::CallRuntime& call, runtime::CallBounds::Poll poll) {
   size_t start = 0;
   for (size_t i = 0; i < chunk.ends.size(); ++i) {
     const size_t size = chunk.ends[i] - start;
@@ -151,7 +150,7 @@ class BatchCall {
           pieces_.push_back(std::move(chunk));
           Chunk& queued = *pieces_.back();
           queued.slot = pool_->submit([this, &queued](WorkerPool::Worker& worker) {
-            run_chunk(program_, form_, queued, worker.parser, WorkerPool::stopping);
+            run_chunk(program_, form_, queued, worker.parser, worker.call, WorkerPool::stopping);
           });
         }
         Chunk& oldest = *pieces_.front();
@@ -169,9 +168,10 @@ class BatchCall {
       std::unique_ptr<Chunk> chunk = stage();
       if (!chunk) return false;
       {
+        runtime::CallRuntime call;
         LockRelease lock;
         if (chunk->texts.size() >= kReleaseLockFrom) lock.release();
-        run_chunk(program_, form_, *chunk, lease.parser(), signals_pending);
+        run_chunk(program_, form_, *chunk, lease.parser(), call, signals_pending);
       }
       if (!take(*chunk)) return false;
     }

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "binding/errors.h"
-#include "runtime/call_runtime.h"
 #include "value/fault.h"
 #include "value/text_splitter.h"
 
@@ -23,13 +22,19 @@ size_t piece_bytes() {
 
 // Where to cut `window` after at least `least` bytes: just after a line
 // break, and outside JSON Lines preferably one that a line opening an array
-// or object follows, as a text laid out over many lines starts; npos when
-// the window has no line break there.
+// or object follows, as a text laid out over many lines starts, or failing
+// any break soon, after a space; npos when the window has neither there.
 size_t find_cut(std::string_view window, size_t least, bool lines) {
   if (least == 0 || window.size() < least) return std::string_view::npos;
   const size_t from = least - 1;
-  const size_t first = window.find('\n', from);
-  if (first == std::string_view::npos || lines) return first == std::string_view::npos ? first : first + 1;
+  size_t first = window.find('\n', from);
+  if (lines) return first == std::string_view::npos ? first : first + 1;
+  if (first == std::string_view::npos || first - from > least) {
+    // Texts on one long line, separated by spaces.
+    const size_t space = window.find(' ', from);
+    if (space != std::string_view::npos && space < first) return space + 1;
+  }
+  if (first == std::string_view::npos) return first;
   // Looked for within a little more than a piece, then the first break.
   const size_t look_until = std::min(window.size() - 1, from + least / 4);
   for (size_t at = first; at != std::string_view::npos && at < look_until;
@@ -49,11 +54,12 @@ struct ParallelStream::Piece {
   bool last = false;    // the stream ends with it
   WorkerPool::Slot* slot = nullptr;
   // What the worker made: the texts' outcomes, how it stopped, where the
-  // framing stood then, and how many texts it had taken.
+  // framing stood then, and the texts and lines it had passed.
   TextBatch batch;
   WindowStep step = WindowStep::kStopped;
   size_t passed = 0;
   uint64_t texts = 0;
+  uint64_t line_breaks = 0;  // before `passed`
 };
 
 ParallelStream::ParallelStream(size_t threads, const ProgramObject& program,
@@ -71,14 +77,15 @@ ParallelStream::~ParallelStream() = default;
 void ParallelStream::queue(Piece& piece, bool urgent) {
   piece.slot = pool_.submit(
       [this, &piece](WorkerPool::Worker& worker) {
-        StreamFraming framing(lines_, piece.offset == 0);
+        worker.stretch.forget();
+        StreamFraming framing(lines_, worker.stretch, piece.offset == 0);
         framing.splitter.set_window(piece.bytes, piece.last);
-        runtime::CallRuntime call;
         const WindowRun run{program_, form_, stop_at_bad_, SIZE_MAX, WorkerPool::stopping};
-        piece.step = run_window(run, framing, piece.bytes, piece.padded, worker.parser, call,
-                                piece.batch);
+        piece.step = run_window(run, framing, piece.bytes, piece.padded, worker.parser,
+                                worker.call, piece.batch);
         piece.passed = framing.splitter.passed();
         piece.texts = framing.splitter.taken();
+        piece.line_breaks = count_line_breaks(piece.bytes.data(), piece.passed);
       },
       urgent);
 }
@@ -216,10 +223,12 @@ ParallelStream::Step ParallelStream::next(TextSource& source, const TextBatch** 
       pieces_.pop_front();
     }
   } else {
-    const bool unfinished = piece->passed < piece->bytes.size();
+    // A text left unfinished at the piece's end; the last piece finishes all.
+    const bool unfinished =
+        piece->step == WindowStep::kNeedMore && piece->passed < piece->bytes.size();
     const size_t through = unfinished ? piece->passed : piece->bytes.size();
     texts_before_ += piece->texts;
-    line_ += count_line_breaks(piece->bytes.data(), through);
+    line_ += piece->line_breaks;
     frontier_ = piece->offset + through;
     if (unfinished) {
       if (!run_again(source, *piece)) return Step::kFailed;

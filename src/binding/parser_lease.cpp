@@ -36,7 +36,7 @@ class IdleParsers {
 
  private:
   const size_t kept_ = std::clamp<size_t>(std::thread::hardware_concurrency(), 1,
-                                          ParserLease::kMaxIdleParsers);
+                                          kMaxKeptParsers);
   std::mutex mutex_;
   std::vector<JsonParser*> idle_;
 };

@@ -2,21 +2,20 @@
 // so runs on several threads at once, or a run made from inside another (by
 // a finaliser or a signal handler), never share one. A parser that comes
 // back is kept for the next run, up to one a core (at most
-// kMaxIdleParsers), so the buffers kept between calls grow with the number
+// kMaxKeptParsers), so the buffers kept between calls grow with the number
 // of threads that run at once, not with the number of programs or threads.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 
+#include "tamsel_limits.h"
 #include "value/json.h"
 
 namespace tamsel::binding {
 
 class ParserLease {
  public:
-  static constexpr size_t kMaxIdleParsers = 8;
-
   ParserLease();
   ~ParserLease();
   ParserLease(const ParserLease&) = delete;

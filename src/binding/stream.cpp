@@ -46,7 +46,9 @@ struct Made {
 // Everything a running stream holds; gone once the stream ends.
 struct StreamState {
   StreamState(PyObject* program_object, std::unique_ptr<TextSource> text_source, bool lines)
-      : program(PyRef::borrow(program_object)), source(std::move(text_source)), framing(lines) {}
+      : program(PyRef::borrow(program_object)),
+        source(std::move(text_source)),
+        framing(lines, stretch) {}
   ~StreamState() {
     for (size_t i = cursor; i < made.size(); ++i) Py_XDECREF(made[i].object);
     // The threads stop before the bytes they read go. A process forked
@@ -59,6 +61,7 @@ struct StreamState {
 
   PyRef program;
   std::unique_ptr<TextSource> source;
+  IndexedStretch stretch;
   StreamFraming framing;
   // The threads of the stream's own, when it has any (threads > 1).
   std::unique_ptr<ParallelStream> parallel;

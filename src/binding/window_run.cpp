@@ -4,12 +4,19 @@
 #include <optional>
 
 namespace tamsel::binding {
+namespace {
+
+constexpr uint64_t kPollEveryBytes = uint64_t{256} << 10;
+
+}  // namespace
 
 WindowStep run_window(const WindowRun& run, StreamFraming& framing, std::string_view window,
                       bool padded, JsonParser& parser, runtime::CallRuntime& call,
                       TextBatch& batch) {
   TextSplitter& splitter = framing.splitter;
   const uint64_t bytes_at_start = batch.bytes;
+  // A text's own run polls only when it is long; many short ones poll here.
+  uint64_t poll_at = batch.bytes + kPollEveryBytes;
   // After each text filed: the step that ends the run, if one does.
   auto after_text = [&](const TextSplitter::Text& text) -> std::optional<WindowStep> {
     TextRecord& record = batch.texts.back();
@@ -18,6 +25,14 @@ WindowStep run_window(const WindowRun& run, StreamFraming& framing, std::string_
       if (run.stop_at_bad) return WindowStep::kBadText;
     }
     if (batch.bytes - bytes_at_start >= run.batch_bytes) return WindowStep::kFull;
+    if (batch.bytes >= poll_at) {
+      poll_at = batch.bytes + kPollEveryBytes;
+      if (run.poll && run.poll()) {
+        batch.stopped = true;
+        batch.stop = runtime::Failure::kInterrupted;
+        return WindowStep::kStopped;
+      }
+    }
     return std::nullopt;
   };
   for (;;) {

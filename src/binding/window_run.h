@@ -17,13 +17,15 @@
 
 namespace tamsel::binding {
 
-// Where a stream stands among its texts, kept from one window to the next.
+// Where a stream stands among its texts, kept from one window to the next,
+// and the stretch of the window it reads from (whose buffers a thread that
+// runs many pieces keeps for all of them).
 struct StreamFraming {
-  explicit StreamFraming(bool lines, bool at_stream_start = true)
-      : splitter(lines, at_stream_start), lines(lines) {}
+  StreamFraming(bool lines, IndexedStretch& stretch, bool at_stream_start = true)
+      : splitter(lines, at_stream_start), stretch(stretch), lines(lines) {}
 
   TextSplitter splitter;
-  IndexedStretch stretch;
+  IndexedStretch& stretch;
   // The offset of a text the stretch did not read, which goes to the
   // splitter instead.
   uint64_t refused_text = UINT64_MAX;

@@ -24,16 +24,22 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/call_runtime.h"
 #include "runtime/failure.h"
+#include "value/indexed_stretch.h"
 #include "value/json.h"
 
 namespace tamsel::binding {
 
 class WorkerPool {
  public:
-  // What a worker lends the jobs it runs, kept from job to job.
+  // What a worker lends the jobs it runs, kept from job to job: its
+  // parser, the stretches a stream's pieces are indexed in, and the arena
+  // their runs take memory from (made on the worker's own thread).
   struct Worker {
     JsonParser parser;
+    IndexedStretch stretch;
+    runtime::CallRuntime call;
   };
   // Runs on a worker. What escapes it (no memory) fails the job.
   using Job = std::function<void(Worker&)>;
