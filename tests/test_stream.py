@@ -489,6 +489,12 @@ def test_as_json_is_what_tojson_writes(query, text):
     assert list(program.stream(text, as_json=True, first=True)) == written[:1]
     assert program.batch([text, text.encode()], as_json=True) == [written] * 2
     assert program.batch([text], as_json=True, first=True) == [written[0] if written else None]
+    # The methods that run one document, the bytes ones with the lock let go.
+    assert list(program.input(text, as_json=True)) == written
+    assert program.first(text, as_json=True) == (written[0] if written else None)
+    padded = text.encode() + b" " * (64 << 10)
+    assert list(program.input_bytes(padded, as_json=True)) == written
+    assert program.first_bytes(bytearray(padded), as_json=True) == (written[0] if written else None)
 
 
 NESTED = '{"a": [1, {"b": []}], "c": {}, "d": "x"}'
@@ -508,6 +514,8 @@ INDENTS = [
 def test_indent(text, indent, written):
     assert list(IDENTITY.stream(text, as_json=True, indent=indent)) == [written.encode()]
     assert IDENTITY.batch([text], as_json=True, indent=indent) == [[written.encode()]]
+    assert IDENTITY.first(text, as_json=True, indent=indent) == written.encode()
+    assert list(IDENTITY.input_bytes(text.encode(), as_json=True, indent=indent)) == [written.encode()]
 
 
 # --- batch ------------------------------------------------------------------------------
@@ -564,7 +572,17 @@ ARGUMENT_ERRORS = [
     (lambda: IDENTITY.batch([1]), TypeError),
     (lambda: IDENTITY.batch(["1", None]), TypeError),
     (lambda: IDENTITY.batch(["1", memoryview(b"1 2 3")[::2]]), TypeError),
+    (lambda: IDENTITY.first("1", indent=2), ValueError),
+    (lambda: IDENTITY.input_bytes(b"1", as_json=True, indent=33), ValueError),
+    (lambda: IDENTITY.first_bytes(b"1", bogus=True), TypeError),
 ]
+for method in (IDENTITY.stream, IDENTITY.batch):
+    source = b"1" if method == IDENTITY.stream else [b"1"]
+    ARGUMENT_ERRORS += [
+        (lambda method=method, source=source, n=n: method(source, threads=n), kind)
+        for n, kind in [(0, ValueError), (-1, ValueError), (257, ValueError), (2**70, ValueError),
+                        (1.0, TypeError), (True, TypeError), ("2", TypeError), (None, TypeError)]
+    ]
 
 
 @pytest.mark.parametrize("call, kind", ARGUMENT_ERRORS)

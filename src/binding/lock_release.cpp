@@ -19,15 +19,19 @@ std::atomic<unsigned long> main_thread{0};
 
 void learn_main_thread() {
   if (main_thread.load(std::memory_order_relaxed) != 0) return;
+  // An exception already pending is kept as it is.
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
   PyRef threading(PyImport_ImportModule("threading"));
   PyRef main(threading ? PyObject_CallMethod(threading.get(), "main_thread", nullptr) : nullptr);
   PyRef ident(main ? PyObject_GetAttrString(main.get(), "ident") : nullptr);
-  const unsigned long value = ident ? PyLong_AsUnsignedLong(ident.get()) : 0;
+  const unsigned long found = ident ? PyLong_AsUnsignedLong(ident.get()) : 0;
   if (PyErr_Occurred()) {
     PyErr_Clear();
-    return;
+  } else {
+    main_thread.store(found, std::memory_order_relaxed);
   }
-  main_thread.store(value, std::memory_order_relaxed);
+  PyErr_Restore(type, value, traceback);
 }
 
 bool handles_signals() {

@@ -1,5 +1,6 @@
 #include "binding/parallel_stream.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -13,6 +14,9 @@ namespace {
 
 // Bytes a parser may read past a piece of our own.
 constexpr size_t kPadding = 64;
+// Pieces shrink no further at the end of a source: below this, handing a
+// piece over costs about as much as running it.
+constexpr size_t kSmallestTailPiece = size_t{64} << 10;
 
 size_t piece_bytes() {
   const char* value = std::getenv("TAMSEL_VONK_PIECE_BYTES");
@@ -59,7 +63,10 @@ struct ParallelStream::Piece {
   WindowStep step = WindowStep::kStopped;
   size_t passed = 0;
   uint64_t texts = 0;
-  uint64_t line_breaks = 0;  // before `passed`
+  // Whether the worker counts the lines before `passed`: for a piece whose
+  // bytes may be gone when a later piece needs its line numbers.
+  bool count_lines = true;
+  uint64_t line_breaks = 0;
 };
 
 ParallelStream::ParallelStream(size_t threads, const ProgramObject& program,
@@ -85,7 +92,8 @@ void ParallelStream::queue(Piece& piece, bool urgent) {
                                 worker.call, piece.batch);
         piece.passed = framing.splitter.passed();
         piece.texts = framing.splitter.taken();
-        piece.line_breaks = count_line_breaks(piece.bytes.data(), piece.passed);
+        if (piece.count_lines)
+          piece.line_breaks = count_line_breaks(piece.bytes.data(), piece.passed);
       },
       urgent);
 }
@@ -99,7 +107,11 @@ bool ParallelStream::cut(TextSource& source, bool* failed) {
       return false;
     }
     // A source that gives what it has (a pipe) is cut at any line break.
-    size_t at = find_cut(window, short_read ? 1 : piece_bytes_, lines_);
+    // Toward the end of a source, pieces shrink, so that the threads end
+    // together rather than one running the last large piece alone.
+    size_t size = piece_bytes_;
+    if (source.at_end()) size = std::min(size, std::max(kSmallestTailPiece, window.size() / in_flight_));
+    size_t at = find_cut(window, short_read ? 1 : size, lines_);
     if (at == std::string_view::npos) {
       if (source.at_end()) {
         at = window.size();
@@ -115,6 +127,10 @@ bool ParallelStream::cut(TextSource& source, bool* failed) {
     piece->offset = cut_at_;
     piece->last = source.at_end() && at == window.size();
     if (source.stable()) {
+      // Its bytes stay where they are: lines are counted only when a bad
+      // text needs them.
+      stable_start_ = window.data() - cut_at_;
+      piece->count_lines = false;
       piece->bytes = window.substr(0, at);
       piece->padded = window.size() - at >= kPadding || source.padded();
     } else {
@@ -181,6 +197,14 @@ bool ParallelStream::run_again(TextSource& source, const Piece& unfinished) {
   return true;
 }
 
+void ParallelStream::count_lines_to(uint64_t offset) {
+  if (lines_counted_to_ >= offset) return;
+  // Only pieces of a source whose bytes stay put leave lines uncounted.
+  if (!stable_start_) throw InternalFault("a stream's lines are out of step");
+  line_ += count_line_breaks(stable_start_ + lines_counted_to_, offset - lines_counted_to_);
+  lines_counted_to_ = offset;
+}
+
 void ParallelStream::reap() {
   while (!dropped_.empty() && pool_.done(dropped_.front()->slot)) {
     pool_.release(dropped_.front()->slot);
@@ -210,10 +234,17 @@ ParallelStream::Step ParallelStream::next(TextSource& source, const TextBatch** 
     return Step::kFailed;
   }
   // The piece's places, counted from its start, in the stream's terms.
+  bool any_bad = false;
   for (TextRecord& record : piece->batch.texts) {
     record.index += texts_before_;
     record.offset += piece->offset;
-    if (record.kind != TextRecord::Kind::kRan) record.line += line_ - 1;
+    any_bad |= record.kind != TextRecord::Kind::kRan;
+  }
+  if (any_bad) {
+    count_lines_to(piece->offset);
+    for (TextRecord& record : piece->batch.texts) {
+      if (record.kind != TextRecord::Kind::kRan) record.line += line_ - 1;
+    }
   }
   if (piece->step == WindowStep::kBadText) {
     // The stream ends with this text: nothing after it is wanted.
@@ -228,7 +259,11 @@ ParallelStream::Step ParallelStream::next(TextSource& source, const TextBatch** 
         piece->step == WindowStep::kNeedMore && piece->passed < piece->bytes.size();
     const size_t through = unfinished ? piece->passed : piece->bytes.size();
     texts_before_ += piece->texts;
-    line_ += piece->line_breaks;
+    if (piece->count_lines) {
+      count_lines_to(piece->offset);
+      line_ += piece->line_breaks;
+      lines_counted_to_ = piece->offset + through;
+    }
     frontier_ = piece->offset + through;
     if (unfinished) {
       if (!run_again(source, *piece)) return Step::kFailed;

@@ -63,6 +63,8 @@ class ParallelStream {
   bool run_again(TextSource& source, const Piece& unfinished);
   // Lets go of the dropped pieces whose jobs are done.
   void reap();
+  // Brings line_ to the line of the byte at `offset`, a place between texts.
+  void count_lines_to(uint64_t offset);
 
   const ProgramObject& program_;
   const ResultForm& form_;
@@ -83,7 +85,11 @@ class ParallelStream {
   // of the next text there.
   uint64_t frontier_ = 0;
   uint64_t texts_before_ = 0;
+  // The line at lines_counted_to_, which may lag behind the frontier where
+  // the source's bytes stay put (stable_start_, the stream's first byte).
   uint64_t line_ = 1;
+  uint64_t lines_counted_to_ = 0;
+  const char* stable_start_ = nullptr;
   // How many pieces the next run again takes in.
   size_t widen_ = 1;
   // Declared last, so that it stops and joins its threads first.

@@ -1,5 +1,7 @@
 #include "binding/parser_lease.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <mutex>
 #include <thread>
@@ -9,11 +11,21 @@ namespace tamsel::binding {
 namespace {
 
 // The parsers no run holds, made on first use and kept for the life of the
-// process, like the class objects. Leases are taken and given back with the
-// interpreter lock held, but the mutex keeps the pool sound where the
-// interpreter runs without one.
+// process, like the class objects. Calls take and give back leases with the
+// interpreter lock held, the threads of a stream or batch without it. The
+// mutex is held across fork(), so that a child never finds it taken by a
+// thread it does not have.
+class IdleParsers;
+IdleParsers& idle_parsers();
+
 class IdleParsers {
  public:
+  IdleParsers() {
+    pthread_atfork([] { idle_parsers().mutex_.lock(); },
+                   [] { idle_parsers().mutex_.unlock(); },
+                   [] { idle_parsers().mutex_.unlock(); });
+  }
+
   std::unique_ptr<JsonParser> take() {
     {
       const std::lock_guard<std::mutex> lock(mutex_);
@@ -40,6 +52,7 @@ class IdleParsers {
   std::mutex mutex_;
   std::vector<JsonParser*> idle_;
 };
+
 
 IdleParsers& idle_parsers() {
   // Never destroyed: a thread may still give a parser back while the

@@ -80,14 +80,19 @@ bool WorkerPool::wait(Slot* slot) {
     LockRelease lock;
     lock.release();
     std::unique_lock<std::mutex> guard(mutex_);
+    awaited_ = slot;
     while (!slot->done) {
       done_.wait_for(guard, kSignalLookInterval);
       if (slot->done) break;
       guard.unlock();
       const bool raised = signals_pending();
       guard.lock();
-      if (raised) return false;
+      if (raised) {
+        awaited_ = nullptr;
+        return false;
+      }
     }
+    awaited_ = nullptr;
   }
   if (!slot->failed) return true;
   raise_failure(slot->failure, slot->message);
@@ -127,7 +132,8 @@ void WorkerPool::run() {
     slot.failure = failure;
     slot.message = std::move(message);
     slot.done = true;
-    done_.notify_all();
+    // Only the job waited for wakes the caller.
+    if (&slot == awaited_) done_.notify_all();
   }
 }
 

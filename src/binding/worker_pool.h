@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "binding/parser_lease.h"
 #include "runtime/call_runtime.h"
 #include "runtime/failure.h"
 #include "value/indexed_stretch.h"
@@ -33,11 +34,13 @@ namespace tamsel::binding {
 
 class WorkerPool {
  public:
-  // What a worker lends the jobs it runs, kept from job to job: its
-  // parser, the stretches a stream's pieces are indexed in, and the arena
-  // their runs take memory from (made on the worker's own thread).
+  // What a worker lends the jobs it runs, kept from job to job: its parser
+  // (borrowed as any call's is, so that a warm one serves), the stretches a
+  // stream's pieces are indexed in, and the arena their runs take memory
+  // from (made on the worker's own thread).
   struct Worker {
-    JsonParser parser;
+    ParserLease lease;
+    JsonParser& parser = lease.parser();
     IndexedStretch stretch;
     runtime::CallRuntime call;
   };
@@ -80,6 +83,7 @@ class WorkerPool {
   // Under mutex_: every slot not let go, and those whose jobs wait to start.
   std::list<Slot> slots_;
   std::deque<Slot*> waiting_;
+  Slot* awaited_ = nullptr;  // the slot the caller waits for, if any
   std::atomic<bool> going_{false};
   const pid_t owner_;
   std::vector<std::thread> threads_;

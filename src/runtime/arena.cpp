@@ -1,10 +1,14 @@
 #include "runtime/arena.h"
+#include "tamsel_limits.h"
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <span>
+#include <thread>
 
 // Under AddressSanitizer, free blocks and the room not yet handed out are
 // poisoned, and a block is opened to the bytes asked for only: reads past
@@ -50,12 +54,23 @@ uintptr_t segment_of(const void* p) {
   return reinterpret_cast<uintptr_t>(p) & ~(uintptr_t{kSegmentSize} - 1);
 }
 
-// One segment is kept between calls, so that the many small calls do not
-// each map and unmap one.
-std::atomic<void*> spare_segment{nullptr};
+// A few segments are kept between calls, so that the many small calls do
+// not each map and unmap one: one for each call that may run at once, as
+// many as parsers are kept (one a core, at most kMaxKeptParsers). Unmapping
+// in a process with threads also stops every other core a moment.
+std::atomic<void*> spare_segments[kMaxKeptParsers] = {};
+
+std::span<std::atomic<void*>> kept_segments() {
+  static const size_t kept =
+      std::clamp<size_t>(std::thread::hardware_concurrency(), 1, kMaxKeptParsers);
+  return std::span<std::atomic<void*>>(spare_segments, kept);
+}
 
 void* map_segment() {
-  if (void* spare = spare_segment.exchange(nullptr)) return spare;
+  for (std::atomic<void*>& spare_segment : kept_segments()) {
+    if (spare_segment.load(std::memory_order_relaxed) == nullptr) continue;
+    if (void* spare = spare_segment.exchange(nullptr)) return spare;
+  }
   // Twice the size, then the unaligned ends trimmed off.
   const size_t span = 2 * kSegmentSize;
   void* mapped = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -70,8 +85,11 @@ void* map_segment() {
 
 void unmap_segment(void* segment) {
   UNPOISON(segment, kSegmentSize);  // what maps these pages next owes us nothing
-  void* none = nullptr;
-  if (!spare_segment.compare_exchange_strong(none, segment)) munmap(segment, kSegmentSize);
+  for (std::atomic<void*>& spare_segment : kept_segments()) {
+    void* none = nullptr;
+    if (spare_segment.compare_exchange_strong(none, segment)) return;
+  }
+  munmap(segment, kSegmentSize);
 }
 
 size_t set_slot(uintptr_t segment, size_t capacity) {
