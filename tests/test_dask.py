@@ -37,6 +37,9 @@ def test_blocks_hold_every_line_once_in_order(tmp_path, content):
         # ... and the blocks read for them give back the file, cut only after line feeds.
         blocks = [tamsel_vonk_pool.read_block(path, start, stop) for start, stop in ranges]
         assert b"".join(blocks) == content, block_size
+        for (start, stop), block in zip(ranges, blocks):
+            with tamsel_vonk_pool.map_block(path, start, stop) as mapped:
+                assert mapped == block
         cut = [block for block in blocks if block][:-1]
         assert all(block.endswith(b"\n") for block in cut), (block_size, blocks)
 
