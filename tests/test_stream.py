@@ -15,6 +15,7 @@ import sys
 import textwrap
 
 import pytest
+from hypothesis import given, settings, strategies as st
 
 from tamsel_vonk import PanicException, compile
 
@@ -470,6 +471,35 @@ def test_many_texts_across_batches(tmp_path, separator, lines):
                 count, len(source) - 1, source.count(b"\n") + 1)
 
 
+# --- a stream's threads, cut anywhere --------------------------------------------
+
+# Pieces of texts that run over line breaks and spaces, strings holding
+# brackets and breaks, bad texts, a byte order mark out of place.
+FRAGMENTS = ["1", '"a\\n b"', "[1,\n2]", '{"x":\n [1, {"y": "}"}]}', "tru", "[", "]",
+             '"open\n', "  ", "\n", "\n\n", '{"a": 1, "b": 0}', '"\\"["', "12 34",
+             "\ufeff", "{}", "[\n]"]
+
+
+def outcome(stream):
+    """What a stream with errors="skip" hands out, and what it skipped."""
+    with stream:
+        return list(stream), [(type(e), str(e)) for e in stream.skipped]
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.lists(st.tuples(st.sampled_from(FRAGMENTS), st.sampled_from(["", " ", "\n"])),
+                max_size=30),
+       st.booleans(), st.sampled_from([".", ".x", ".a % .b", ".[]"]),
+       st.integers(1, 40), st.integers(2, 3), st.booleans())
+def test_threads_give_what_one_thread_gives(parts, lines, query, piece, threads, frozen):
+    text = "".join(fragment + after for fragment, after in parts).encode()
+    expected = outcome(compile(query).stream(text, lines=lines, errors="skip"))
+    source = text if frozen else bytearray(text)
+    got = outcome(new_stream(compile(query), source, lines=lines, errors="skip",
+                             threads=threads, piece=str(piece)))
+    assert got == expected
+
+
 # --- results as JSON text -----------------------------------------------------------
 
 AS_JSON = [
@@ -671,11 +701,13 @@ def test_ctrl_c_ends_a_long_stream_or_batch(call):
 
 # Forking while a thread runs is what the test is about.
 @pytest.mark.filterwarnings("ignore:This process .* is multi-threaded")
-def test_a_forked_process_cannot_use_a_stream_read_ahead(tmp_path):
-    # The thread that reads a large file ahead is the parent's alone: the
-    # child gets an error, not a hang, and dropping its copy is safe.
+@pytest.mark.parametrize("threads", [1, 2])
+def test_a_forked_process_cannot_use_a_stream_read_ahead(tmp_path, threads):
+    # The thread that reads a large file ahead, and the stream's own
+    # threads, are the parent's alone: the child gets an error, not a hang,
+    # and dropping its copy is safe.
     path = in_file(tmp_path, b"[1]\n" * (2 << 20))
-    stream = IDENTITY.stream(path)
+    stream = IDENTITY.stream(path, threads=threads)
     assert next(stream) == [1]
     child = os.fork()
     if child == 0:
