@@ -35,7 +35,8 @@ struct TextPlace {
 // and returns a new one of the same class whose message starts with the
 // text's place ("text 3 at byte 120 (line 4): ..." in a stream, "text 3:
 // ..." in a batch) and which carries it as attributes: `index`, for a
-// stream `offset` and `line`, and `message`, the text of the original. nullptr with an exception set if that fails.
+// stream `offset` and `line`, and `message`, the text of the original.
+// nullptr with an exception set if that fails.
 PyObject* take_text_error(const TextPlace& place);
 // The same for a bad text whose error is `message`: a ValueError, or with
 // `fault` a PanicException.

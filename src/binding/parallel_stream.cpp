@@ -110,7 +110,8 @@ bool ParallelStream::cut(TextSource& source, bool* failed) {
     // Toward the end of a source, pieces shrink, so that the threads end
     // together rather than one running the last large piece alone.
     size_t size = piece_bytes_;
-    if (source.at_end()) size = std::min(size, std::max(kSmallestTailPiece, window.size() / in_flight_));
+    if (source.at_end())
+      size = std::min(size, std::max(kSmallestTailPiece, window.size() / in_flight_));
     size_t at = find_cut(window, short_read ? 1 : size, lines_);
     if (at == std::string_view::npos) {
       if (source.at_end()) {
