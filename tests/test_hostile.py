@@ -357,6 +357,12 @@ def test_conversion_out_of_memory_names_its_cause():
             size = next(int(l.split()[1]) for l in status if l.startswith("VmSize"))
         resource.setrlimit(resource.RLIMIT_AS, (size * 1024 + 300 * 2**20, resource.RLIM_INFINITY))
         try:
+            bytearray(2**30)
+            print("no cap")  # the limit does not stick (an emulator)
+            raise SystemExit
+        except MemoryError:
+            pass
+        try:
             program.input(deep)
         except tamsel_vonk.PanicException as error:
             print(error)
@@ -368,6 +374,8 @@ def test_conversion_out_of_memory_names_its_cause():
         pytest.skip("needs /proc, and an address-space cap that a sanitizer leaves room for")
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
     lines = done.stdout.splitlines()
+    if lines == ["no cap"]:
+        pytest.skip("an address-space limit does not stick here (an emulator)")
     assert lines[1:] == ["1024"], done.stderr
     assert lines[0] in ("could not create a Python object: MemoryError", "MemoryError"), lines
 

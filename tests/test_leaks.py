@@ -1,6 +1,7 @@
 """Repeated calls must not leak: neither memory nor references to the
 interpreter's singletons (None, True, False), on any path a call can take."""
 import gc
+import mmap
 import json
 import os
 import sys
@@ -110,10 +111,23 @@ def lazily_freed_bytes():
     return 0
 
 
+def pages_handed_back_leave():
+    """Whether pages given back with MADV_FREE stop counting as held: not
+    under an emulator that ignores the advice (qemu's user mode)."""
+    size = 32 * 2**20
+    with mmap.mmap(-1, size, flags=mmap.MAP_PRIVATE) as pages:
+        pages.write(b"x" * size)
+        before = resident_bytes() - lazily_freed_bytes()
+        pages.madvise(mmap.MADV_FREE)
+        return before - (resident_bytes() - lazily_freed_bytes()) > size // 2
+
+
 @pytest.mark.parametrize("megabytes", [2.7, 40])
 def test_parser_memory_held_between_calls_does_not_grow_with_programs(megabytes):
     if SANITIZED:
         pytest.skip("ASan's quarantine holds freed memory on purpose")
+    if not hasattr(mmap, "MADV_FREE") or not pages_handed_back_leave():
+        pytest.skip("pages handed back with MADV_FREE stay held here (an emulator)")
     row = '{"id": 12345, "name": "caf\u00e9 row", "tags": ["a", "b"], "score": 1.5},'
     data = ("[" + row * int(megabytes * 2**20 / len(row.encode())) + "1]").encode()
     gc.collect()
