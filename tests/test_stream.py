@@ -407,16 +407,20 @@ class Failing:
         return value
 
 
-def test_a_read_error_ends_the_stream_whatever_the_policy():
+@pytest.mark.parametrize("runner", RUNNERS)
+@pytest.mark.parametrize("first, before", [(b"1 2 3 ", [1, 2, 3]), (b"1 2 [3", [1, 2])],
+                         ids=["between texts", "inside a text"])
+def test_a_read_error_ends_the_stream_whatever_the_policy(runner, first, before):
+    # What was read before the error is handed out first, threads or none.
     for errors in ("raise", "skip"):
         failure = OSError(5, "Input/output error")
-        stream = IDENTITY.stream(Failing(b"1 2 3 ", failure), errors=errors)
+        stream = new_stream(IDENTITY, Failing(first, failure), errors=errors, **runner)
         delivered = []
         with pytest.raises(OSError) as raised:
             for result in stream:
                 delivered.append(result)
         assert raised.value is failure
-        assert delivered == [1, 2, 3]
+        assert delivered == before
         assert next(stream, "ended") == "ended"
 
 

@@ -7,7 +7,6 @@
 // entries of its documents are made in order as it comes back.
 #include <Python.h>
 
-#include <cstring>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -19,6 +18,7 @@
 #include "binding/batch_objects.h"
 #include "binding/borrow.h"
 #include "binding/errors.h"
+#include "binding/json_input.h"
 #include "binding/lock_release.h"
 #include "binding/parser_lease.h"
 #include "binding/program.h"
@@ -36,8 +36,10 @@ constexpr size_t kChunkBytes = size_t{1} << 20;
 
 // Documents copied for a run, and what they made.
 struct Chunk {
-  std::string texts;         // back to back
-  std::vector<size_t> ends;  // of each text in `texts`
+  // Back to back, each followed by a NUL byte, so that the parser may read
+  // it where it lies.
+  std::string texts;
+  std::vector<size_t> ends;  // of each text in `texts`, where its NUL is
   Py_ssize_t first = 0;      // the number of the first
   TextBatch batch;
   WorkerPool::Slot* slot = nullptr;
@@ -65,13 +67,7 @@ bool stage_document(PyObject* item, Py_ssize_t index, Chunk& chunk) {
                               static_cast<size_t>(PyBytes_GET_SIZE(encoded.get())));
     }
   } else if (PyObject_CheckBuffer(item)) {
-    if (PyObject_GetBuffer(item, &view, PyBUF_SIMPLE) < 0) {
-      if (!PyErr_ExceptionMatches(PyExc_BufferError)) return false;
-      PyErr_Clear();
-      PyErr_Format(PyExc_TypeError, "argument 'texts': '%s' object is not a contiguous buffer",
-                   Py_TYPE(item)->tp_name);
-      return false;
-    }
+    if (!export_contiguous(item, "texts", &view)) return false;
     exported = true;
     text = std::string_view(static_cast<const char*>(view.buf), static_cast<size_t>(view.len));
   } else {
@@ -93,6 +89,7 @@ bool stage_document(PyObject* item, Py_ssize_t index, Chunk& chunk) {
   }
   chunk.texts.append(text);
   chunk.ends.push_back(chunk.texts.size());
+  chunk.texts.push_back('\0');
   return true;
 }
 
@@ -102,8 +99,8 @@ void run_chunk(const ProgramObject& program, const ResultForm& form, Chunk& chun
   size_t start = 0;
   for (size_t i = 0; i < chunk.ends.size(); ++i) {
     const size_t size = chunk.ends[i] - start;
-    std::memcpy(parser.work_buffer(size), chunk.texts.data() + start, size);
-    start = chunk.ends[i];
+    parser.lend_text(std::string_view(chunk.texts.data() + start, size));
+    start = chunk.ends[i] + 1;
     if (!run_quietly(program, parser, size, form, call, poll,
                      TextRecord(static_cast<uint64_t>(chunk.first) + i, 0), chunk.batch))
       return;

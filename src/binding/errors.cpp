@@ -104,17 +104,6 @@ PyObject* text_error(PyObject* type, PyObject* message, const TextPlace& place) 
 
 }  // namespace
 
-PyObject* take_text_error(const TextPlace& place) {
-  PyObject *type, *value, *traceback;
-  PyErr_Fetch(&type, &value, &traceback);
-  PyErr_NormalizeException(&type, &value, &traceback);
-  PyRef owned_type(type), owned_value(value), owned_traceback(traceback);
-  if (!type) return nullptr;
-  PyRef message(value ? PyObject_Str(value) : PyUnicode_FromString(""));
-  if (!message) return nullptr;
-  return text_error(type, message.get(), place);
-}
-
 PyObject* new_text_error(bool fault, const std::string& message, const TextPlace& place) {
   PyObject* type = fault ? panic_exception_type() : PyExc_ValueError;
   if (!type) return nullptr;

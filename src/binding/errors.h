@@ -31,15 +31,12 @@ struct TextPlace {
   uint64_t line = 0;
 };
 
-// Takes the pending exception of a bad text (ValueError or PanicException)
-// and returns a new one of the same class whose message starts with the
-// text's place ("text 3 at byte 120 (line 4): ..." in a stream, "text 3:
-// ..." in a batch) and which carries it as attributes: `index`, for a
-// stream `offset` and `line`, and `message`, the text of the original.
-// nullptr with an exception set if that fails.
-PyObject* take_text_error(const TextPlace& place);
-// The same for a bad text whose error is `message`: a ValueError, or with
-// `fault` a PanicException.
+// The exception of a bad text whose error is `message`: a ValueError, or
+// with `fault` a PanicException, whose message starts with the text's
+// place ("text 3 at byte 120 (line 4): ..." in a stream, "text 3: ..." in a
+// batch) and which carries it as attributes: `index`, for a stream
+// `offset` and `line`, and `message`, the error's own text. nullptr with
+// an exception set if that fails.
 PyObject* new_text_error(bool fault, const std::string& message, const TextPlace& place);
 
 // Makes sure the C++ runtime's per-thread exception state exists before a

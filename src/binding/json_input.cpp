@@ -84,6 +84,16 @@ bool load_str_text(PyObject* arg, JsonParser& parser, size_t* size) {
   return true;
 }
 
+bool export_contiguous(PyObject* arg, const char* param, Py_buffer* view) {
+  if (PyObject_GetBuffer(arg, view, PyBUF_SIMPLE) == 0) return true;
+  if (!PyErr_ExceptionMatches(PyExc_BufferError)) return false;
+  // A strided view (for example memoryview(b)[::2]) has no single run of bytes.
+  PyErr_Clear();
+  PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object is not a contiguous buffer", param,
+               Py_TYPE(arg)->tp_name);
+  return false;
+}
+
 bool load_bytes_text(PyObject* arg, const char* param, JsonParser& parser, size_t* size) {
   // A bytes object holds its text NUL-terminated and can never change.
   if (PyBytes_CheckExact(arg)) {
@@ -92,14 +102,7 @@ bool load_bytes_text(PyObject* arg, const char* param, JsonParser& parser, size_
                      parser, size);
   }
   Py_buffer view;
-  if (PyObject_GetBuffer(arg, &view, PyBUF_SIMPLE) < 0) {
-    if (!PyErr_ExceptionMatches(PyExc_BufferError)) return false;
-    // A strided view (for example memoryview(b)[::2]) has no single run of bytes.
-    PyErr_Clear();
-    PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object is not a contiguous buffer", param,
-                 Py_TYPE(arg)->tp_name);
-    return false;
-  }
+  if (!export_contiguous(arg, param, &view)) return false;
   struct Release {
     Py_buffer* view;
     ~Release() { PyBuffer_Release(view); }

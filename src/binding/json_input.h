@@ -19,6 +19,11 @@ namespace tamsel::binding {
 // surrogate, ValueError for a text too large to parse, TypeError for a
 // buffer that is not contiguous.
 bool load_str_text(PyObject* arg, JsonParser& parser, size_t* size);
+
+// Exports the one contiguous run of bytes of `arg` into `view`, for the
+// caller to release; false with an exception set: the object's own, or a
+// TypeError naming parameter `param` for a buffer that is not one run.
+bool export_contiguous(PyObject* arg, const char* param, Py_buffer* view);
 bool load_bytes_text(PyObject* arg, const char* param, JsonParser& parser, size_t* size);
 
 }  // namespace tamsel::binding

@@ -12,8 +12,8 @@
 namespace tamsel::binding {
 namespace {
 
-// Bytes a parser may read past a piece of our own.
-constexpr size_t kPadding = 64;
+// Bytes a parser may read past a piece of our own, as past a source's.
+constexpr size_t kPadding = TextSource::kPadding;
 // Pieces shrink no further at the end of a source: below this, handing a
 // piece over costs about as much as running it.
 constexpr size_t kSmallestTailPiece = size_t{64} << 10;
@@ -124,32 +124,7 @@ bool ParallelStream::cut(TextSource& source, bool* failed) {
         continue;
       }
     }
-    auto piece = std::make_unique<Piece>();
-    piece->offset = cut_at_;
-    piece->last = source.at_end() && at == window.size();
-    if (source.stable()) {
-      // Its bytes stay where they are: lines are counted only when a bad
-      // text needs them.
-      stable_start_ = window.data() - cut_at_;
-      piece->count_lines = false;
-      piece->bytes = window.substr(0, at);
-      piece->padded = window.size() - at >= kPadding || source.padded();
-    } else {
-      piece->owned.reset(new char[at + kPadding]);
-      std::memcpy(piece->owned.get(), window.data(), at);
-      std::memset(piece->owned.get() + at, 0, kPadding);
-      piece->bytes = std::string_view(piece->owned.get(), at);
-      piece->padded = true;
-    }
-    pieces_.push_back(std::move(piece));
-    try {
-      queue(*pieces_.back(), false);
-    } catch (...) {
-      pieces_.pop_back();
-      throw;
-    }
-    cut_at_ += at;
-    if (pieces_.back()->last) source_done_ = true;
+    add_piece(source, at, source.at_end() && at == window.size());
     if (!source.read_more(at, &short_read)) {
       *failed = true;
       return false;
@@ -158,14 +133,49 @@ bool ParallelStream::cut(TextSource& source, bool* failed) {
   }
 }
 
-bool ParallelStream::run_again(TextSource& source, const Piece& unfinished) {
+void ParallelStream::add_piece(const TextSource& source, size_t at, bool last) {
+  const std::string_view window = source.window();
+  auto piece = std::make_unique<Piece>();
+  piece->offset = cut_at_;
+  piece->last = last;
+  if (source.stable()) {
+    // Its bytes stay where they are: lines are counted only when a bad
+    // text needs them.
+    stable_start_ = window.data() - cut_at_;
+    piece->count_lines = false;
+    piece->bytes = window.substr(0, at);
+    piece->padded = window.size() - at >= kPadding || source.padded();
+  } else {
+    piece->owned.reset(new char[at + kPadding]);
+    std::memcpy(piece->owned.get(), window.data(), at);
+    std::memset(piece->owned.get() + at, 0, kPadding);
+    piece->bytes = std::string_view(piece->owned.get(), at);
+    piece->padded = true;
+  }
+  pieces_.push_back(std::move(piece));
+  try {
+    queue(*pieces_.back(), false);
+  } catch (...) {
+    pieces_.pop_back();
+    throw;
+  }
+  cut_at_ += at;
+  if (last) source_done_ = true;
+}
+
+void ParallelStream::run_again(TextSource& source, const Piece& unfinished) {
   while (pieces_.size() < widen_ && !source_done_) {
     bool failed = false;
-    if (!cut(source, &failed) && failed) return false;
+    if (!cut(source, &failed) && failed) keep_source_error(source);
   }
+  // After a failed read no more bytes come: the text takes in all there are.
+  if (source_error_.type) widen_ = std::max(widen_, pieces_.size());
   const size_t taken_in = std::min(widen_, pieces_.size());
-  // A piece that ends the stream finishes every text it starts.
-  if (taken_in == 0) throw InternalFault("a stream's pieces are out of step");
+  if (taken_in == 0) {
+    if (source_error_.type) return;
+    // A piece that ends the stream finishes every text it starts.
+    throw InternalFault("a stream's pieces are out of step");
+  }
   const std::string_view tail = unfinished.bytes.substr(unfinished.passed);
   size_t size = tail.size();
   for (size_t i = 0; i < taken_in; ++i) size += pieces_[i]->bytes.size();
@@ -195,7 +205,6 @@ bool ParallelStream::run_again(TextSource& source, const Piece& unfinished) {
     throw;
   }
   widen_ *= 2;
-  return true;
 }
 
 void ParallelStream::count_lines_to(uint64_t offset) {
@@ -204,6 +213,16 @@ void ParallelStream::count_lines_to(uint64_t offset) {
   if (!stable_start_) throw InternalFault("a stream's lines are out of step");
   line_ += count_line_breaks(stable_start_ + lines_counted_to_, offset - lines_counted_to_);
   lines_counted_to_ = offset;
+}
+
+void ParallelStream::keep_source_error(const TextSource& source) {
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  source_error_ = {PyRef(type), PyRef(value), PyRef(traceback)};
+  source_done_ = true;
+  // The texts the bytes read so far hold run all the same: the source
+  // does not end with them, so a text they leave unfinished does not.
+  if (!source.window().empty()) add_piece(source, source.window().size(), false);
 }
 
 void ParallelStream::reap() {
@@ -219,11 +238,17 @@ ParallelStream::Step ParallelStream::next(TextSource& source, const TextBatch** 
   while (!source_done_ && pieces_.size() < in_flight_) {
     bool failed = false;
     if (!cut(source, &failed)) {
-      if (failed) return Step::kFailed;
+      // The pieces cut before are handed out first, as one thread would.
+      if (failed) keep_source_error(source);
       break;
     }
   }
-  if (pieces_.empty()) return Step::kEnd;
+  if (pieces_.empty()) {
+    if (!source_error_.type) return Step::kEnd;
+    PyErr_Restore(source_error_.type.release(), source_error_.value.release(),
+                  source_error_.traceback.release());
+    return Step::kFailed;
+  }
   if (!pool_.wait(pieces_.front()->slot)) return Step::kFailed;
   std::unique_ptr<Piece> piece = std::move(pieces_.front());
   pieces_.pop_front();
@@ -267,7 +292,7 @@ ParallelStream::Step ParallelStream::next(TextSource& source, const TextBatch** 
     }
     frontier_ = piece->offset + through;
     if (unfinished) {
-      if (!run_again(source, *piece)) return Step::kFailed;
+      run_again(source, *piece);
     } else {
       widen_ = 1;
     }

@@ -21,6 +21,7 @@
 #include <string_view>
 
 #include "binding/program.h"
+#include "binding/py_ref.h"
 #include "binding/text_batch.h"
 #include "binding/text_run.h"
 #include "binding/text_source.h"
@@ -59,10 +60,16 @@ class ParallelStream {
   bool cut(TextSource& source, bool* failed);
   void queue(Piece& piece, bool urgent);
   // Queues the piece that runs again from the text at frontier_, which
-  // `unfinished` left unfinished; false with a Python exception set.
-  bool run_again(TextSource& source, const Piece& unfinished);
+  // `unfinished` left unfinished; none when no byte follows it because the
+  // source failed (its error then comes next).
+  void run_again(TextSource& source, const Piece& unfinished);
   // Lets go of the dropped pieces whose jobs are done.
   void reap();
+  // Keeps the pending exception of a source that failed, to be raised once
+  // the pieces before it are handed out.
+  void keep_source_error(const TextSource& source);
+  // Queues the first `at` bytes of the source's window as the next piece.
+  void add_piece(const TextSource& source, size_t at, bool last);
   // Brings line_ to the line of the byte at `offset`, a place between texts.
   void count_lines_to(uint64_t offset);
 
@@ -79,6 +86,9 @@ class ParallelStream {
   // Pieces no longer wanted whose jobs may still be running.
   std::deque<std::unique_ptr<Piece>> dropped_;
   bool source_done_ = false;
+  struct {
+    PyRef type, value, traceback;
+  } source_error_;
   uint64_t cut_at_ = 0;  // where the next piece starts
   // Where the stream's texts are known to stand: the offset between two
   // texts up to which every piece has been taken, and the number and line

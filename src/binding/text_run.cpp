@@ -148,13 +148,4 @@ TextOutcome run_text(ProgramObject& program, JsonParser& parser, size_t size,
   });
 }
 
-TextOutcome run_document(ProgramObject& program, DocumentRef document, size_t size,
-                         const ResultForm& form, std::vector<PyObject*>& results,
-                         runtime::CallRuntime& call) {
-  return run_guarded_text(results, call, [&](runtime::CallRuntime& call) {
-    LockRelease held;
-    evaluate_into(program, document, size, form, results, call, held);
-  });
-}
-
 }  // namespace tamsel::binding

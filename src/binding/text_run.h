@@ -60,12 +60,6 @@ TextOutcome run_text(ProgramObject& program, JsonParser& parser, size_t size,
                      const ResultForm& form, std::vector<PyObject*>& results,
                      runtime::CallRuntime& call, bool may_release_lock = false);
 
-// The same for a document the caller has parsed, from a text of `size`
-// bytes (which sets the run's memory budget).
-TextOutcome run_document(ProgramObject& program, DocumentRef document, size_t size,
-                         const ResultForm& form, std::vector<PyObject*>& results,
-                         runtime::CallRuntime& call);
-
 // The steps every run of a text shares, whether it makes Python objects at
 // once (run_text) or keeps its results as values first (text_batch.h):
 //

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "binding/chunk_reader.h"
+#include "binding/json_input.h"
 #include "binding/py_ref.h"
 
 namespace tamsel::binding {
@@ -21,15 +22,7 @@ namespace {
 class BufferSource final : public TextSource {
  public:
   bool export_from(PyObject* arg, const char* param) {
-    param_ = param;
-    if (PyObject_GetBuffer(arg, &view_, PyBUF_SIMPLE) < 0) {
-      if (!PyErr_ExceptionMatches(PyExc_BufferError)) return false;
-      // A strided view (for example memoryview(b)[::2]) has no single run of bytes.
-      PyErr_Clear();
-      PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object is not a contiguous buffer",
-                   param_, Py_TYPE(arg)->tp_name);
-      return false;
-    }
+    if (!export_contiguous(arg, param, &view_)) return false;
     exported_ = true;
     // A bytes object never changes; a bytearray may, by any thread.
     const bool frozen = view_.obj && PyBytes_CheckExact(view_.obj);
@@ -50,7 +43,6 @@ class BufferSource final : public TextSource {
   }
   Py_buffer view_{};
   bool exported_ = false;
-  const char* param_ = "";
 };
 
 // A str: an ASCII one is its own UTF-8 text; any other is encoded once.

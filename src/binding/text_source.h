@@ -20,6 +20,8 @@ class TextSource {
   // About how much a read asks for, and so how much text a stream handles
   // between two looks at its results.
   static constexpr size_t kReadSize = size_t{256} << 10;
+  // Bytes after a buffer of the source's own that a parser may read.
+  static constexpr size_t kPadding = 64;
 
   // The source for `arg`: a bytes-like object or a str (the text itself), an
   // object with a read(n) method returning bytes (never closed here), or an
@@ -80,9 +82,6 @@ class TextSource {
     at_end_ = at_end;
     padded_ = padded;
   }
-
-  // Bytes after a buffer of the source's own that a parser may read.
-  static constexpr size_t kPadding = 64;
 
  private:
   std::unique_ptr<char[]> buffer_;

@@ -54,8 +54,6 @@ class WorkerPool {
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
 
-  size_t threads() const { return threads_.size(); }
-
   class Slot;
   // Queues `job`; the slot is the caller's to wait for and let go.
   Slot* submit(Job job, bool urgent = false);
