@@ -17,6 +17,7 @@ import threading
 
 import pytest
 
+import ctrl_c
 from tamsel_vonk import PanicException, compile
 
 MILLION = 1_000_000
@@ -431,38 +432,17 @@ LONG_LOOPS = {
                                   # Without the interpreter lock, which the poll takes back.
                                   "program.first_bytes(document.encode())"])
 def test_ctrl_c_reaches_every_long_loop(call):
-    # A timer's signal comes 50 ms into each call; its handler raises
-    # KeyboardInterrupt, as Ctrl-C's does. The call must end soon after:
-    # a loop that never polls would hold it to its end.
-    code = textwrap.dedent("""
-        import signal, sys, time
-        import tamsel_vonk
-        query, document = sys.argv[1], sys.stdin.read()
+    setup = """
+        query, document = sys.argv[2], sys.stdin.read()
         program = tamsel_vonk.compile(query)
-        fired = []
-        def handler(signum, frame):
-            fired.append(time.perf_counter())
-            raise KeyboardInterrupt
-        signal.signal(signal.SIGALRM, handler)
-        start = time.perf_counter()
-        signal.setitimer(signal.ITIMER_REAL, 0.05)
-        try:
-            CALL
-            print("finished", time.perf_counter() - start)
-        except KeyboardInterrupt:
-            print("interrupted", time.perf_counter() - start)
-        program.first("[]")
-        print("usable")
-    """)
+        """
     late = {}
     for name, (query, document) in LONG_LOOPS.items():
-        done = subprocess.run([sys.executable, "-c", code.replace("CALL", call), query],
-                              input=document,
-                              capture_output=True, text=True, timeout=120)
-        lines = done.stdout.split()
-        assert lines[::2] == ["interrupted", "usable"], (name, done.stdout, done.stderr)
-        if float(lines[1]) > 0.5:
-            late[name] = float(lines[1])
+        outcome, seconds, after = ctrl_c.run(setup, call, 'program.first("[]"); print("usable")',
+                                             args=[query], stdin=document)
+        assert (outcome, after) == ("interrupted", ["usable"]), name
+        if (how_late := ctrl_c.lateness(setup, call, seconds, args=[query], stdin=document)):
+            late[name] = how_late
     assert late == {}
 
 

@@ -17,6 +17,7 @@ import textwrap
 import pytest
 from hypothesis import given, settings, strategies as st
 
+import ctrl_c
 from tamsel_vonk import PanicException, compile
 
 IDENTITY = compile(".")
@@ -674,33 +675,19 @@ def test_a_large_file_reads_the_same_as_memory(tmp_path):
 @pytest.mark.skipif(os.environ.get("TAMSEL_SANITIZED") == "1", reason="too slow instrumented")
 @pytest.mark.parametrize("call", ["list(program.stream(source))",
                                   "list(program.stream(source, threads=2))",
-                                  "program.batch(source.split(b' '))",
-                                  "program.batch(source.split(b' '), threads=2)"])
+                                  "program.batch(texts)",
+                                  "program.batch(texts, threads=2)"])
 def test_ctrl_c_ends_a_long_stream_or_batch(call):
-    # A timer's signal comes 50 ms in; its handler raises KeyboardInterrupt,
-    # as Ctrl-C's does. Uninterrupted, each call takes a second or more.
-    code = textwrap.dedent(f"""
-        import signal, time
-        import tamsel_vonk
+    # Uninterrupted, each call takes a second or more.
+    setup = """
         program = tamsel_vonk.compile(".[0] + .[9]")
         source = b" ".join([b"[1,2,3,4,5,6,7,8,9,10]"] * 3_000_000)
-        def handler(signum, frame):
-            raise KeyboardInterrupt
-        signal.signal(signal.SIGALRM, handler)
-        start = time.perf_counter()
-        signal.setitimer(signal.ITIMER_REAL, 0.05)
-        try:
-            {call}
-            print("finished", time.perf_counter() - start)
-        except KeyboardInterrupt:
-            print("interrupted", time.perf_counter() - start)
-        print(program.first("[1,2,3,4,5,6,7,8,9,10]"))
-    """)
-    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
-                          timeout=120)
-    lines = done.stdout.split()
-    assert (lines[0], lines[2]) == ("interrupted", "11"), done.stdout + done.stderr
-    assert float(lines[1]) < 0.5
+        texts = source.split(b" ")
+        """
+    outcome, seconds, after = ctrl_c.run(setup, call,
+                                         'print(program.first("[1,2,3,4,5,6,7,8,9,10]"))')
+    assert (outcome, after) == ("interrupted", ["11"])
+    assert ctrl_c.lateness(setup, call, seconds) is None
 
 
 # Forking while a thread runs is what the test is about.

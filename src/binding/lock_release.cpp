@@ -1,5 +1,7 @@
 #include "binding/lock_release.h"
 
+#include <pthread.h>
+
 #include <atomic>
 
 #include "binding/py_ref.h"
@@ -13,37 +15,18 @@ TAMSEL_STATIC_TLS constinit thread_local LockRelease* current_release = nullptr;
 
 // The interpreter runs signal handlers on its main thread only; elsewhere
 // taking the lock back to look would only slow the other threads. Learned
-// with the lock held, the first time it is released; 0 until then, or when
-// it cannot be learned (then every thread looks).
+// when the module is imported; after a fork, the child's one thread is its
+// main thread, for the interpreter as for us.
 std::atomic<unsigned long> main_thread{0};
 
-void learn_main_thread() {
-  if (main_thread.load(std::memory_order_relaxed) != 0) return;
-  // An exception already pending is kept as it is.
-  PyObject *type, *value, *traceback;
-  PyErr_Fetch(&type, &value, &traceback);
-  PyRef threading(PyImport_ImportModule("threading"));
-  PyRef main(threading ? PyObject_CallMethod(threading.get(), "main_thread", nullptr) : nullptr);
-  PyRef ident(main ? PyObject_GetAttrString(main.get(), "ident") : nullptr);
-  const unsigned long found = ident ? PyLong_AsUnsignedLong(ident.get()) : 0;
-  if (PyErr_Occurred()) {
-    PyErr_Clear();
-  } else {
-    main_thread.store(found, std::memory_order_relaxed);
-  }
-  PyErr_Restore(type, value, traceback);
-}
-
 bool handles_signals() {
-  const unsigned long main = main_thread.load(std::memory_order_relaxed);
-  return main == 0 || PyThread_get_thread_ident() == main;
+  return PyThread_get_thread_ident() == main_thread.load(std::memory_order_relaxed);
 }
 
 }  // namespace
 
 void LockRelease::release() {
   if (state_) return;
-  learn_main_thread();
   outer_ = current_release;
   current_release = this;
   last_look_ = std::chrono::steady_clock::now();
@@ -72,6 +55,24 @@ bool signals_pending() {
   current_release = release;
   release->state_ = PyEval_SaveThread();
   return raised;
+}
+
+bool learn_signal_thread() {
+  // Learned once, with the lock held and Python code run where an error
+  // (a Ctrl-C among them) can fail the import, rather than on a first
+  // release, in a call that must not lose it.
+  PyRef threading(PyImport_ImportModule("threading"));
+  PyRef main(threading ? PyObject_CallMethod(threading.get(), "main_thread", nullptr) : nullptr);
+  PyRef ident(main ? PyObject_GetAttrString(main.get(), "ident") : nullptr);
+  if (!ident) return false;
+  const unsigned long found = PyLong_AsUnsignedLong(ident.get());
+  if (PyErr_Occurred()) return false;
+  main_thread.store(found, std::memory_order_relaxed);
+  static const bool watching_forks = pthread_atfork(nullptr, nullptr, [] {
+    main_thread.store(PyThread_get_thread_ident(), std::memory_order_relaxed);
+  }) == 0;
+  if (!watching_forks) PyErr_SetString(PyExc_OSError, "could not watch for fork()");
+  return watching_forks;
 }
 
 }  // namespace tamsel::binding

@@ -42,4 +42,8 @@ bool signals_pending();
 
 inline constexpr std::chrono::milliseconds kSignalLookInterval{20};
 
+// Learns which thread handles signals; once, at import. False with a
+// Python error set when it cannot.
+bool learn_signal_thread();
+
 }  // namespace tamsel::binding

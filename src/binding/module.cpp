@@ -7,6 +7,7 @@
 
 #include "binding/arguments.h"
 #include "binding/errors.h"
+#include "binding/lock_release.h"
 #include "binding/py_ref.h"
 #include "binding/types.h"
 #include "parser/parser.h"
@@ -55,6 +56,7 @@ bool add_member(PyObject* module, PyObject* all, const char* name, PyObject* mem
 }
 
 PyObject* create_module() {
+  if (!learn_signal_thread()) return nullptr;
   PyRef module(PyModule_Create(&module_def));
   if (!module) return nullptr;
   PyRef all(PyList_New(0));
