@@ -1,21 +1,29 @@
 # Sourced by tools/wheel and tools/wheel-aarch64: what turns a wheel just
-# built into the one we ship.
+# built into the one we ship, and the first check of it once installed.
 #
+# The manylinux tag we promise: glibc 2.34 or later, with its libstdc++
+# (RHEL 9 and its rebuilds, Ubuntu 22.04, Debian 12). A symbol from a newer one fails the
+# repair rather than lifting the tag unseen.
+manylinux=manylinux_2_34
+
 # finish_wheel PY WORK DOC_ROOT: repairs the one wheel in WORK/raw with
-# auditwheel (which copies libsimdjson into it and gives it the best
-# manylinux tag its libraries allow), adds the licence texts of what it
-# carries in compiled form (simdjson, and the headers of xxhash and
-# fast_float; from DOC_ROOT/usr/share/doc), packs it into dist/ and sets
-# `wheel_file` to its path. PY is a host Python with auditwheel and wheel;
+# auditwheel (which copies libsimdjson into it and tags it $manylinux),
+# adds the licence texts of what it carries in compiled form (simdjson, and
+# the headers of xxhash and fast_float; from DOC_ROOT/usr/share/doc), packs
+# it into dist/ and sets `wheel_file` to its path. PY is a host Python with auditwheel and wheel;
 # a cross-built wheel's libraries are found through LD_LIBRARY_PATH.
 finish_wheel() {
   local py=$1 work=$2 doc_root=$3
   rm -rf "$work/repaired" "$work/unpacked"
   echo "== repairing"
-  "$py" -m auditwheel repair -w "$work/repaired" "$work"/raw/*.whl 2>&1 | grep -v '^INFO:' || true
-  local repaired
-  repaired=$(ls "$work"/repaired/*.whl)
-  case "$repaired" in *manylinux*) ;; *) echo "auditwheel gave no manylinux wheel" >&2; exit 1 ;; esac
+  local raw arch repaired
+  raw=$(ls "$work"/raw/*.whl)
+  arch=${raw##*-linux_}
+  arch=${arch%.whl}
+  "$py" -m auditwheel repair --plat "${manylinux}_$arch" -w "$work/repaired" "$raw" 2>&1 |
+    grep -v '^INFO:' || true
+  repaired=$(ls "$work"/repaired/*.whl 2>/dev/null) ||
+    { echo "auditwheel gave no ${manylinux}_$arch wheel" >&2; exit 1; }
 
   echo "== adding licences"
   "$py" -m wheel unpack -d "$work/unpacked" "$repaired" >/dev/null
@@ -43,3 +51,18 @@ finish_wheel() {
   [ -f "$wheel_file" ] || { echo "wheel pack did not write $wheel_file" >&2; exit 1; }
   echo "$wheel_file"
 }
+
+# Python code for a Python that has the wheel installed, run from the
+# checkout: a query, and the proof that the process mapped the wheel's own
+# libsimdjson and no other.
+# shellcheck disable=SC2034  # used by the scripts that source this one
+wheel_check='
+import tamsel_vonk
+program = tamsel_vonk.compile(".books.[] | select(.price < 10) | .title")
+with open("examples/sample.json", encoding="utf-8") as f:
+    print(list(program.input(f.read())))
+mapped = {line.split()[-1] for line in open("/proc/self/maps") if "simdjson" in line}
+bundled = [path for path in mapped if "/tamsel_vonk.libs/" in path]
+assert bundled and len(mapped) == 1, f"libsimdjson mapped from {sorted(mapped)}"
+print("libsimdjson from", bundled[0].split("/site-packages/")[-1])
+'

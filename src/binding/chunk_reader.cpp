@@ -44,7 +44,7 @@ bool ChunkReader::wait(std::chrono::milliseconds timeout, size_t* got, int* erro
 void ChunkReader::run() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return stop_ || target_ != nullptr; });
+    wait_for_work(changed_, lock, [this] { return stop_ || target_ != nullptr; });
     if (stop_) return;
     char* const into = target_;
     lock.unlock();

@@ -1,16 +1,20 @@
-// Threads of the module's own never take the process's signals: the
-// interpreter's handlers are for its own threads, and a signal taken by ours
-// would only interrupt what they wait for. Throws std::system_error when no
-// thread can be started.
+// Threads of the module's own: how they start, and how they wait for work.
 #pragma once
 
 #include <signal.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <utility>
 
 namespace tamsel::binding {
 
+// Starts a thread that never takes the process's signals: the
+// interpreter's handlers are for its own threads, and a signal taken by ours
+// would only interrupt what they wait for. Throws std::system_error when no
+// thread can be started.
 template <class Body>
 std::thread start_quiet_thread(Body&& body) {
   // A new thread starts with its maker's mask: all blocked for the moment
@@ -23,6 +27,17 @@ std::thread start_quiet_thread(Body&& body) {
     ~Restore() { pthread_sigmask(SIG_SETMASK, was, nullptr); }
   } restore{&was};
   return std::thread(std::forward<Body>(body));
+}
+
+// Waits on `changed` until `ready()`, as condition_variable::wait(lock,
+// ready) does, but through wait_for, which the header makes inline.
+// libstdc++ 12 gave wait() a new symbol version (GLIBCXX_3.4.30) that the
+// libstdc++ of glibc 2.34 systems lacks: one call to it would lift the
+// wheels' manylinux tag to 2_35.
+template <class Ready>
+void wait_for_work(std::condition_variable& changed, std::unique_lock<std::mutex>& lock,
+                   Ready&& ready) {
+  while (!ready()) changed.wait_for(lock, std::chrono::hours(1));
 }
 
 }  // namespace tamsel::binding

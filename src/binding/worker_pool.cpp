@@ -111,7 +111,7 @@ void WorkerPool::run() {
   std::optional<Worker> worker;  // made by the first job, whose failure it may be
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    queued_.wait(lock, [this] { return going_ || !waiting_.empty(); });
+    wait_for_work(queued_, lock, [this] { return going_ || !waiting_.empty(); });
     if (going_) return;
     Slot& slot = *waiting_.front();
     waiting_.pop_front();
