@@ -1,29 +1,34 @@
 # Sourced by tools/wheel and tools/wheel-aarch64: what turns a wheel just
 # built into the one we ship, and the first check of it once installed.
 #
-# The manylinux tag we promise: glibc 2.34 or later, with its libstdc++
-# (RHEL 9 and its rebuilds, Ubuntu 22.04, Debian 12). A symbol from a newer one fails the
-# repair rather than lifting the tag unseen.
-manylinux=manylinux_2_34
+# The manylinux tag we promise at most: glibc 2.34 with its libstdc++ (RHEL
+# 9 and its rebuilds, Ubuntu 22.04, Debian 12). A symbol from a newer
+# system fails the finish rather than lifting the tag unseen.
+newest_glibc=34
 
 # finish_wheel PY WORK DOC_ROOT: repairs the one wheel in WORK/raw with
-# auditwheel (which copies libsimdjson into it and tags it $manylinux),
+# auditwheel (which copies libsimdjson into it and gives it the best
+# manylinux tag its libraries allow, which must be no newer than above),
 # adds the licence texts of what it carries in compiled form (simdjson, and
 # the headers of xxhash and fast_float; from DOC_ROOT/usr/share/doc), packs
-# it into dist/ and sets `wheel_file` to its path. PY is a host Python with auditwheel and wheel;
-# a cross-built wheel's libraries are found through LD_LIBRARY_PATH.
+# it into dist/ and sets `wheel_file` to its path. PY is a host Python
+# with auditwheel and wheel; a cross-built wheel's libraries are found
+# through LD_LIBRARY_PATH.
 finish_wheel() {
   local py=$1 work=$2 doc_root=$3
   rm -rf "$work/repaired" "$work/unpacked"
   echo "== repairing"
-  local raw arch repaired
-  raw=$(ls "$work"/raw/*.whl)
-  arch=${raw##*-linux_}
-  arch=${arch%.whl}
-  "$py" -m auditwheel repair --plat "${manylinux}_$arch" -w "$work/repaired" "$raw" 2>&1 |
-    grep -v '^INFO:' || true
-  repaired=$(ls "$work"/repaired/*.whl 2>/dev/null) ||
-    { echo "auditwheel gave no ${manylinux}_$arch wheel" >&2; exit 1; }
+  "$py" -m auditwheel repair -w "$work/repaired" "$work"/raw/*.whl 2>&1 | grep -v '^INFO:' || true
+  local repaired glibc
+  repaired=$(ls "$work"/repaired/*.whl)
+  # (A cross-built wheel cannot be asked for a tag: auditwheel offers only
+  # the host's architecture to --plat.)
+  glibc=$(basename "$repaired" | sed -n 's/.*-manylinux_2_\([0-9]*\)_.*/\1/p')
+  if [ -z "$glibc" ] || [ "$glibc" -gt "$newest_glibc" ]; then
+    echo "$(basename "$repaired") needs more than manylinux_2_$newest_glibc;" \
+         "auditwheel show says why" >&2
+    exit 1
+  fi
 
   echo "== adding licences"
   "$py" -m wheel unpack -d "$work/unpacked" "$repaired" >/dev/null
