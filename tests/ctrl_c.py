@@ -26,24 +26,24 @@ try:
     outcome = "finished"
 except KeyboardInterrupt:
     outcome = "interrupted"
-except BaseException:
-    outcome = "failed"
-print(outcome, time.perf_counter() - start, flush=True)
+except BaseException as error:
+    outcome = f"failed: {{error!r}}"
+print(time.perf_counter() - start, outcome, flush=True)
 {after}
 """
 
 
 def run(setup, call, after="", args=(), stdin=None, interrupted=True):
     """Runs `call` after `setup`, then `after`; gives the outcome ("finished",
-    "interrupted" or "failed"), the call's seconds, and the lines that
-    `after` printed."""
+    "interrupted" or "failed: " and the error), the call's seconds, and the
+    lines that `after` printed."""
     code = CHILD.format(setup=textwrap.dedent(setup), call=call, after=textwrap.dedent(after))
     mode = "interrupted" if interrupted else "whole"
     done = subprocess.run([sys.executable, "-c", code, mode, *args], input=stdin,
                           capture_output=True, text=True, timeout=300)
     lines = done.stdout.splitlines()
     assert lines, done.stderr
-    outcome, seconds = lines[0].split()
+    seconds, outcome = lines[0].split(maxsplit=1)
     return outcome, float(seconds), lines[1:]
 
 

@@ -10,9 +10,7 @@ import itertools
 import mmap
 import os
 import re
-import subprocess
 import sys
-import textwrap
 
 import pytest
 from hypothesis import given, settings, strategies as st
