@@ -446,6 +446,43 @@ def test_ctrl_c_reaches_every_long_loop(call):
     assert late == {}
 
 
+def test_ctrl_c_reaches_a_child_forked_from_a_thread():
+    # In a child forked from a thread, that thread handles signals; a call
+    # that lets go of the lock must still take it back for them. Long padding
+    # makes the document large enough to be run without the lock.
+    code = textwrap.dedent("""
+        import os, signal, threading, time, warnings
+        import tamsel_vonk
+        warnings.simplefilter("ignore")  # forking with threads is the point
+        program = tamsel_vonk.compile(" | ".join(["tojson"] * 27) + " | length")
+        document = ('"\\\\""' + " " * 20000).encode()
+        def fork_and_interrupt():
+            child = os.fork()
+            if child == 0:
+                def handler(signum, frame):
+                    raise KeyboardInterrupt
+                signal.signal(signal.SIGALRM, handler)
+                start = time.perf_counter()
+                signal.setitimer(signal.ITIMER_REAL, 0.05)
+                try:
+                    program.first_bytes(document)
+                    outcome = "finished"
+                except KeyboardInterrupt:
+                    outcome = "interrupted"
+                print(outcome, time.perf_counter() - start, flush=True)
+                os._exit(0)
+            os.waitpid(child, 0)
+        thread = threading.Thread(target=fork_and_interrupt)
+        thread.start()
+        thread.join()
+    """)
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                          timeout=120)
+    outcome, seconds = done.stdout.split()
+    assert outcome == "interrupted", done.stderr
+    assert float(seconds) < ctrl_c.SOON
+
+
 def test_signal_handlers_compile_and_run_programs_during_a_call():
     # A handler runs inside the call's poll: what it compiles must outlive
     # the call, and the call it makes must not disturb the one it interrupts.
