@@ -19,18 +19,21 @@
 #include "binding/borrow.h"
 #include "binding/errors.h"
 #include "binding/json_input.h"
+#include "binding/interpreter_waiting.h"
 #include "binding/lock_release.h"
-#include "binding/parser_lease.h"
 #include "binding/program.h"
 #include "binding/py_ref.h"
-#include "binding/text_batch.h"
 #include "binding/text_run.h"
 #include "binding/types.h"
-#include "binding/worker_pool.h"
 #include "runtime/call_runtime.h"
+#include "texts/parser_lease.h"
+#include "texts/text_batch.h"
+#include "texts/worker_pool.h"
 
 namespace tamsel::binding {
 namespace {
+
+using texts::WorkerPool;
 
 constexpr size_t kChunkBytes = size_t{1} << 20;
 
@@ -94,14 +97,14 @@ bool stage_document(PyObject* item, Py_ssize_t index, Chunk& chunk) {
 }
 
 // Runs the chunk's documents, with no Python object touched.
-void run_chunk(const ProgramObject& program, const ResultForm& form, Chunk& chunk,
+void run_chunk(const texts::Program& program, const ResultForm& form, Chunk& chunk,
                JsonParser& parser, runtime::CallRuntime& call, runtime::CallBounds::Poll poll) {
   size_t start = 0;
   for (size_t i = 0; i < chunk.ends.size(); ++i) {
     const size_t size = chunk.ends[i] - start;
     parser.lend_text(std::string_view(chunk.texts.data() + start, size));
     start = chunk.ends[i] + 1;
-    if (!run_quietly(program, parser, size, form, call, poll,
+    if (!texts::run_quietly(program, parser, size, form, call, poll,
                      TextRecord(static_cast<uint64_t>(chunk.first) + i, 0), chunk.batch))
       return;
   }
@@ -127,9 +130,9 @@ PyObject* entry_of(std::vector<PyObject*>& results, bool first_only) {
 // One call of batch().
 class BatchCall {
  public:
-  BatchCall(ProgramObject& program, PyObject* documents, PyObject* entries,
+  BatchCall(std::shared_ptr<const texts::Program> program, PyObject* documents, PyObject* entries,
             const ResultForm& form, bool skip_bad)
-      : program_(program),
+      : program_(std::move(program)),
         documents_(documents),
         entries_(entries),
         count_(PySequence_Fast_GET_SIZE(documents)),
@@ -147,11 +150,19 @@ class BatchCall {
           pieces_.push_back(std::move(chunk));
           Chunk& queued = *pieces_.back();
           queued.slot = pool_->submit([this, &queued](WorkerPool::Worker& worker) {
-            run_chunk(program_, form_, queued, worker.parser, worker.call, WorkerPool::stopping);
+            run_chunk(*program_, form_, queued, worker.parser, worker.call, WorkerPool::stopping);
           });
         }
         Chunk& oldest = *pieces_.front();
-        if (!pool_->wait(oldest.slot)) return false;
+        {
+          InterpreterWaiting waiting;
+          if (!pool_->wait(oldest.slot, waiting)) return false;
+        }
+        if (const auto& failure = pool_->failure(oldest.slot)) {
+          raise_failure(failure->failure, failure->message);
+          if (!PyErr_Occurred()) PyErr_NoMemory();
+          return false;
+        }
         pool_->release(oldest.slot);
         oldest.slot = nullptr;
         const bool taken = take(oldest);
@@ -160,7 +171,7 @@ class BatchCall {
       }
       return true;
     }
-    ParserLease lease;
+    texts::ParserLease lease;
     while (next_ < count_) {
       std::unique_ptr<Chunk> chunk = stage();
       if (!chunk) return false;
@@ -168,7 +179,7 @@ class BatchCall {
         runtime::CallRuntime call;
         LockRelease lock;
         if (chunk->texts.size() >= kReleaseLockFrom) lock.release();
-        run_chunk(program_, form_, *chunk, lease.parser(), call, signals_pending);
+        run_chunk(*program_, form_, *chunk, lease.parser(), call, signals_pending);
       }
       if (!take(*chunk)) return false;
     }
@@ -192,7 +203,7 @@ class BatchCall {
   bool take(Chunk& chunk) {
     const TextBatch& batch = chunk.batch;
     if (batch.stopped) {
-      raise_failure(batch.stop, "");
+      raise_failure(batch.stop.failure, batch.stop.message);
       if (!PyErr_Occurred()) PyErr_NoMemory();
       return false;
     }
@@ -215,7 +226,7 @@ class BatchCall {
     return taken && PyErr_CheckSignals() >= 0;
   }
 
-  ProgramObject& program_;
+  const std::shared_ptr<const texts::Program> program_;
   PyObject* documents_;
   PyObject* entries_;
   const Py_ssize_t count_;
@@ -270,7 +281,7 @@ PyObject* program_batch(PyObject* self, PyObject* args, PyObject* kwargs) {
   if (!borrow.held()) return nullptr;
   bool ok = false;
   run_guarded([&] {
-    BatchCall call(program, documents.get(), entries.get(), form, skip_bad);
+    BatchCall call(*program.program, documents.get(), entries.get(), form, skip_bad);
     ok = call.run(threads);
   });
   return ok ? entries.release() : nullptr;

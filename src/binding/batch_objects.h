@@ -8,10 +8,13 @@
 
 #include "binding/convert.h"
 #include "binding/errors.h"
-#include "binding/text_batch.h"
 #include "binding/text_run.h"
+#include "texts/text_batch.h"
 
 namespace tamsel::binding {
+
+using texts::TextBatch;
+using texts::TextRecord;
 
 // Hands the texts of `batch` to `take`, in order: each text's record with
 // its results as new references (`results`, which `take` empties as it
@@ -34,11 +37,9 @@ bool hand_out(const TextBatch& batch, Place&& place, Take&& take) {
     }
     results.objects.reserve(record.results);
     for (uint32_t i = 0; i < record.results; ++i) {
+      // An object the interpreter cannot make leaves its own exception.
       PyObject* item = to_python(reader);
-      if (!item) {
-        raise_panic_from_pending();
-        return false;
-      }
+      if (!item) return false;
       results.objects.push_back(item);
     }
     if (!take(record, results.objects, nullptr)) return false;

@@ -1,7 +1,5 @@
 #include "binding/errors.h"
 
-#include <cxxabi.h>
-
 #include "binding/py_ref.h"
 
 namespace tamsel::binding {
@@ -17,16 +15,6 @@ PyObject* panic_exception_type() {
         PyExc_BaseException, nullptr);
   }
   return type;
-}
-
-void reserve_exception_state() {
-#if defined(__GLIBCXX__)
-  // Its first use on a thread allocates it; later uses only look it up. The
-  // function is declared without side effects, so its result is kept alive
-  // for the compiler not to drop the call.
-  __cxxabiv1::__cxa_eh_globals* state = abi::__cxa_get_globals();
-  asm volatile("" : : "r"(state));
-#endif
 }
 
 void raise_value_error(const std::string& message) {

@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "runtime/exception_state.h"
 #include "runtime/failure.h"
 
 namespace tamsel::binding {
@@ -39,11 +40,7 @@ struct TextPlace {
 // an exception set if that fails.
 PyObject* new_text_error(bool fault, const std::string& message, const TextPlace& place);
 
-// Makes sure the C++ runtime's per-thread exception state exists before a
-// call starts: the runtime allocates it on a thread's first throw, and
-// aborts the process when it cannot, which is exactly when memory has run
-// out and a std::bad_alloc is on its way.
-void reserve_exception_state();
+using runtime::reserve_exception_state;
 
 // Runs `work` and turns an internal fault escaping it into PanicException:
 // also passing the call's memory budget (running out of the system's memory

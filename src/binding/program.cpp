@@ -8,9 +8,9 @@
 #include "binding/borrow.h"
 #include "binding/errors.h"
 #include "binding/json_input.h"
-#include "binding/parser_lease.h"
 #include "binding/program.h"
 #include "binding/py_ref.h"
+#include "texts/parser_lease.h"
 #include "binding/text_run.h"
 #include "runtime/call_runtime.h"
 #include "binding/types.h"
@@ -41,18 +41,18 @@ bool load_bytes(PyObject* arg, JsonParser& parser, size_t* size) {
 // when there is none) when `first_only`. Returns a new reference, or
 // nullptr with an exception set.
 PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, const ResultForm& form,
-              bool may_release_lock) {
+              bool ours) {
   OwnedObjects results;
   bool ran = false;
   // Outlives the guard: an exception's message may lie in its arena.
   runtime::CallRuntime call;
   run_guarded([&] {
-    ParserLease lease;
+    texts::ParserLease lease;
     size_t size = 0;
     if (!load(arg, lease.parser(), &size)) return;
     const CollectorPause collector_paused;
-    ran = run_text(*program, lease.parser(), size, form, results.objects, call,
-                   may_release_lock) == TextOutcome::kRan;
+    ran = run_text(**program->program, lease.parser(), size, form, results.objects, call,
+                   ours) == TextOutcome::kRan;
   });
   if (!ran) return nullptr;
   if (form.first_only) {
@@ -73,7 +73,7 @@ struct RunMethod {
   bool (*check)(const char* param, PyObject* arg);
   LoadText load;
   bool first_only;
-  bool may_release_lock;
+  bool ours;  // not input() or first(): see run_text
 };
 
 constexpr RunMethod kInput{"TamselProgram.input()", "json_text", check_str_argument, load_str_text,
@@ -104,7 +104,7 @@ PyObject* program_run(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     return nullptr;
   SharedBorrow borrow(*as_program(self)->borrow);
   if (!borrow.held()) return nullptr;
-  return run(as_program(self), arg, method.load, form, method.may_release_lock);
+  return run(as_program(self), arg, method.load, form, method.ours);
 }
 
 // Pickling and copying rebuild the program from its query text.
@@ -122,8 +122,7 @@ PyObject* program_repr(PyObject* self) {
 
 void program_dealloc(PyObject* self) {
   ProgramObject* program = as_program(self);
-  delete program->pipeline;
-  delete program->reading;
+  delete program->program;
   Py_XDECREF(program->query);
   delete program->borrow;
   PyTypeObject* type = Py_TYPE(self);
@@ -198,8 +197,7 @@ PyObject* new_program(query::Pipeline pipeline, PyObject* query) {
   PyObject* self = type->tp_alloc(type, 0);
   if (!self) return nullptr;
   ProgramObject* program = as_program(self);
-  program->pipeline = nullptr;
-  program->reading = nullptr;
+  program->program = nullptr;
   program->borrow = nullptr;
   // A str subclass may carry state of its own; the program keeps plain text.
   program->query = PyUnicode_CheckExact(query) ? (Py_INCREF(query), query)
@@ -210,10 +208,12 @@ PyObject* new_program(query::Pipeline pipeline, PyObject* query) {
   }
   bool ok = run_guarded([&] {
     program->borrow = new BorrowFlag();
-    program->pipeline = new query::Pipeline(std::move(pipeline));
-    Projection needed = engine::needed_parts(*program->pipeline);
+    auto compiled = std::make_shared<texts::Program>();
+    compiled->pipeline = std::move(pipeline);
+    Projection needed = engine::needed_parts(compiled->pipeline);
     if (!needed.is_whole() && !whole_documents_forced())
-      program->reading = new ReadingPlan(std::move(needed));
+      compiled->reading = std::make_unique<ReadingPlan>(std::move(needed));
+    program->program = new std::shared_ptr<const texts::Program>(std::move(compiled));
   });
   if (!ok) {
     Py_DECREF(self);

@@ -1,16 +1,16 @@
 // TamselProgram.stream() and the TamselStream it returns: the results of
-// every JSON text of a source, made a batch of texts at a time as the
-// iterator is asked for them.
+// every JSON text of a source, run a batch of texts at a time (texts/
+// text_stream.h) as the iterator is asked for them, and made Python objects
+// here.
 #include <Python.h>
 #include <structmember.h>
 
-#include <cstddef>
-#include <cstring>
 #include <algorithm>
-#include <cstdint>
+#include <cstddef>
+#include <cstdlib>
 #include <memory>
-#include <optional>
 #include <new>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -18,23 +18,28 @@
 #include "binding/batch_objects.h"
 #include "binding/borrow.h"
 #include "binding/errors.h"
+#include "binding/interpreter_waiting.h"
 #include "binding/lock_release.h"
-#include "binding/parallel_stream.h"
-#include "binding/parser_lease.h"
+#include "binding/pending_error.h"
 #include "binding/program.h"
 #include "binding/py_ref.h"
+#include "binding/stream_input.h"
 #include "binding/text_run.h"
-#include "runtime/call_runtime.h"
-#include "binding/text_source.h"
 #include "binding/types.h"
-#include "binding/window_run.h"
-#include "value/json.h"
+#include "runtime/call_runtime.h"
+#include "texts/text_stream.h"
 
 namespace tamsel::binding {
 namespace {
 
-// About this much text is run before the stream hands out what it made.
-constexpr size_t kBatchBytes = size_t{1} << 20;
+// TAMSEL_VONK_PIECE_BYTES, read when a stream starts, sets another size for
+// the pieces of a stream with threads: the tests cut their small streams
+// into many pieces with it.
+size_t piece_bytes() {
+  const char* value = std::getenv("TAMSEL_VONK_PIECE_BYTES");
+  const unsigned long long bytes = value ? std::strtoull(value, nullptr, 10) : 0;
+  return bytes > 0 ? static_cast<size_t>(bytes) : texts::StreamOptions{}.piece_bytes;
+}
 
 // What a batch made, in order: results (or per text, their lists), and the
 // errors of skipped texts, which join `skipped` when iteration passes them.
@@ -45,26 +50,19 @@ struct Made {
 
 // Everything a running stream holds; gone once the stream ends.
 struct StreamState {
-  StreamState(PyObject* program_object, std::unique_ptr<TextSource> text_source, bool lines)
-      : program(PyRef::borrow(program_object)),
-        source(std::move(text_source)),
-        framing(lines, stretch) {}
   ~StreamState() {
     for (size_t i = cursor; i < made.size(); ++i) Py_XDECREF(made[i].object);
     // The threads stop before the bytes they read go. A process forked
     // from the one that made them has no copies of them: there they are
     // left as they are.
-    if (parallel && !parallel->usable()) (void)parallel.release();
-    parallel.reset();
-    if (source) source->close();
+    if (engine && !engine->usable()) (void)engine.release();
+    engine.reset();
+    if (input) input->close();
   }
 
   PyRef program;
-  std::unique_ptr<TextSource> source;
-  IndexedStretch stretch;
-  StreamFraming framing;
-  // The threads of the stream's own, when it has any (threads > 1).
-  std::unique_ptr<ParallelStream> parallel;
+  std::unique_ptr<StreamInput> input;
+  std::unique_ptr<texts::TextStream> engine;
   ResultForm form;
   bool per_text = false;
   bool skip_bad = false;
@@ -72,10 +70,8 @@ struct StreamState {
   std::vector<Made> made;
   size_t cursor = 0;
   // Raised once everything made before it has been handed out.
-  PyRef error_type, error_value, error_traceback;
+  PendingError error;
   bool source_done = false;
-  // The window given to the splitter so far.
-  bool window_set = false;
 };
 
 struct StreamObject {
@@ -89,16 +85,6 @@ StreamObject* as_stream(PyObject* self) { return reinterpret_cast<StreamObject*>
 
 void end_stream(StreamObject* stream) { delete std::exchange(stream->state, nullptr); }
 
-// Keeps the pending exception, to be raised after what was made before it.
-void keep_pending_error(StreamState& s) {
-  PyObject *type, *value, *traceback;
-  PyErr_Fetch(&type, &value, &traceback);
-  s.error_type = PyRef(type);
-  s.error_value = PyRef(value);
-  s.error_traceback = PyRef(traceback);
-  s.source_done = true;
-}
-
 // Room in `made` for `more` entries, made before any object moves there,
 // so that nothing fails once one has; grown by doubling.
 void make_room(StreamState& s, size_t more) {
@@ -106,21 +92,23 @@ void make_room(StreamState& s, size_t more) {
   if (needed > s.made.capacity()) s.made.reserve(std::max(needed, 2 * s.made.capacity()));
 }
 
-// Adds the results of one text (strong references, taken over).
-void add_results(StreamState& s, std::vector<PyObject*>& results) {
+// Adds the results of one text (strong references, taken over); false with
+// an exception set.
+bool add_results(StreamState& s, std::vector<PyObject*>& results) {
   make_room(s, s.per_text ? 1 : results.size());
   if (s.per_text) {
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(results.size()));
-    if (!list) throw std::bad_alloc();
+    if (!list) return false;
     for (size_t i = 0; i < results.size(); ++i) {
       PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), results[i]);
     }
     results.clear();
     s.made.push_back({list, false});
-    return;
+    return true;
   }
   for (PyObject* result : results) s.made.push_back({result, false});
   results.clear();
+  return true;
 }
 
 // Records `error` (taken over), the exception of a bad text: kept to be
@@ -129,8 +117,7 @@ void add_results(StreamState& s, std::vector<PyObject*>& results) {
 void record_bad_text(StreamState& s, PyObject* error) {
   make_room(s, 1);
   if (!s.skip_bad) {
-    s.error_type = PyRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(error)));
-    s.error_value = PyRef(error);
+    s.error.keep(error);
     s.source_done = true;
     return;
   }
@@ -140,109 +127,66 @@ void record_bad_text(StreamState& s, PyObject* error) {
 
 // Makes the Python objects of what `batch` made and adds them to what the
 // stream hands out; false with an exception set.
-bool take_batch(StreamState& s, const TextBatch& batch, runtime::CallRuntime& call) {
+bool take_batch(StreamState& s, const texts::TextBatch& batch) {
+  runtime::CallRuntime call;
   call.bound(runtime::CallBounds::budget_for(batch.bytes), signals_pending);
-  const bool taken = hand_out(
-      batch,
-      [](const TextRecord& record) {
-        return TextPlace{record.index, true, record.offset, record.line};
-      },
-      [&](const TextRecord&, std::vector<PyObject*>& results, PyObject* error) {
-        if (error) {
+  const CollectorPause collector_paused;
+  bool taken = false;
+  const bool guarded = run_guarded([&] {
+    taken = hand_out(
+        batch,
+        [](const texts::TextRecord& record) {
+          return TextPlace{record.index, true, record.offset, record.line};
+        },
+        [&](const texts::TextRecord&, std::vector<PyObject*>& results, PyObject* error) {
+          if (!error) return add_results(s, results);
           record_bad_text(s, error);
-        } else {
-          add_results(s, results);
-        }
-        return true;
-      });
+          return true;
+        });
+  });
   call.unbound();
-  return taken;
+  return guarded && taken;
 }
 
-// Takes the next piece that the stream's threads ran; false with an
-// exception set.
-bool run_parallel_batch(StreamState& s) {
-  if (!s.parallel->usable()) {
+// Runs the engine's next texts and makes their objects. False with an
+// exception set when something other than a bad text stopped it (Ctrl-C,
+// no memory, a failed read comes after what was read before it).
+bool run_batch(StreamState& s) {
+  if (!s.engine->usable()) {
     PyErr_SetString(PyExc_RuntimeError,
                     "this stream runs on threads of the process that made it: "
                     "a process made by fork() must start a stream of its own");
     return false;
   }
-  bool ok = false;
-  runtime::CallRuntime call;
-  const bool guarded = run_guarded([&] {
-    const CollectorPause collector_paused;
-    const TextBatch* batch = nullptr;
-    switch (s.parallel->next(*s.source, &batch)) {
-      case ParallelStream::Step::kFailed: return;
-      case ParallelStream::Step::kEnd: s.source_done = true; break;
-      case ParallelStream::Step::kBatch:
-        if (!take_batch(s, *batch, call) || PyErr_CheckSignals() < 0) return;
-        break;
-    }
-    ok = true;
-  });
-  return guarded && ok;
-}
-
-// Runs texts until about a batch of them has been run, the source ends, or
-// a text stops the stream. False with an exception set when something
-// other than a bad text stopped it (Ctrl-C, no memory); a bad text's error
-// is kept or recorded as the policy says. The texts run without the
-// interpreter lock when there are enough of them to pay for it.
-bool run_batch(StreamState& s) {
   ProgramObject& program = *as_program(s.program.get());
   SharedBorrow borrow(*program.borrow);
   if (!borrow.held()) return false;
-  if (s.parallel) return run_parallel_batch(s);
-  bool ok = false;
-  // The arena of every text of the batch.
-  runtime::CallRuntime call;
+  const texts::TextBatch* batch = nullptr;
+  texts::Stop stop;
+  texts::TextStream::Step step;
   const bool guarded = run_guarded([&] {
-    ParserLease lease;
-    const CollectorPause collector_paused;
-    TextSplitter& splitter = s.framing.splitter;
-    uint64_t run_bytes = 0;
-    bool short_read = false;
-    if (!s.window_set) {
-      splitter.set_window(s.source->window(), s.source->at_end());
-      s.window_set = true;
-    }
-    TextBatch batch;
-    for (;;) {
-      const std::string_view window = s.source->window();
-      const WindowRun run{program, s.form, !s.skip_bad, kBatchBytes - run_bytes,
-                          signals_pending};
-      WindowStep step;
-      {
-        LockRelease lock;
-        if (!s.source->shared() && window.size() - splitter.passed() >= kReleaseLockFrom)
-          lock.release();
-        step = run_window(run, s.framing, window, s.source->padded(), lease.parser(), call,
-                          batch);
-      }
-      if (step == WindowStep::kStopped) {
-        raise_failure(batch.stop, "");
-        return;
-      }
-      if (!take_batch(s, batch, call) || PyErr_CheckSignals() < 0) return;
-      run_bytes += batch.bytes;
-      batch.clear();
-      if (step == WindowStep::kEnd) s.source_done = true;
-      if (step != WindowStep::kNeedMore) break;
-      // A source that gives what it has (a pipe) hands out what is made
-      // before it waits for more.
-      if (run_bytes >= kBatchBytes || (short_read && s.made.size() > s.cursor)) break;
-      if (!s.source->read_more(splitter.hand_over(), &short_read)) {
-        keep_pending_error(s);
-        break;
-      }
-      splitter.set_window(s.source->window(), s.source->at_end());
-      s.framing.stretch.forget();
-    }
-    ok = true;
+    InterpreterWaiting waiting;
+    step = s.engine->next(waiting, &batch, &stop);
   });
-  return guarded && ok;
+  if (!guarded) return false;
+  switch (step) {
+    case texts::TextStream::Step::kTexts:
+      return take_batch(s, *batch) && PyErr_CheckSignals() >= 0;
+    case texts::TextStream::Step::kEnd:
+      s.source_done = true;
+      return true;
+    case texts::TextStream::Step::kReadFailed:
+      s.input->raise_read_error();
+      s.error.fetch();
+      s.source_done = true;
+      return true;
+    case texts::TextStream::Step::kStopped:
+      raise_failure(stop.failure, stop.message);
+      // A stop asked for by the engine itself leaves nothing pending.
+      if (!PyErr_Occurred()) PyErr_NoMemory();
+      return false;
+  }
+  return true;
 }
 
 PyObject* stream_next(PyObject* self) {
@@ -265,9 +209,8 @@ PyObject* stream_next(PyObject* self) {
     }
     s->made.clear();
     s->cursor = 0;
-    if (s->error_type) {
-      PyErr_Restore(s->error_type.release(), s->error_value.release(),
-                    s->error_traceback.release());
+    if (s->error.held()) {
+      s->error.raise();
       end_stream(stream);
       return nullptr;
     }
@@ -309,7 +252,33 @@ PyObject* stream_exit(PyObject* self, PyObject*) {
   Py_RETURN_FALSE;
 }
 
+// What the garbage collector sees of a stream: the objects it holds, so
+// that a cycle through its source (a file object that keeps its own stream)
+// is found and freed with the stream's threads.
+int stream_traverse(PyObject* self, visitproc visit, void* arg) {
+  StreamObject* stream = as_stream(self);
+  Py_VISIT(Py_TYPE(self));
+  Py_VISIT(stream->skipped);
+  if (StreamState* s = stream->state) {
+    Py_VISIT(s->program.get());
+    for (size_t i = s->cursor; i < s->made.size(); ++i) Py_VISIT(s->made[i].object);
+    if (const int visited = s->error.traverse(visit, arg)) return visited;
+    if (s->input) {
+      if (const int visited = s->input->traverse(visit, arg)) return visited;
+    }
+  }
+  return 0;
+}
+
+int stream_clear(PyObject* self) {
+  StreamObject* stream = as_stream(self);
+  end_stream(stream);
+  Py_CLEAR(stream->skipped);
+  return 0;
+}
+
 void stream_dealloc(PyObject* self) {
+  PyObject_GC_UnTrack(self);
   StreamObject* stream = as_stream(self);
   end_stream(stream);
   Py_XDECREF(stream->skipped);
@@ -317,6 +286,16 @@ void stream_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   type->tp_free(self);
   Py_DECREF(type);
+}
+
+PyObject* stream_get_skipped(PyObject* self, void*) {
+  StreamObject* stream = as_stream(self);
+  if (!stream->skipped) {
+    stream->skipped = PyList_New(0);
+    if (!stream->skipped) return nullptr;
+  }
+  Py_INCREF(stream->skipped);
+  return stream->skipped;
 }
 
 PyMethodDef stream_methods[] = {
@@ -328,19 +307,21 @@ PyMethodDef stream_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyMemberDef stream_members[] = {
-    {"skipped", T_OBJECT_EX, offsetof(StreamObject, skipped), READONLY,
-     "The errors of the texts skipped so far (errors='skip'), in order."},
-    {nullptr, 0, 0, 0, nullptr},
+PyGetSetDef stream_getset[] = {
+    {"skipped", stream_get_skipped, nullptr,
+     "The errors of the texts skipped so far (errors='skip'), in order.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot stream_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
     {Py_tp_dealloc, reinterpret_cast<void*>(stream_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(stream_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(stream_clear)},
     {Py_tp_iter, reinterpret_cast<void*>(stream_iter)},
     {Py_tp_iternext, reinterpret_cast<void*>(stream_next)},
     {Py_tp_methods, stream_methods},
-    {Py_tp_members, stream_members},
+    {Py_tp_getset, stream_getset},
     {0, nullptr},
 };
 
@@ -348,7 +329,7 @@ PyType_Spec stream_spec = {
     "tamsel_vonk.TamselStream",
     sizeof(StreamObject),
     0,
-    Py_TPFLAGS_DEFAULT,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC,
     stream_slots,
 };
 
@@ -383,21 +364,25 @@ PyObject* program_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
   if (!type) return nullptr;
   PyRef skipped(PyList_New(0));
   if (!skipped) return nullptr;
-  std::unique_ptr<StreamState> state;
-  if (!run_guarded([&] {
-        std::unique_ptr<TextSource> source = TextSource::open(source_arg, "source");
-        if (!source) return;
-        state = std::make_unique<StreamState>(self, std::move(source), lines);
-      }) ||
-      !state)
-    return nullptr;
-  state->form = std::move(form);
+  auto state = std::make_unique<StreamState>();
+  state->program = PyRef::borrow(self);
+  state->form = form;
   state->per_text = per_text;
   state->skip_bad = skip_bad;
-  if (threads > 1 && !run_guarded([&] {
-        state->parallel = std::make_unique<ParallelStream>(
-            threads, *as_program(self), state->form, lines, !skip_bad);
-      }))
+  if (!run_guarded([&] {
+        // A stream with threads of its own reads as it cuts its pieces, beside them.
+        state->input = StreamInput::open(source_arg, "source", threads == 1);
+        if (!state->input) return;
+        texts::StreamOptions options;
+        options.lines = lines;
+        options.form = form;
+        options.stop_at_bad = !skip_bad;
+        options.poll = signals_pending;
+        options.piece_bytes = piece_bytes();
+        state->engine = texts::make_text_stream(*as_program(self)->program, threads, options,
+                                                state->input->source());
+      }) ||
+      !state->engine)
     return nullptr;
 
   PyObject* object = type->tp_alloc(type, 0);

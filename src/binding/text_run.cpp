@@ -13,6 +13,7 @@
 #include "engine/evaluator.h"
 #include "engine/render.h"
 #include "runtime/call_runtime.h"
+#include "texts/evaluate.h"
 #include "value/document_ref.h"
 
 namespace tamsel::binding {
@@ -74,18 +75,18 @@ bool render_results(const engine::ResultList& found, size_t count, const ResultF
 // converts the results, inside `call`; a failure leaves its exception set.
 // Evaluation (and rendering) run with the lock as `lock` has it; the
 // conversion takes it back.
-void evaluate_into(ProgramObject& program, DocumentRef document, size_t size,
+void evaluate_into(const texts::Program& program, DocumentRef document, size_t size,
                    const ResultForm& form, std::vector<PyObject*>& results,
-                   runtime::CallRuntime& call, LockRelease& lock) {
+                   runtime::CallRuntime& call, LockRelease& lock, bool ours) {
   const engine::ResultList found =
-      evaluate_text(program, document, size, form.first_only, call, signals_pending);
-  const size_t count = handed_count(found, form);
+      texts::evaluate_text(program, document, size, form.first_only, call, signals_pending);
+  const size_t count = texts::handed_count(found, form);
   results.reserve(results.size() + count);
-  const size_t expected_size = expected_text_size(found, count, size, form);
+  const size_t expected_size = texts::expected_text_size(found, count, size, form);
   const bool made = form.as_json
                         ? render_results(found, count, form, expected_size, results, lock)
                         : (lock.take_back(), convert_results(found, count, results));
-  if (!made) raise_panic_from_pending();
+  if (!made && !ours) raise_panic_from_pending();
 }
 
 // Runs `work` (parse and evaluate) guarded, and tells how it ended; on any
@@ -107,44 +108,24 @@ TextOutcome run_guarded_text(std::vector<PyObject*>& results, runtime::CallRunti
 
 }  // namespace
 
-engine::ResultList evaluate_text(const ProgramObject& program, DocumentRef document, size_t size,
-                                 bool first_only, runtime::CallRuntime& call,
-                                 runtime::CallBounds::Poll poll) {
-  // What the run builds from here on is charged to it; the poll may stop it.
-  call.bound(runtime::CallBounds::budget_for(size), poll);
-  const runtime::ArenaInUse in_use = call.evaluating();
-  return engine::evaluate(*program.pipeline, engine::EvalValue::document(document), first_only);
-}
-
-size_t handed_count(const engine::ResultList& found, const ResultForm& form) {
-  return form.first_only && !found.empty() ? 1 : found.size();
-}
-
-size_t expected_text_size(const engine::ResultList& found, size_t count, size_t size,
-                          const ResultForm& form) {
-  // A lone container result (the whole document, as often as not) takes
-  // about as much text as the document, a little more laid out. Room not
-  // written to costs no memory.
-  const bool lone_container =
-      count == 1 && (found[0].kind() == Kind::Array || found[0].kind() == Kind::Object);
-  return lone_container ? size + (form.pretty ? size / 2 : 0) + 64 : 0;
-}
-
-TextOutcome run_text(ProgramObject& program, JsonParser& parser, size_t size,
+TextOutcome run_text(const texts::Program& program, JsonParser& parser, size_t size,
                      const ResultForm& form, std::vector<PyObject*>& results,
-                     runtime::CallRuntime& call, bool may_release_lock) {
+                     runtime::CallRuntime& call, bool ours) {
   return run_guarded_text(results, call, [&](runtime::CallRuntime& call) {
     // Declared inside the guard: a failure takes the lock back as it
     // unwinds, before the guard raises.
     LockRelease lock;
-    if (may_release_lock && size >= kReleaseLockFrom) lock.release();
-    auto parsed = parser.parse_work_buffer(size, program.reading);
+    if (ours && size >= kReleaseLockFrom) lock.release();
+    // Ours may stop a large text's parse at Ctrl-C; input() and first()
+    // parse on this thread alone.
+    auto parsed = parser.parse_work_buffer(size, program.reading.get(),
+                                           ours ? signals_pending : nullptr);
     if (auto* error = std::get_if<JsonError>(&parsed)) {
       lock.take_back();
       raise_value_error(error->message());
       return;
     }
-    evaluate_into(program, std::get<DocumentRef>(parsed), size, form, results, call, lock);
+    evaluate_into(program, std::get<DocumentRef>(parsed), size, form, results, call, lock, ours);
   });
 }
 

@@ -1,6 +1,6 @@
 // What ended a run that threw, told apart once for every boundary: the
 // Python one (binding/errors.h) and the runs that go without Python
-// (binding/text_batch.h).
+// (texts/text_batch.h).
 #pragma once
 
 #include <string>

@@ -3,13 +3,22 @@
 #include <simdjson.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
 #include <new>
+#include <optional>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "runtime/bounds.h"
+#include "runtime/quiet_thread.h"
 #include "value/document_ref.h"
 #include "value/json_scan.h"
 #include "value/projected_tape.h"
@@ -20,6 +29,9 @@ namespace {
 namespace dom = simdjson::dom;
 
 constexpr size_t kKeepBuffersUpTo = JsonParser::kKeepBuffersUpTo;
+constexpr size_t kParsedApartFrom = JsonParser::kParsedApartFrom;
+// How often a caller waiting for a parse apart looks at its poll.
+constexpr std::chrono::milliseconds kLookInterval{20};
 
 // simdjson counts only non-empty containers against its depth limit, and
 // refuses one at the limit itself. Parsing with our own limit therefore
@@ -200,6 +212,23 @@ struct JsonParser::State {
   std::unique_ptr<char[]> buffer;  // the padded work buffer
   size_t buffer_capacity = 0;
 
+  // Room for a text of up to `max_size` bytes in the work buffer.
+  char* work_buffer(size_t max_size) {
+    // Large buffers are not worth keeping for a small text.
+    if (buffer_capacity > kKeepBuffersUpTo && max_size <= kKeepBuffersUpTo) drop_buffer();
+    if (!buffer || buffer_capacity < max_size) {
+      const size_t capacity = grown_capacity(buffer_capacity, max_size);
+      drop_buffer();
+      buffer.reset(new char[capacity + simdjson::SIMDJSON_PADDING]);
+      buffer_capacity = capacity;
+    }
+    return buffer.get();
+  }
+  // Parses the text (lent, or in the work buffer), for `projection` when
+  // given; `projected` says whether the projected reader took it.
+  std::variant<DocumentRef, JsonError> parse(std::string_view lent, size_t size,
+                                             const Projection* projection, bool* projected);
+
   void drop_parser() { parser = dom::parser(); }
   void drop_buffer() {
     buffer.reset();
@@ -227,18 +256,7 @@ std::optional<JsonError> JsonParser::size_error(uint64_t size) {
   return json_scan::check_input_size(size);
 }
 
-char* JsonParser::work_buffer(size_t max_size) {
-  State& s = *state_;
-  // Large buffers are not worth keeping for a small text.
-  if (s.buffer_capacity > kKeepBuffersUpTo && max_size <= kKeepBuffersUpTo) s.drop_buffer();
-  if (!s.buffer || s.buffer_capacity < max_size) {
-    const size_t capacity = grown_capacity(s.buffer_capacity, max_size);
-    s.drop_buffer();
-    s.buffer.reset(new char[capacity + simdjson::SIMDJSON_PADDING]);
-    s.buffer_capacity = capacity;
-  }
-  return s.buffer.get();
-}
+char* JsonParser::work_buffer(size_t max_size) { return state_->work_buffer(max_size); }
 
 std::variant<DocumentRef, JsonError> JsonParser::parse_document(std::string_view text) {
   if (auto error = size_error(text.size())) return *error;
@@ -248,11 +266,11 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_document(std::string_view
 
 void JsonParser::lend_text(std::string_view text) { state_->lent = text; }
 
-std::variant<DocumentRef, JsonError> JsonParser::parse_work_buffer(size_t size,
-                                                                   ReadingPlan* plan) {
-  State& s = *state_;
-  const std::string_view lent = std::exchange(s.lent, std::string_view());
-  if (auto error = size_error(size)) return *error;
+std::variant<DocumentRef, JsonError> JsonParser::State::parse(std::string_view lent, size_t size,
+                                                              const Projection* projection,
+                                                              bool* projected) {
+  State& s = *this;
+  *projected = false;
   // The text in the padded work buffer, copied there first if it was lent.
   bool in_buffer = lent.data() == nullptr;
   auto buffered = [&] {
@@ -279,7 +297,7 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_work_buffer(size_t size,
 
   // A text the projected reader does not take is parsed whole, which
   // decides whether it is valid and how it fails.
-  if (const Projection* projection = plan ? plan->next_read() : nullptr) {
+  if (projection) {
     // The whole parse sizes the document itself; the projected reader writes
     // it directly.
     const size_t document_size = std::max<size_t>(size, simdjson::dom::MINIMAL_DOCUMENT_CAPACITY);
@@ -293,12 +311,10 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_work_buffer(size_t size,
     const char* text = !in_buffer && readable_past_end(lent.data(), size) ? lent.data()
                                                                            : buffered().data();
     if (s.projected.read(s.parser, text, size, *projection)) {
-      plan->projected_read(s.parser.doc.tape[0] & simdjson::internal::JSON_VALUE_MASK,
-                           s.parser.implementation->n_structural_indexes);
+      *projected = true;
       return s.parser.doc.root();
     }
   }
-
   const std::string_view text = buffered();
   auto parse = [&](dom::element* root) {
     const simdjson::error_code code =
@@ -327,6 +343,87 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_work_buffer(size_t size,
     if (auto error = long_exponent_error(s.parser, text)) return std::move(*error);
   }
   return root;
+}
+
+std::variant<DocumentRef, JsonError> JsonParser::parse_work_buffer(size_t size,
+                                                                   ReadingPlan* plan,
+                                                                   bool (*poll)()) {
+  State& s = *state_;
+  const std::string_view lent = std::exchange(s.lent, std::string_view());
+  if (auto error = size_error(size)) return *error;
+  const Projection* projection = plan ? plan->next_read() : nullptr;
+  bool projected = false;
+  auto parsed = poll && size >= kParsedApartFrom ? parse_apart(lent, size, projection, poll, &projected)
+                                                 : s.parse(lent, size, projection, &projected);
+  if (projected) {
+    plan->projected_read(state_->parser.doc.tape[0] & simdjson::internal::JSON_VALUE_MASK,
+                         state_->parser.implementation->n_structural_indexes);
+  }
+  return parsed;
+}
+
+// A parse on a thread of its own, the caller waiting for it: what they
+// share. Whoever lets go of it last frees it, and with it the parser's
+// state, which becomes the thread's once the caller walks away.
+struct JsonParser::Apart {
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+  bool abandoned = false;
+  std::unique_ptr<State> orphan;  // the state the thread finishes in alone
+  std::optional<std::variant<DocumentRef, JsonError>> result;
+  bool projected = false;
+  std::exception_ptr failure;
+};
+
+std::variant<DocumentRef, JsonError> JsonParser::parse_apart(std::string_view lent, size_t size,
+                                                             const Projection* projection,
+                                                             bool (*poll)(), bool* projected) {
+  // The thread reads only what it owns: the text in the work buffer, a
+  // copy of the projection.
+  if (lent.data()) std::memcpy(work_buffer(size), lent.data(), size);
+  auto apart = std::make_shared<Apart>();
+  std::optional<Projection> copied;
+  if (projection) copied.emplace(*projection);
+  State* const state = state_.get();
+  try {
+    runtime::start_quiet_thread([apart, state, size, copied = std::move(copied)]() mutable {
+      std::optional<std::variant<DocumentRef, JsonError>> result;
+      std::exception_ptr failure;
+      bool taken = false;
+      try {
+        result = state->parse(std::string_view(), size, copied ? &*copied : nullptr, &taken);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      const std::lock_guard<std::mutex> lock(apart->mutex);
+      if (apart->abandoned) return;  // the orphan goes with the last of `apart`
+      apart->result = std::move(result);
+      apart->projected = taken;
+      apart->failure = failure;
+      apart->done = true;
+      apart->finished.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    return state_->parse(std::string_view(), size, projection, projected);
+  }
+  std::unique_lock<std::mutex> lock(apart->mutex);
+  while (!apart->finished.wait_for(lock, kLookInterval, [&] { return apart->done; })) {
+    lock.unlock();
+    const bool stop = poll();
+    lock.lock();
+    if (stop && !apart->done) {
+      // The thread finishes the parse alone and frees the state it parses
+      // in; this parser goes on with a state of its own.
+      apart->abandoned = true;
+      apart->orphan = std::move(state_);
+      state_ = std::make_unique<State>();
+      throw runtime::Interrupted();
+    }
+  }
+  if (apart->failure) std::rethrow_exception(apart->failure);
+  *projected = apart->projected;
+  return std::move(*apart->result);
 }
 
 std::optional<DocumentRef> JsonParser::read_next(const IndexedTexts& texts, uint32_t k,

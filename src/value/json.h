@@ -66,9 +66,16 @@ class JsonParser {
   // Given a `plan`, the document may hold only the parts its projection
   // names (see value/reading_plan.h), while the whole text is still checked:
   // a text that is not one JSON value fails exactly as without one.
+  //
+  // Given a `poll`, a text of kParsedApartFrom bytes or more is parsed on a
+  // thread of its own while the caller looks at the poll, since no parse
+  // can stop in the middle: when the poll asks to stop, the parse throws
+  // runtime::Interrupted at once, and the thread finishes alone and frees
+  // what it parsed in; this parser goes on with buffers of its own.
+  static constexpr size_t kParsedApartFrom = size_t{16} << 20;
   char* work_buffer(size_t max_size);
   std::variant<simdjson::dom::element, JsonError> parse_work_buffer(
-      size_t size, ReadingPlan* plan = nullptr);
+      size_t size, ReadingPlan* plan = nullptr, bool (*poll)() = nullptr);
 
   // Lends the parser a text of the caller's, for the next
   // parse_work_buffer(text.size()) to read instead of its work buffer: it
@@ -95,6 +102,10 @@ class JsonParser {
 
  private:
   struct State;
+  struct Apart;
+  std::variant<simdjson::dom::element, JsonError> parse_apart(std::string_view lent, size_t size,
+                                                              const Projection* projection,
+                                                              bool (*poll)(), bool* projected);
   std::unique_ptr<State> state_;
 };
 

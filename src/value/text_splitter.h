@@ -52,6 +52,11 @@ class TextSplitter {
   explicit TextSplitter(bool lines, bool at_stream_start = true)
       : lines_(lines), bom_checked_(!at_stream_start) {}
 
+  // Never guesses that the rest of the stream is one text: for a piece of
+  // a stream whose pieces are cut between texts, which holds one only when
+  // a single text is longer than a piece, and then is the stream's last.
+  void no_rest_guess() { rest_guessed_ = true; }
+
   // The bytes of the stream from passed() of the last window on (all of
   // the stream, the first time), and whether the stream ends with them.
   void set_window(std::string_view window, bool last);

@@ -9,7 +9,7 @@
 #include <thread>
 #include <utility>
 
-namespace tamsel::binding {
+namespace tamsel::runtime {
 
 // Starts a thread that never takes the process's signals: the
 // interpreter's handlers are for its own threads, and a signal taken by ours
@@ -40,4 +40,4 @@ void wait_for_work(std::condition_variable& changed, std::unique_lock<std::mutex
   while (!ready()) changed.wait_for(lock, std::chrono::hours(1));
 }
 
-}  // namespace tamsel::binding
+}  // namespace tamsel::runtime

@@ -12,7 +12,7 @@
 #include "tamsel_limits.h"
 #include "value/json.h"
 
-namespace tamsel::binding {
+namespace tamsel::texts {
 
 class ParserLease {
  public:
@@ -27,4 +27,4 @@ class ParserLease {
   std::unique_ptr<JsonParser> parser_;
 };
 
-}  // namespace tamsel::binding
+}  // namespace tamsel::texts

@@ -10,15 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "binding/program.h"
-#include "binding/text_run.h"
 #include "runtime/call_runtime.h"
-#include "runtime/failure.h"
+#include "texts/program.h"
+#include "texts/result_form.h"
+#include "texts/stop.h"
 #include "value/document_ref.h"
 #include "value/json.h"
 #include "value/result_tape.h"
 
-namespace tamsel::binding {
+namespace tamsel::texts {
 
 // What became of one text.
 struct TextRecord {
@@ -42,17 +42,20 @@ struct TextRecord {
 struct TextBatch {
   std::vector<TextRecord> texts;
   ResultTape tape;
-  // Bytes of the texts run.
+  // Bytes of the texts run, and bytes given to a parse (a line guessed to
+  // be a text and refuted is parsed again, with the text found instead).
   uint64_t bytes = 0;
+  uint64_t parsed = 0;
   // Something other than a text stopped the run: the poll (whose reason
   // is recorded where the poll keeps it) or the system's memory.
   bool stopped = false;
-  runtime::Failure stop = runtime::Failure::kInterrupted;
+  Stop stop;
 
   void clear() {
     texts.clear();
     tape.clear();
     bytes = 0;
+    parsed = 0;
     stopped = false;
   }
 };
@@ -61,11 +64,11 @@ struct TextBatch {
 // over a `document` parsed already, inside `call` with `poll`, and adds the
 // text's record (`record` filled in with its place) and results to `batch`.
 // False when the run stopped (batch.stopped set), with nothing added.
-bool run_quietly(const ProgramObject& program, JsonParser& parser, size_t size,
+bool run_quietly(const Program& program, JsonParser& parser, size_t size,
                  const ResultForm& form, runtime::CallRuntime& call,
                  runtime::CallBounds::Poll poll, TextRecord record, TextBatch& batch);
-bool run_quietly(const ProgramObject& program, DocumentRef document, size_t size,
+bool run_quietly(const Program& program, DocumentRef document, size_t size,
                  const ResultForm& form, runtime::CallRuntime& call,
                  runtime::CallBounds::Poll poll, TextRecord record, TextBatch& batch);
 
-}  // namespace tamsel::binding
+}  // namespace tamsel::texts

@@ -1,4 +1,4 @@
-#include "binding/parser_lease.h"
+#include "texts/parser_lease.h"
 
 #include <pthread.h>
 
@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-namespace tamsel::binding {
+namespace tamsel::texts {
 namespace {
 
 // The parsers no run holds, made on first use and kept for the life of the
@@ -73,4 +73,4 @@ ParserLease::~ParserLease() {
   }
 }
 
-}  // namespace tamsel::binding
+}  // namespace tamsel::texts

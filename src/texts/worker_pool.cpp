@@ -1,16 +1,14 @@
-#include "binding/worker_pool.h"
+#include "texts/worker_pool.h"
 
 #include <unistd.h>
 
 #include <chrono>
-#include <optional>
 
-#include "binding/errors.h"
-#include "binding/lock_release.h"
-#include "binding/quiet_thread.h"
+#include "runtime/exception_state.h"
 #include "runtime/static_tls.h"
+#include "runtime/quiet_thread.h"
 
-namespace tamsel::binding {
+namespace tamsel::texts {
 namespace {
 
 // The flag of the pool whose worker this thread is, for the poll.
@@ -21,7 +19,7 @@ TAMSEL_STATIC_TLS constinit thread_local const std::atomic<bool>* pool_going = n
 WorkerPool::WorkerPool(size_t threads) : owner_(getpid()) {
   threads_.reserve(threads);
   try {
-    for (size_t i = 0; i < threads; ++i) threads_.push_back(start_quiet_thread([this] { run(); }));
+    for (size_t i = 0; i < threads; ++i) threads_.push_back(runtime::start_quiet_thread([this] { run(); }));
   } catch (...) {
     going_ = true;
     queued_.notify_all();
@@ -74,32 +72,25 @@ bool WorkerPool::done(Slot* slot) {
   return slot->done;
 }
 
-bool WorkerPool::wait(Slot* slot) {
-  if (!done(slot)) {
-    // Waited for with the lock released, a look for signals at every turn.
-    LockRelease lock;
-    lock.release();
-    std::unique_lock<std::mutex> guard(mutex_);
-    awaited_ = slot;
-    while (!slot->done) {
-      done_.wait_for(guard, kSignalLookInterval);
-      if (slot->done) break;
-      guard.unlock();
-      const bool raised = signals_pending();
-      guard.lock();
-      if (raised) {
-        awaited_ = nullptr;
-        return false;
-      }
-    }
-    awaited_ = nullptr;
+bool WorkerPool::wait(Slot* slot, Waiting& waiting) {
+  if (done(slot)) return true;
+  const LetGo let_go(waiting);
+  std::unique_lock<std::mutex> guard(mutex_);
+  awaited_ = slot;
+  bool stopped = false;
+  while (!slot->done) {
+    done_.wait_for(guard, Waiting::kLookInterval);
+    if (slot->done) break;
+    guard.unlock();
+    stopped = waiting.stop_requested();
+    guard.lock();
+    if (stopped) break;
   }
-  if (!slot->failed) return true;
-  raise_failure(slot->failure, slot->message);
-  // A stop asked for by the pool itself leaves nothing pending.
-  if (!PyErr_Occurred()) PyErr_NoMemory();
-  return false;
+  awaited_ = nullptr;
+  return !stopped;
 }
+
+const std::optional<Stop>& WorkerPool::failure(Slot* slot) { return slot->failure; }
 
 void WorkerPool::release(Slot* slot) {
   const std::lock_guard<std::mutex> guard(mutex_);
@@ -111,30 +102,25 @@ void WorkerPool::run() {
   std::optional<Worker> worker;  // made by the first job, whose failure it may be
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    wait_for_work(queued_, lock, [this] { return going_ || !waiting_.empty(); });
+    runtime::wait_for_work(queued_, lock, [this] { return going_ || !waiting_.empty(); });
     if (going_) return;
     Slot& slot = *waiting_.front();
     waiting_.pop_front();
     lock.unlock();
-    reserve_exception_state();
-    bool failed = false;
-    runtime::Failure failure = runtime::Failure::kNoMemory;
-    std::string message;
+    runtime::reserve_exception_state();
+    std::optional<Stop> failure;
     try {
       if (!worker) worker.emplace();
       slot.job(*worker);
     } catch (...) {
-      failed = true;
-      failure = runtime::current_failure(&message);
+      failure = current_stop();
     }
     lock.lock();
-    slot.failed = failed;
-    slot.failure = failure;
-    slot.message = std::move(message);
+    slot.failure = std::move(failure);
     slot.done = true;
     // Only the job waited for wakes the caller.
     if (&slot == awaited_) done_.notify_all();
   }
 }
 
-}  // namespace tamsel::binding
+}  // namespace tamsel::texts

@@ -1,9 +1,9 @@
-#include "binding/window_run.h"
+#include "texts/window_run.h"
 
 #include <cstring>
 #include <optional>
 
-namespace tamsel::binding {
+namespace tamsel::texts {
 namespace {
 
 constexpr uint64_t kPollEveryBytes = uint64_t{256} << 10;
@@ -29,7 +29,7 @@ WindowStep run_window(const WindowRun& run, StreamFraming& framing, std::string_
       poll_at = batch.bytes + kPollEveryBytes;
       if (run.poll && run.poll()) {
         batch.stopped = true;
-        batch.stop = runtime::Failure::kInterrupted;
+        batch.stop = Stop{};
         return WindowStep::kStopped;
       }
     }
@@ -38,7 +38,7 @@ WindowStep run_window(const WindowRun& run, StreamFraming& framing, std::string_
   for (;;) {
     TextSplitter::Text text;
     size_t first = 0;
-    ReadingPlan* plan = run.program.reading;
+    ReadingPlan* plan = run.program.reading.get();
     if (plan && splitter.start(&text, &first) == TextSplitter::Step::kText &&
         text.offset != framing.refused_text) {
       if (const auto read = framing.stretch.read(parser, *plan, window, padded, framing.lines,
@@ -87,4 +87,4 @@ WindowStep run_window(const WindowRun& run, StreamFraming& framing, std::string_
   }
 }
 
-}  // namespace tamsel::binding
+}  // namespace tamsel::texts

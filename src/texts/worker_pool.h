@@ -1,13 +1,13 @@
 // Threads of the module's own that parse and evaluate for one stream or
-// batch (their `threads` option), never touching a Python object.
+// batch (their `threads` option). They never touch a Python object.
 //
 // The caller queues jobs, each writing what it makes into a place the
 // caller gave it, and waits for them in the order it needs them. Jobs start
 // in the order queued, an urgent one before the rest; several run at once.
-// The caller waits with the interpreter lock released, looking for Ctrl-C
-// as a running call does.
-// When the pool goes, the runs still going are stopped (the poll of their
-// bounds sees it) and the threads joined.
+// The caller waits as its Waiting says (the binding: without the
+// interpreter lock, looking for Ctrl-C). When the pool goes, the runs still
+// going are stopped (the poll of their bounds sees it) and the threads
+// joined.
 #pragma once
 
 #include <sys/types.h>
@@ -16,22 +16,22 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
-#include <cstdint>
-#include <deque>
 #include <functional>
+#include <deque>
 #include <list>
-#include <string>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
-#include "binding/parser_lease.h"
 #include "runtime/call_runtime.h"
-#include "runtime/failure.h"
+#include "texts/parser_lease.h"
+#include "texts/stop.h"
+#include "texts/waiting.h"
 #include "value/indexed_stretch.h"
 #include "value/json.h"
 
-namespace tamsel::binding {
+namespace tamsel::texts {
 
 class WorkerPool {
  public:
@@ -57,12 +57,13 @@ class WorkerPool {
   class Slot;
   // Queues `job`; the slot is the caller's to wait for and let go.
   Slot* submit(Job job, bool urgent = false);
-  // Waits until the job of `slot` has run: true when it ran; false with a
-  // Python exception set when a signal handler raised meanwhile (the job
-  // still runs) or the job failed.
-  bool wait(Slot* slot);
+  // Waits until the job of `slot` has run: false when `waiting` asked to
+  // stop first (the job still runs; wait again or let the pool go).
+  bool wait(Slot* slot, Waiting& waiting);
   // Whether it has run, without waiting.
   bool done(Slot* slot);
+  // Once it has run: what stopped it, when something escaped the job.
+  const std::optional<Stop>& failure(Slot* slot);
   // Lets go of a slot whose job has run.
   void release(Slot* slot);
 
@@ -93,9 +94,7 @@ class WorkerPool::Slot {
   Job job;
   std::list<Slot>::iterator place;
   bool done = false;
-  bool failed = false;
-  runtime::Failure failure = runtime::Failure::kNoMemory;
-  std::string message;
+  std::optional<Stop> failure;
 };
 
-}  // namespace tamsel::binding
+}  // namespace tamsel::texts

@@ -1,10 +1,11 @@
-#include "binding/text_batch.h"
+#include "texts/text_batch.h"
 
 #include <variant>
 
 #include "engine/render.h"
+#include "texts/evaluate.h"
 
-namespace tamsel::binding {
+namespace tamsel::texts {
 namespace {
 
 // Writes the results `found` as `form` asks; their number is the record's.
@@ -41,12 +42,13 @@ bool file_text(TextRecord& record, size_t size, runtime::CallRuntime& call, Text
   } catch (...) {
     batch.tape.text().resize(tape_kept);
     record.results = 0;
-    const runtime::Failure failure = runtime::current_failure(&record.message);
-    if (failure == runtime::Failure::kFault) {
+    Stop stop = current_stop();
+    if (stop.failure == runtime::Failure::kFault) {
       record.kind = TextRecord::Kind::kFault;
+      record.message = std::move(stop.message);
     } else {
       batch.stopped = true;
-      batch.stop = failure;
+      batch.stop = std::move(stop);
       stopped = true;
     }
   }
@@ -59,11 +61,12 @@ bool file_text(TextRecord& record, size_t size, runtime::CallRuntime& call, Text
 
 }  // namespace
 
-bool run_quietly(const ProgramObject& program, JsonParser& parser, size_t size,
+bool run_quietly(const Program& program, JsonParser& parser, size_t size,
                  const ResultForm& form, runtime::CallRuntime& call,
                  runtime::CallBounds::Poll poll, TextRecord record, TextBatch& batch) {
+  batch.parsed += size;
   return file_text(record, size, call, batch, [&] {
-    auto parsed = parser.parse_work_buffer(size, program.reading);
+    auto parsed = parser.parse_work_buffer(size, program.reading.get(), poll);
     if (auto* error = std::get_if<JsonError>(&parsed)) {
       record.kind = TextRecord::Kind::kMalformed;
       record.message = error->message();
@@ -75,9 +78,10 @@ bool run_quietly(const ProgramObject& program, JsonParser& parser, size_t size,
   });
 }
 
-bool run_quietly(const ProgramObject& program, DocumentRef document, size_t size,
+bool run_quietly(const Program& program, DocumentRef document, size_t size,
                  const ResultForm& form, runtime::CallRuntime& call,
                  runtime::CallBounds::Poll poll, TextRecord record, TextBatch& batch) {
+  batch.parsed += size;
   return file_text(record, size, call, batch, [&] {
     const engine::ResultList found =
         evaluate_text(program, document, size, form.first_only, call, poll);
@@ -85,4 +89,4 @@ bool run_quietly(const ProgramObject& program, DocumentRef document, size_t size
   });
 }
 
-}  // namespace tamsel::binding
+}  // namespace tamsel::texts

@@ -8,14 +8,14 @@
 #include <cstdint>
 #include <string_view>
 
-#include "binding/program.h"
-#include "binding/text_batch.h"
+#include "texts/program.h"
+#include "texts/text_batch.h"
 #include "runtime/call_runtime.h"
 #include "value/indexed_stretch.h"
 #include "value/json.h"
 #include "value/text_splitter.h"
 
-namespace tamsel::binding {
+namespace tamsel::texts {
 
 // Where a stream stands among its texts, kept from one window to the next,
 // and the stretch of the window it reads from (whose buffers a thread that
@@ -45,7 +45,7 @@ enum class WindowStep {
 // until one of the steps above. Records carry the stream's offsets, and a
 // bad text's line in `line`.
 struct WindowRun {
-  const ProgramObject& program;
+  const Program& program;
   const ResultForm& form;
   bool stop_at_bad;
   size_t batch_bytes;
@@ -55,4 +55,4 @@ WindowStep run_window(const WindowRun& run, StreamFraming& framing, std::string_
                       bool padded, JsonParser& parser, runtime::CallRuntime& call,
                       TextBatch& batch);
 
-}  // namespace tamsel::binding
+}  // namespace tamsel::texts

@@ -1,0 +1,360 @@
+#include "texts/piece_stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "tamsel_limits.h"
+#include "texts/window.h"
+#include "value/text_splitter.h"
+
+namespace tamsel::texts {
+namespace {
+
+constexpr size_t kPadding = Window::kPadding;
+// Pieces shrink no further at the end of a source: below this, handing a
+// piece over costs about as much as running it.
+constexpr size_t kSmallestTailPiece = size_t{64} << 10;
+// A read asks for at least this much room.
+constexpr size_t kLeastRead = size_t{64} << 10;
+
+}  // namespace
+
+struct PieceStream::Piece {
+  std::unique_ptr<char[]> owned;  // its bytes, read; none for the source's memory
+  size_t capacity = 0;            // of `owned`
+  std::string_view bytes;
+  bool padded = false;
+  uint64_t offset = 0;  // in the stream
+  bool last = false;    // the stream ends with it
+  // The size of a text longer than any text may be, which stands in the
+  // piece's place and ends the stream.
+  uint64_t refused = 0;
+  WorkerPool::Slot* slot = nullptr;
+  // What the worker made: the texts' outcomes, how the run ended, the texts
+  // it took, and for a read piece its line breaks (its bytes are gone when a
+  // later piece needs its lines counted).
+  TextBatch batch;
+  WindowStep step = WindowStep::kEnd;
+  uint64_t texts = 0;
+  bool count_lines = false;
+  uint64_t line_breaks = 0;
+};
+
+PieceStream::PieceStream(std::shared_ptr<const Program> program, size_t threads,
+                         const StreamOptions& options, StreamSource source)
+    : program_(std::move(program)),
+      options_(options),
+      source_(source),
+      in_flight_(2 * threads),
+      finder_(options.lines, true),
+      pool_(threads) {}
+
+PieceStream::~PieceStream() = default;
+
+size_t PieceStream::target_size() const {
+  size_t size = std::max<size_t>(options_.piece_bytes, 1);
+  uint64_t left = 0;
+  if (!source_.reader) {
+    left = source_.memory.size() - region_offset_;
+  } else if (read_all_) {
+    left = region_size_;
+  } else if (const uint64_t total = source_.reader->size_hint(); total > region_offset_) {
+    left = total - region_offset_;
+  }
+  if (left > 0) size = std::min<size_t>(size, std::max<uint64_t>(kSmallestTailPiece, left / in_flight_));
+  return size;
+}
+
+size_t PieceStream::find_cut(std::string_view region, size_t target) {
+  // Looked at up to the size wanted, then on until a place between texts
+  // shows (a text longer than a piece).
+  for (size_t shown = std::min(target, region.size());; shown = std::min(region.size(), 2 * shown)) {
+    finder_.look(region.substr(0, shown));
+    if (finder_.last_cut() > 0 || shown == region.size()) return finder_.last_cut();
+  }
+}
+
+void PieceStream::note_held() { work_.most_held = std::max(work_.most_held, held_); }
+
+void PieceStream::queue(std::unique_ptr<Piece> piece) {
+  Piece& p = *piece;
+  pieces_.push_back(std::move(piece));
+  work_.pieces += 1;
+  if (p.refused) return;
+  try {
+    p.slot = pool_.submit([this, &p](WorkerPool::Worker& worker) {
+      worker.stretch.forget();
+      StreamFraming framing(options_.lines, worker.stretch, p.offset == 0);
+      if (!p.last) framing.splitter.no_rest_guess();
+      framing.splitter.set_window(p.bytes, true);
+      const WindowRun run{*program_, options_.form, options_.stop_at_bad, SIZE_MAX,
+                          WorkerPool::stopping};
+      p.step = run_window(run, framing, p.bytes, p.padded, worker.parser, worker.call, p.batch);
+      p.texts = framing.splitter.taken();
+      if (p.count_lines) p.line_breaks = count_line_breaks(p.bytes.data(), p.bytes.size());
+    });
+  } catch (...) {
+    pieces_.pop_back();
+    throw;
+  }
+}
+
+void PieceStream::queue_region(size_t size, bool last) {
+  auto piece = std::make_unique<Piece>();
+  piece->offset = region_offset_;
+  piece->last = last;
+  if (!source_.reader) {
+    const std::string_view memory = source_.memory;
+    piece->bytes = memory.substr(region_offset_, size);
+    piece->padded = memory.size() - (region_offset_ + size) >= kPadding || source_.padded;
+  } else {
+    // The piece takes the region's buffer; what follows the cut starts the
+    // next one.
+    const size_t rest = region_size_ - size;
+    std::unique_ptr<char[]> next;
+    size_t next_capacity = 0;
+    if (!last) {
+      next_capacity = std::max(region_capacity_, rest + kLeastRead);
+      next.reset(new char[next_capacity + kPadding]);
+      std::memcpy(next.get(), region_.get() + size, rest);
+      work_.copied += rest;
+      held_ += next_capacity;
+    }
+    piece->owned = std::move(region_);
+    piece->capacity = region_capacity_;
+    piece->bytes = std::string_view(piece->owned.get(), size);
+    piece->padded = true;
+    piece->count_lines = true;
+    region_size_ = next ? rest : 0;
+    region_ = std::move(next);
+    region_capacity_ = next_capacity;
+  }
+  region_offset_ += size;
+  finder_.cut(std::min(size, finder_.last_cut()));
+  reach_ = 0;
+  if (last) source_done_ = true;
+  note_held();
+  queue(std::move(piece));
+}
+
+void PieceStream::refuse_region() {
+  auto piece = std::make_unique<Piece>();
+  piece->offset = region_offset_;
+  piece->refused = region_size_;
+  piece->last = true;
+  held_ -= region_capacity_;
+  region_.reset();
+  region_size_ = region_capacity_ = 0;
+  source_done_ = true;
+  queue(std::move(piece));
+}
+
+PieceStream::Cut PieceStream::cut_memory() {
+  const std::string_view memory = source_.memory;
+  if (region_offset_ >= memory.size()) {
+    source_done_ = true;
+    return Cut::kNone;
+  }
+  const std::string_view region = memory.substr(region_offset_);
+  const size_t target = target_size();
+  const size_t at = region.size() <= target ? 0 : find_cut(region, target);
+  if (at > 0) {
+    queue_region(at, false);
+  } else {
+    queue_region(region.size(), true);  // the rest of the stream
+  }
+  return Cut::kCut;
+}
+
+PieceStream::Cut PieceStream::cut_read(Waiting& waiting) {
+  Reader& reader = *source_.reader;
+  for (;;) {
+    const size_t piece = target_size();
+    // A text longer than a piece is read on to its end.
+    const size_t target = std::max(piece, reach_);
+    bool flush = false;
+    if (!read_all_ && region_size_ < target) {
+      if (!pieces_.empty() && reader.may_wait()) {
+        // What is read may finish texts: those are cut off now, and handed
+        // out before a read waits.
+        finder_.look(std::string_view(region_.get(), region_size_));
+        if (const size_t at = finder_.last_cut(); at > 0) {
+          queue_region(at, false);
+          return Cut::kCut;
+        }
+        return Cut::kLater;
+      }
+      const size_t needed = std::max(target, region_size_) + kLeastRead;
+      if (region_capacity_ < needed) {
+        const size_t capacity = std::max(needed, reach_ > 0 ? 2 * region_capacity_ : 0);
+        std::unique_ptr<char[]> grown(new char[capacity + kPadding]);
+        if (region_size_) std::memcpy(grown.get(), region_.get(), region_size_);
+        work_.copied += region_size_;
+        held_ += capacity - region_capacity_;
+        region_ = std::move(grown);
+        region_capacity_ = capacity;
+        note_held();
+      }
+      const size_t want = std::min(reader.read_size(), region_capacity_ - region_size_);
+      size_t got = 0;
+      switch (reader.read(region_.get() + region_size_, want, &got, waiting)) {
+        case Reader::Read::kStopped: return Cut::kStopped;
+        case Reader::Read::kFailed:
+          read_failed_ = true;
+          read_all_ = true;
+          break;
+        case Reader::Read::kOk:
+          region_size_ += got;
+          work_.read += got;
+          if (got == 0 || (reader.regular() && got < want)) read_all_ = true;
+          break;
+      }
+      // A source that never waits (a device) is read on and on: a stop is
+      // looked for between its reads.
+      if (waiting.stop_requested()) return Cut::kStopped;
+      if (!read_all_) {
+        flush = got < want && reader.may_wait();
+        if (!flush && region_size_ < target) continue;
+      }
+    }
+    const std::string_view region(region_.get(), region_size_);
+    if (read_all_ && !read_failed_) {
+      if (region.empty()) {
+        source_done_ = true;
+        return Cut::kNone;
+      }
+      const size_t at = region.size() <= piece ? 0 : find_cut(region, piece);
+      if (at > 0) {
+        queue_region(at, false);
+      } else {
+        queue_region(region.size(), true);  // the rest of the stream
+      }
+      return Cut::kCut;
+    }
+    finder_.look(region);
+    const size_t at = finder_.last_cut();
+    if (read_failed_) {
+      // The texts the bytes read so far finish run all the same; the one
+      // they leave unfinished does not, for the source does not end there.
+      if (at > 0) queue_region(at, false);
+      held_ -= region_capacity_;
+      region_.reset();
+      region_size_ = region_capacity_ = 0;
+      source_done_ = true;
+      return at > 0 ? Cut::kCut : Cut::kNone;
+    }
+    if (at > 0 && (region.size() >= piece || reach_ > 0 || flush)) {
+      queue_region(at, false);
+      return Cut::kCut;
+    }
+    if (flush) {
+      // Nothing finished yet: hand out what is made, or wait for more.
+      if (!pieces_.empty()) return Cut::kLater;
+      continue;
+    }
+    if (region.size() >= piece) {
+      // One text longer than a piece: read on to its end, up to the most a
+      // text may be.
+      if (region.size() > kMaxInputSize) {
+        refuse_region();
+        return Cut::kCut;
+      }
+      reach_ = 2 * region.size();
+    }
+  }
+}
+
+PieceStream::Cut PieceStream::cut(Waiting& waiting) {
+  if (!source_.reader) {
+    // The source's memory stays as it is: it is looked at without what
+    // the caller holds.
+    const LetGo let_go(waiting);
+    return cut_memory();
+  }
+  return cut_read(waiting);
+}
+
+void PieceStream::count_lines_to(uint64_t offset) {
+  if (lines_counted_to_ >= offset) return;
+  line_ += count_line_breaks(source_.memory.data() + lines_counted_to_, offset - lines_counted_to_);
+  lines_counted_to_ = offset;
+}
+
+TextStream::Step PieceStream::next(Waiting& waiting, const TextBatch** batch, Stop* stop) {
+  if (handed_) {
+    held_ -= handed_->capacity;
+    handed_.reset();
+  }
+  for (;;) {
+    if (ended_) return Step::kEnd;
+    while (!source_done_ && pieces_.size() < in_flight_) {
+      const Cut cut = this->cut(waiting);
+      if (cut == Cut::kStopped) {
+        *stop = Stop{};
+        return Step::kStopped;
+      }
+      if (cut != Cut::kCut) break;
+    }
+    if (pieces_.empty()) {
+      if (!source_done_) continue;
+      ended_ = true;
+      if (read_failed_) return Step::kReadFailed;
+      return Step::kEnd;
+    }
+    Piece& front = *pieces_.front();
+    if (front.slot) {
+      if (!pool_.wait(front.slot, waiting)) {
+        *stop = Stop{};
+        return Step::kStopped;
+      }
+      if (const std::optional<Stop>& failure = pool_.failure(front.slot)) {
+        *stop = *failure;
+        ended_ = true;
+        return Step::kStopped;
+      }
+      pool_.release(front.slot);
+      front.slot = nullptr;
+    }
+    std::unique_ptr<Piece> piece = std::move(pieces_.front());
+    pieces_.pop_front();
+    if (piece->step == WindowStep::kStopped) {
+      *stop = piece->batch.stop;
+      ended_ = true;
+      return Step::kStopped;
+    }
+    if (piece->refused) {
+      TextRecord record(0, 0);
+      record.kind = TextRecord::Kind::kMalformed;
+      record.message = JsonParser::size_error(piece->refused)->message();
+      record.line = 1;
+      piece->batch.texts.push_back(std::move(record));
+      piece->texts = 1;
+    }
+    // The piece's places, counted from its start, in the stream's terms.
+    bool any_bad = false;
+    for (TextRecord& record : piece->batch.texts) {
+      record.index += texts_before_;
+      record.offset += piece->offset;
+      any_bad |= record.kind != TextRecord::Kind::kRan;
+    }
+    if (any_bad) {
+      if (!source_.reader) count_lines_to(piece->offset);
+      for (TextRecord& record : piece->batch.texts) {
+        if (record.kind != TextRecord::Kind::kRan) record.line += line_ - 1;
+      }
+    }
+    texts_before_ += piece->texts;
+    if (source_.reader) {
+      line_ += piece->line_breaks;
+      lines_counted_to_ = piece->offset + piece->bytes.size();
+    }
+    if (piece->step == WindowStep::kBadText || piece->refused) ended_ = true;
+    work_.run += piece->bytes.size();
+    work_.parsed += piece->batch.parsed;
+    handed_ = std::move(piece);
+    *batch = &handed_->batch;
+    return Step::kTexts;
+  }
+}
+
+}  // namespace tamsel::texts

@@ -1,0 +1,103 @@
+// A stream's texts run on threads of its own (stream(threads=N)).
+//
+// The caller's thread reads the source and cuts it into pieces of about
+// piece_bytes, each exactly between two texts (cut_finder.h says where),
+// and the workers find and run the texts of each piece as though the
+// stream started there, up to 2N pieces at once. The pieces' outcomes are
+// taken back in the stream's order, their places made the stream's. Since
+// every cut lies between texts, no piece is ever run again, each byte of
+// the source is run once, and memory holds the pieces in flight and the
+// text being read, whatever the source's size.
+//
+// A source that may wait for its next bytes (a pipe whose writer has given
+// what it has) is cut at the last place between texts read so far, so that
+// every finished text is run and handed out before the next read waits.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string_view>
+
+#include "texts/cut_finder.h"
+#include "texts/text_stream.h"
+#include "texts/window_run.h"
+#include "texts/worker_pool.h"
+
+namespace tamsel::texts {
+
+class PieceStream final : public TextStream {
+ public:
+  PieceStream(std::shared_ptr<const Program> program, size_t threads,
+              const StreamOptions& options, StreamSource source);
+  ~PieceStream() override;
+
+  Step next(Waiting& waiting, const TextBatch** batch, Stop* stop) override;
+  const StreamWork& work() const override { return work_; }
+  bool usable() const override { return pool_.usable(); }
+
+ private:
+  struct Piece;
+  enum class Cut { kCut, kLater, kNone, kStopped };
+
+  // Cuts the next piece off the source and queues it: kLater when what is
+  // read holds no finished text and the source may wait (hand out first),
+  // kNone at the source's end.
+  Cut cut(Waiting& waiting);
+  Cut cut_memory();
+  Cut cut_read(Waiting& waiting);
+  // The size a piece is cut at: smaller toward a source's known end, so
+  // that the threads end together rather than one running a large piece
+  // alone.
+  size_t target_size() const;
+  // The last place between texts in `region`, looked for from `target`
+  // bytes on; 0 when none is there.
+  size_t find_cut(std::string_view region, size_t target);
+  // Queues the first `size` bytes of the region as a piece; `last` when it
+  // ends the stream.
+  void queue_region(size_t size, bool last);
+  void queue(std::unique_ptr<Piece> piece);
+  // The region's text has grown past any text's size: it ends the stream.
+  void refuse_region();
+  // Brings line_ to the line of `offset`, a place between texts, counting
+  // in the source's memory.
+  void count_lines_to(uint64_t offset);
+  void note_held();
+
+  const std::shared_ptr<const Program> program_;
+  const StreamOptions options_;
+  const StreamSource source_;
+  const size_t in_flight_;
+  // Pieces queued, running or done, in the stream's order, and the piece
+  // handed out last.
+  std::deque<std::unique_ptr<Piece>> pieces_;
+  std::unique_ptr<Piece> handed_;
+
+  // The region: the source's bytes from the last cut on, not yet in a
+  // piece. In memory, a view; read, a buffer of the stream's own.
+  uint64_t region_offset_ = 0;
+  std::unique_ptr<char[]> region_;
+  size_t region_size_ = 0;
+  size_t region_capacity_ = 0;
+  bool read_all_ = false;     // the reader met the end, or failed
+  bool read_failed_ = false;  // reported once the pieces before it are handed out
+  bool source_done_ = false;  // every piece is cut
+  bool ended_ = false;        // a bad text ended the stream
+  size_t reach_ = 0;          // how far to read for a text longer than a piece
+  CutFinder finder_;
+
+  // Where the stream's texts stand at the pieces handed out: the number
+  // of the next text, and the line at lines_counted_to_ (which lags behind
+  // for memory, where lines are counted only when a bad text needs them).
+  uint64_t texts_before_ = 0;
+  uint64_t line_ = 1;
+  uint64_t lines_counted_to_ = 0;
+
+  uint64_t held_ = 0;
+  StreamWork work_;
+  // Declared last, so that it stops and joins its threads first.
+  WorkerPool pool_;
+};
+
+}  // namespace tamsel::texts

@@ -1,0 +1,19 @@
+// A compiled program as the runs see it: its pipeline and how it reads
+// documents. Built once by compile() and shared read-only by every run, on
+// any thread; the reading plan only adapts its choice of reader, atomically.
+#pragma once
+
+#include <memory>
+
+#include "parser/filter.h"
+#include "value/reading_plan.h"
+
+namespace tamsel::texts {
+
+struct Program {
+  query::Pipeline pipeline;
+  // How it reads documents for the parts it needs, or null to read them whole.
+  std::unique_ptr<ReadingPlan> reading;
+};
+
+}  // namespace tamsel::texts
