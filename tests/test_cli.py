@@ -1,6 +1,7 @@
 """The tamsel-vonk command: a stream of documents in, every result out as JSON."""
 import io
 import os
+import shutil
 import subprocess
 import sys
 import sysconfig
@@ -103,6 +104,112 @@ def test_documents_at_the_limits_print_as_json(args, stdin, stdout, tmp_path):
     assert run(args, stdin.encode(), tmp_path=tmp_path) == (0, stdout, "")
 
 
+ESC = "\x1b["
+
+
+@pytest.mark.parametrize("args, stdin, stdout", [
+    # Keys sorted by code point, at every depth; a key written twice keeps its order.
+    (["-S", "-c"], '{"é": 1, "z": [{"y": 2, "x": 3}], "\\u0000": 4, "Z": 5, "\\"": 6, "a b": 7, "a": 8}',
+     '{"\\u0000":4,"\\"":6,"Z":5,"a":8,"a b":7,"z":[{"x":3,"y":2}],"é":1}\n'),
+    (["-S", "-c"], '{"b": 1, "a": 2, "b": 3}', '{"a":2,"b":1,"b":3}\n'),
+    # Numbers stay as the module writes them.
+    (["-S", "-c", "{z: infinite, b: .b, a: .a}"], '{"b": [1.0, 1e-7, 1e30, -0.0], "a": 18446744073709551615}',
+     '{"a":18446744073709551615,"b":[1,0.0000001,1' + "0" * 30 + ',-0],"z":1.7976931348623157e+308}\n'),
+    # Any depth.
+    (["-S", "-c"], '{"b": ' * 1023 + "[]" + "}" * 1023, '{"b":' * 1023 + "[]" + "}" * 1023 + "\n"),
+    # Raw strings with -a: the text, with escapes but without quotes.
+    (["-r", "-a", ".[]"], '["é😀\\n", 1]', "\\u00e9\\ud83d\\ude00\n\n1\n"),
+    # DEL is escaped in JSON, and stays as it is in a raw string.
+    (["-c", "., tojson"], '"\\u007f"', '"\\u007f"\n"\\"\\u007f\\""\n'),
+    (["-r", "."], '"\\u007f"', "\x7f\n"),
+    # Of -C and -M, the last one wins.
+    (["-M", "-C", "-c", ".a"], '{"a": [1]}', f"{ESC}1;39m[{ESC}0;39m1{ESC}0m{ESC}1;39m{ESC}1;39m]{ESC}0m\n"),
+    (["-C", "-M", "-c", ".a"], '{"a": [1]}', "[1]\n"),
+    # --seq: a bad text loses the rest of its record only; input without RS
+    # reads as without --seq.
+    (["--seq", "-c"], '1 2\n\x1e[3]\n\x1e\x1e"x"', '\x1e1\n\x1e2\n\x1e[3]\n\x1e"x"\n'),
+    # --raw-input: every line a string, without its line break; a byte order
+    # mark at the start is skipped.
+    (["-R", "-c"], "\ufeffa\r\n\n\tb\\\"", '"a\\r"\n""\n"\\tb\\\\\\""\n'),
+    (["-R", "-s", "-c"], "\ufeffa\nb\n", '"a\\nb\\n"\n'),
+    (["-R", "-c"], "", ""),
+    (["-R", "-s", "-c"], "", '""\n'),
+    (["-R", "-l", "-c", "length"], "ab\n[1]\n", "2\n3\n"),
+])
+def test_what_the_output_options_make(args, stdin, stdout, tmp_path, monkeypatch):
+    monkeypatch.delenv("JQ_COLORS", raising=False)
+    assert run(args, stdin.encode(), tmp_path=tmp_path) == (0, stdout, "")
+
+
+@pytest.mark.parametrize("args, stdin", [
+    # Without -S or colour, the layout is the module's; with them, the
+    # same, but for the order of keys and the escapes of colour.
+    (options + ["."], LAYOUT_INPUT + b' {"k": [1.5, "\\u0001\\"\\t", null, true, false, -0.0]}')
+    for options in ([], ["-c"], ["--tab"], ["--indent", "5"])
+])
+def test_sorted_keys_and_colour_keep_the_modules_layout(args, stdin, tmp_path):
+    plain = run(args, stdin, tmp_path=tmp_path)
+    strip = __import__("re").compile(r"\x1b\[[0-9;]*m").sub
+    assert run(["-S"] + args, stdin, tmp_path=tmp_path) == plain
+    status, out, err = run(["-C"] + args, stdin, tmp_path=tmp_path)
+    assert (status, strip("", out), err) == plain and ESC in out
+
+
+JQ = shutil.which("jq")
+DOC = '{"b": [1, {"d": null, "c": true}], "a": "é\\u007f\\t😀\\"", "e": {}, "f": [], "x": false, "n": -1.5}'
+RAW = b'a\tb\r\n\nc\\"d\x00\x7f\n\xc3\xa9'
+SEQ = b'\x1e{"a": "s", "b": 1}\n\x1e["t", [2]]\n\x1e[]\n'
+
+
+@pytest.mark.skipif(JQ is None, reason="jq is not installed")
+@pytest.mark.parametrize("args, stdin, colours", [
+    (["-S", "."], DOC, None),
+    (["-S", "-c", "."], DOC, None),
+    (["-S", "--tab", "."], DOC, None),
+    (["-S", "--indent", "3", "."], DOC, None),
+    (["-a", "."], DOC, None),
+    (["-a", "-c", "-S", "."], DOC, None),
+    (["-c", ".a"], '{"a": "\\u007f"}', None),
+    (["-C", "."], DOC, None),
+    (["-C", "-c", "."], DOC, None),
+    (["-C", "--tab", "-S", "."], DOC, None),
+    (["-C", "--indent", "1", "-a", "."], DOC, None),
+    (["-C", "-r", ".[]"], '["s", 1, [null, "t"], {}]', None),
+    (["-C", "-j", ".[]"], '["s", 1, [null, "t"], {}]', None),
+    (["-C", "-M", "."], DOC, None),
+    (["-M", "."], DOC, None),
+    (["-C", "-c", "."], DOC, "31:32:33:34:35:36:37"),
+    (["-C", "-c", "."], DOC, "1;31:::"),  # empty colours; the fourth is not given
+    (["-C", "-c", "."], DOC, ":"),
+    (["-C", "-c", "."], DOC, "123456789012:;;:01;4:1:2:3:4:x"),  # past the seventh, ignored
+    (["-C", "-c", "."], DOC, "31:x"),  # cannot be used: every colour is the default
+    (["-C", "-c", "."], DOC, "1234567890123"),
+    (["--seq", "."], SEQ, None),
+    (["--seq", "-c", "-r", ".[]"], SEQ, None),
+    (["--seq", "-j", ".[]"], SEQ, None),
+    (["--seq", "-C", "-c", "."], SEQ, None),
+    (["-R", "."], RAW, None),
+    (["-R", "-r", "."], RAW, None),
+    (["-R", "-s", "."], RAW, None),
+    (["-R", "-c", "length"], RAW, None),
+    (["-R", "-n", "."], RAW, None),
+    (["--unbuffered", "-c", ".[]"], "[1, \"x\"] [2]", None),
+])
+def test_output_options_print_what_jq_prints(args, stdin, colours, tmp_path, monkeypatch):
+    stdin = stdin if isinstance(stdin, bytes) else stdin.encode()
+    env = dict(os.environ)
+    env.pop("JQ_COLORS", None)
+    monkeypatch.delenv("JQ_COLORS", raising=False)
+    if colours is not None:
+        env["JQ_COLORS"] = colours
+        monkeypatch.setenv("JQ_COLORS", colours)
+    jq = subprocess.run([JQ] + args, input=stdin, capture_output=True, env=env, timeout=60)
+    status, out, err = run(args, stdin, tmp_path=tmp_path)
+    assert (status, out) == (jq.returncode, jq.stdout.decode("utf-8"))
+    # Where jq warns, so do we.
+    assert bool(err) == bool(jq.stderr)
+
+
 class Generated:
     """Binary standard input of SIZE bytes, BLOCK over and over, made as it is read."""
 
@@ -202,6 +309,23 @@ FAULT = "attempt to calculate the remainder with a divisor of zero"
     ([".", "nope.json", "bad.json"], b"", {"bad.json": b"["}, 5, "",
      "tamsel-vonk: nope.json: cannot read: No such file or directory\n"
      "tamsel-vonk: {tmp}/bad.json:1: ExpectedArrayContent at character 1\n"),
+    # A message stays on one line.
+    (["-c"], b"[1,\x01]", {}, 4, "",
+     "tamsel-vonk: <stdin>:1: ExpectedArrayContent at character 3 ('\\u{1}')\n"),
+    ([".", "a\nb\x85.json"], b"", {}, 5, "",
+     "tamsel-vonk: a\\nb\\u{85}.json: cannot read: No such file or directory\n"),
+    # Raw input that is not UTF-8, line by line; with --slurp nothing runs.
+    (["-R", "-s", ".", "good.txt", "-"], b"a\n\xff\nb\xc3", {"good.txt": b"x"}, 4, "",
+     "tamsel-vonk: <stdin>:2: InvalidUtf8 at character 0 ('\xff')\n"
+     "tamsel-vonk: <stdin>:3: InvalidUtf8 at character 1 ('\xc3')\n"),
+    (["-R", ".", "nope.txt"], b"", {}, 5, "",
+     "tamsel-vonk: nope.txt: cannot read: No such file or directory\n"),
+    # --seq and --slurp: every bad record is reported, and nothing runs.
+    (["--seq", "-s", "-c", ".", "in.json"], b"", {"in.json": b'\x1e1\n\x1e[2,\n\x1e3\n\x1e{'}, 4,
+     "", "tamsel-vonk: {tmp}/in.json:2: ExpectedArrayContent at character 4\n"
+     "tamsel-vonk: {tmp}/in.json:4: ExpectedObjectKey at character 1\n"),
+    (["--seq", ".", "nope.json"], b"", {}, 5, "",
+     "tamsel-vonk: nope.json: cannot read: No such file or directory\n"),
 ])
 def test_problems_go_to_stderr_with_a_status(args, stdin, files, status, stdout, stderr,
                                              tmp_path, monkeypatch):
@@ -245,6 +369,33 @@ def test_each_problem_comes_in_its_place_among_the_results(options, ended):
     assert (status, out.text) == (6, expected)
 
 
+@pytest.mark.parametrize("args, stdin, merged", [
+    (["-R", "-c", "."], b"a\nx\xffy\nb\n\xe9",
+     '"a"\ntamsel-vonk: <stdin>:2: InvalidUtf8 at character 1 (\'\xff\')\n"b"\n'
+     "tamsel-vonk: <stdin>:4: InvalidUtf8 at character 0 ('\xe9')\n"),
+    (["--seq", "-c", "."], b'\x1e1\n\x1e[1,\n]\n\x1e3 [\n\x1e4',
+     "\x1e1\ntamsel-vonk: <stdin>:2: ExpectedArrayContent at character 4 (']')\n\x1e3\n"
+     "tamsel-vonk: <stdin>:4: ExpectedArrayContent at character 2\n\x1e4\n"),
+])
+def test_raw_lines_and_records_report_problems_in_their_place(args, stdin, merged):
+    out = Merged()
+    status = tamsel_vonk_cli.main(args, stdin=io.BytesIO(stdin), stdout=out, stderr=out)
+    assert (status, out.text) == (4, merged)
+
+
+def test_notes_of_an_exception_are_printed_under_its_message(monkeypatch):
+    def compile(query):
+        error = ValueError("Invalid query syntax: Parsing Error: ...")
+        error.__notes__ = ["at character 3", "did you mean\n`length`?\x1b"]
+        raise error
+
+    monkeypatch.setattr(tamsel_vonk_cli.tamsel_vonk, "compile", compile)
+    err = io.StringIO()
+    assert tamsel_vonk_cli.main(["lenght"], stderr=err) == 3
+    assert err.getvalue() == ("tamsel-vonk: query: Invalid query syntax: Parsing Error: ...\n"
+                              "  at character 3\n  did you mean\n  `length`?\\u{1b}\n")
+
+
 def test_a_directory_is_an_unreadable_file(tmp_path):
     status, out, err = run([".", str(tmp_path)], tmp_path=tmp_path)
     assert status == 5 and out == "" and err.startswith(f"tamsel-vonk: {tmp_path}: cannot read: ")
@@ -278,6 +429,9 @@ def test_the_query_can_come_from_a_file(tmp_path):
 @pytest.mark.parametrize("args, message", [
     ([".", "--arg", "x", "1"], "--arg is not supported: the query language has no variables"),
     (["--argjson", "x", "1", "."], "--argjson is not supported"),
+    (["--stream", "."], "--stream is not supported: the query language has no path events; "),
+    (["-Lmodules", "."], "-L is not supported: the query language has no modules; "),
+    (["--argfile", "x", "f.json", "."], "--argfile is not supported: the query language has no "),
     (["--indent", "8", "."], "--indent takes 0 to 7 spaces"),
     (["--indent=", "."], "--indent takes 0 to 7 spaces"),
     # argparse's own messages, for what the command line's parser leaves to it.
@@ -324,6 +478,10 @@ def test_usage_errors_exit_with_status_2(args, message, capsys):
     (["--indent", "+7"], True),
     (["-c", "--tab", "--indent", "1", "-c"], True),
     (["--indent", "1", "--tab"], True),
+    (["-RSaCM", "--seq", "--unbuffered"], True),
+    (["-M", "-C"], True),
+    (["--raw-input", "--sort-keys", "--ascii-output", "--color-output", "--monochrome-output"],
+     True),
     # Negative numbers are queries; after "--", anything is.
     (["-1"], True),
     (["-0.5", "-"], True),
@@ -361,7 +519,8 @@ SLOW_MODULES = ["argparse", "enum", "gettext", "importlib.metadata", "json", "re
 def test_ordinary_runs_import_no_slow_module(tmp_path):
     (tmp_path / "in.json").write_bytes('{"a": ["x", 1, "é\\n"]}'.encode())
     runs = [["-n", "1"], ["-c", ".a", "in.json", "--indent", "3", "-l"], ["-cr", ".a.[]", "in.json"],
-            ["--first", "-e", "--tab", "--", ".a", "in.json"]]
+            ["--first", "-e", "--tab", "--", ".a", "in.json"], ["-R", "-a", ".", "in.json"],
+            ["--seq", "--unbuffered", "-M", ".", "in.json"]]
     done = subprocess.run(
         [sys.executable, "-c", "import sys; loaded = set(sys.modules); import tamsel_vonk_cli\n"
          f"for argv in {runs!r}: tamsel_vonk_cli.main(argv)\n"
@@ -394,3 +553,108 @@ def test_installed_command_stops_quietly_when_the_reader_goes_away(tmp_path):
                           env=dict(os.environ, PYTHONUNBUFFERED="0"))
     assert done.stdout == '"' + "x" * 100 + '"\n'
     assert done.stderr == ""
+
+
+class Trickle:
+    """Standard input that gives one line a read, counting the reads."""
+
+    def __init__(self, lines):
+        self.lines, self.reads = list(lines), 0
+
+    def read1(self, n):
+        self.reads += 1
+        return self.lines.pop(0) if self.lines else b""
+
+    read = read1
+
+
+class Flushes:
+    """Standard output that notes how many reads of SOURCE each flush came after."""
+
+    def __init__(self, source):
+        self.source, self.after = source, []
+
+    def write(self, data):
+        pass
+
+    def flush(self):
+        self.after.append(self.source.reads)
+
+
+@pytest.mark.parametrize("options", [["--unbuffered"], ["--unbuffered", "--seq", "-S"],
+                                     ["--unbuffered", "-R"]])
+def test_unbuffered_output_is_flushed_as_each_text_is_read(options):
+    source = Trickle([b"%d\n" % n for n in range(40)])
+    out = Flushes(source)
+    assert tamsel_vonk_cli.main(options + ["."], stdin=source, stdout=out, stderr=sys.stderr) == 0
+    # The result of line N is out before line N + 2 is read.
+    assert all(reads <= n + 2 for n, reads in enumerate(out.after[:40], 1)), out.after
+
+
+# Closed standard streams and failed writes, in a shell that starts the
+# command with the redirections given.
+@pytest.mark.parametrize("redirect, args, stdin, status, stdout, stderr", [
+    ("<&-", ["-c", ".store", "{sample}"], b"", 0, '"Vonk & Tamsel"\n', ""),
+    ("<&-", ["-n", "1"], b"", 0, "1\n", ""),
+    ("<&-", ["."], b"", 5, "", "tamsel-vonk: <stdin>: cannot read: standard input is closed\n"),
+    ("<&-", ["-R", "."], b"", 5, "", "tamsel-vonk: <stdin>: cannot read: standard input is closed\n"),
+    # With --slurp, what could be read runs, as when a file cannot be read.
+    ("<&-", ["--seq", "-s", "-c", "."], b"", 5, "\x1e[]\n",
+     "tamsel-vonk: <stdin>: cannot read: standard input is closed\n"),
+    (">&-", [".store"], b"{}", 0, None, ""),
+    (">&-", ["-c", ".store", "{sample}"], b"", 7, None,
+     "tamsel-vonk: writing output failed: standard output is closed\n"),
+    (">&-", ["--version"], b"", 7, None,
+     "tamsel-vonk: writing output failed: standard output is closed\n"),
+    ("> /dev/full", [".[]"], b"[" + b"1," * 100000 + b"1]", 7, None,
+     "tamsel-vonk: writing output failed: No space left on device\n"),
+    ("> /dev/full", ["-C", "-S", "."], b"[1]", 7, None,
+     "tamsel-vonk: writing output failed: No space left on device\n"),
+    # An earlier problem keeps its status.
+    ("> /dev/full", [".", "nope.json", "{sample}"], b"", 5, None,
+     "tamsel-vonk: nope.json: cannot read: No such file or directory\n"
+     "tamsel-vonk: writing output failed: No space left on device\n"),
+    ("2>&-", ["."], b"[1,", 4, "", None),
+    ("2> /dev/full", ["."], b"1 [1,", 4, "1\n", None),
+    (">&- 2>&-", ["."], b"[1,", 4, None, None),
+])
+def test_closed_standard_streams_and_failed_writes(redirect, args, stdin, status, stdout,
+                                                   stderr, tmp_path):
+    sample = str(ROOT / "examples" / "sample.json")
+    command = " ".join("'%s'" % a.replace("{sample}", sample) for a in [installed_command()] + args)
+    done = subprocess.run(f"{command} {redirect}", shell=True, input=stdin, capture_output=True,
+                          timeout=60, cwd=tmp_path)
+    assert done.returncode == status
+    if stdout is not None:
+        assert done.stdout.decode() == stdout
+    if stderr is not None:
+        assert done.stderr.decode() == stderr
+
+
+@pytest.mark.parametrize("env, options, coloured", [
+    ({}, [], True),
+    ({}, ["-M"], False),
+    ({"NO_COLOR": "1"}, [], False),
+    ({"NO_COLOR": ""}, [], True),
+    ({"NO_COLOR": "1"}, ["-C"], True),
+    ({"JQ_COLORS": "4;31"}, [], True),
+])
+def test_colour_is_the_default_on_a_terminal(env, options, coloured):
+    pty = pytest.importorskip("pty")
+    leader, follower = pty.openpty()
+    try:
+        environ = {k: v for k, v in os.environ.items() if k not in ("NO_COLOR", "JQ_COLORS")}
+        done = subprocess.run([installed_command(), "-c", "-n", "{a: null}"] + options,
+                              stdout=follower, stderr=subprocess.PIPE, timeout=60,
+                              env=dict(environ, **env))
+        os.close(follower)
+        follower = None
+        out = os.read(leader, 4096)
+    finally:
+        os.close(leader)
+        if follower is not None:
+            os.close(follower)
+    null = env.get("JQ_COLORS", "1;30")
+    expected = ('\x1b[1;39m{\x1b[0m\x1b[34;1m"a"\x1b[0m\x1b[1;39m:\x1b[0m\x1b[%sm'
+                'null\x1b[0m\x1b[1;39m\x1b[1;39m}\x1b[0m' % null if coloured else '{"a":null}')
+    assert (done.returncode, out.decode(), done.stderr) == (0, expected + "\r\n", b"")
