@@ -438,9 +438,12 @@ def test_a_text_mode_file_names_the_fix(tmp_path):
     assert "'rb'" in str(raised.value) and "sys.stdin.buffer" in str(raised.value)
 
 
-def test_a_missing_path_raises_from_the_call(tmp_path):
-    with pytest.raises(FileNotFoundError):
-        IDENTITY.stream(tmp_path / "missing.json")
+@pytest.mark.parametrize("threads", [1, 2])
+@pytest.mark.parametrize("name, kind", [("missing.json", FileNotFoundError),
+                                        (".", IsADirectoryError)])
+def test_a_path_that_cannot_be_read_raises_from_the_call(tmp_path, name, kind, threads):
+    with pytest.raises(kind):
+        IDENTITY.stream(tmp_path / name, threads=threads)
 
 
 # --- texts larger than a batch, and many texts across batches ---------------------
@@ -685,6 +688,30 @@ def test_ctrl_c_ends_a_long_stream_or_batch(call):
     outcome, seconds, after = ctrl_c.run(setup, call,
                                          'print(program.first("[1,2,3,4,5,6,7,8,9,10]"))')
     assert (outcome, after) == ("interrupted", ["11"])
+    assert ctrl_c.lateness(setup, call, seconds) is None
+
+
+@pytest.mark.skipif(os.environ.get("TAMSEL_SANITIZED") == "1", reason="too slow instrumented")
+@pytest.mark.parametrize("call", ["program.first_bytes(document)",
+                                  "program.input_bytes(document)",
+                                  "list(program.stream(document))",
+                                  "list(program.stream(document, threads=2))",
+                                  "program.batch([document])",
+                                  "program.batch([document], threads=2)",
+                                  # A device whose one text never ends.
+                                  "list(program.stream(pathlib.Path('/dev/zero')))",
+                                  "list(program.stream(pathlib.Path('/dev/zero'), threads=2))",
+                                  "list(program.stream(pathlib.Path('/dev/zero'), lines=True,"
+                                  " threads=2))"])
+def test_ctrl_c_ends_the_parse_of_one_large_text(call):
+    # No parse stops in the middle; the call stops waiting for it.
+    setup = """
+        import pathlib
+        program = tamsel_vonk.compile("length")
+        document = b"[" + b"1," * (32 << 20) + b"1]"
+        """
+    outcome, seconds, after = ctrl_c.run(setup, call, 'print(program.first_bytes(b"[1, 2]"))')
+    assert (outcome, after) == ("interrupted", ["2"])
     assert ctrl_c.lateness(setup, call, seconds) is None
 
 

@@ -1,8 +1,8 @@
 // TamselProgram.batch(): one list of results for each of many separate
 // documents, in one call.
 //
-// The documents' texts are copied, with the interpreter lock held, into
-// chunks of about kChunkBytes. Each chunk runs without the lock, on the
+// The documents are taken, with the interpreter lock held, in chunks of
+// about kChunkBytes of text. Each chunk runs without the lock, on the
 // caller's thread or on threads of the batch's own (`threads`), and the
 // entries of its documents are made in order as it comes back.
 #include <Python.h>
@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "binding/arguments.h"
@@ -37,22 +38,31 @@ using texts::WorkerPool;
 
 constexpr size_t kChunkBytes = size_t{1} << 20;
 
-// Documents copied for a run, and what they made.
+// The documents of a run, and what they made. Each text is read where it
+// lies, followed by its NUL byte, when nothing can change it: a bytes object
+// or an ASCII str of the caller's, or a str's UTF-8 encoded here. A text in
+// a buffer that another thread may change (a bytearray) is copied.
 struct Chunk {
-  // Back to back, each followed by a NUL byte, so that the parser may read
-  // it where it lies.
-  std::string texts;
-  std::vector<size_t> ends;  // of each text in `texts`, where its NUL is
-  Py_ssize_t first = 0;      // the number of the first
+  std::vector<std::string_view> texts;
+  std::vector<PyRef> encoded;
+  std::string copies;
+  std::vector<std::pair<size_t, size_t>> copied;  // text, and its offset in `copies`
+  size_t bytes = 0;
+  Py_ssize_t first = 0;  // the number of the first
   TextBatch batch;
   WorkerPool::Slot* slot = nullptr;
+
+  // Points the copied texts at their copies, once all are made.
+  void settle() {
+    for (const auto& [text, offset] : copied)
+      texts[text] = std::string_view(copies.data() + offset, texts[text].size());
+  }
 };
 
-// Appends the UTF-8 text of document `index` to the chunk, as input() or
+// Adds the UTF-8 text of document `index` to the chunk, as input() or
 // input_bytes() would read it; false with an exception set.
 bool stage_document(PyObject* item, Py_ssize_t index, Chunk& chunk) {
   std::string_view text;
-  PyRef encoded;
   Py_buffer view{};
   bool exported = false;
   if (PyUnicode_Check(item)) {
@@ -64,11 +74,14 @@ bool stage_document(PyObject* item, Py_ssize_t index, Chunk& chunk) {
                               static_cast<size_t>(PyUnicode_GET_LENGTH(item)));
     } else {
       // Encoded apart, so the str keeps no UTF-8 copy of its own.
-      encoded = PyRef(PyUnicode_AsUTF8String(item));
+      PyRef encoded(PyUnicode_AsUTF8String(item));
       if (!encoded) return false;
       text = std::string_view(PyBytes_AS_STRING(encoded.get()),
                               static_cast<size_t>(PyBytes_GET_SIZE(encoded.get())));
+      chunk.encoded.push_back(std::move(encoded));
     }
+  } else if (PyBytes_CheckExact(item)) {
+    text = std::string_view(PyBytes_AS_STRING(item), static_cast<size_t>(PyBytes_GET_SIZE(item)));
   } else if (PyObject_CheckBuffer(item)) {
     if (!export_contiguous(item, "texts", &view)) return false;
     exported = true;
@@ -90,22 +103,24 @@ bool stage_document(PyObject* item, Py_ssize_t index, Chunk& chunk) {
     raise_value_error(error->message());
     return false;
   }
-  chunk.texts.append(text);
-  chunk.ends.push_back(chunk.texts.size());
-  chunk.texts.push_back('\0');
+  if (exported) {
+    chunk.copied.emplace_back(chunk.texts.size(), chunk.copies.size());
+    chunk.copies.append(text);
+    chunk.copies.push_back('\0');
+  }
+  chunk.texts.push_back(text);
+  chunk.bytes += text.size();
   return true;
 }
 
 // Runs the chunk's documents, with no Python object touched.
 void run_chunk(const texts::Program& program, const ResultForm& form, Chunk& chunk,
                JsonParser& parser, runtime::CallRuntime& call, runtime::CallBounds::Poll poll) {
-  size_t start = 0;
-  for (size_t i = 0; i < chunk.ends.size(); ++i) {
-    const size_t size = chunk.ends[i] - start;
-    parser.lend_text(std::string_view(chunk.texts.data() + start, size));
-    start = chunk.ends[i] + 1;
-    if (!texts::run_quietly(program, parser, size, form, call, poll,
-                     TextRecord(static_cast<uint64_t>(chunk.first) + i, 0), chunk.batch))
+  for (size_t i = 0; i < chunk.texts.size(); ++i) {
+    const std::string_view text = chunk.texts[i];
+    parser.lend_text(text);
+    if (!texts::run_quietly(program, parser, text.size(), form, call, poll,
+                            TextRecord(static_cast<uint64_t>(chunk.first) + i, 0), chunk.batch))
       return;
   }
 }
@@ -178,7 +193,7 @@ class BatchCall {
       {
         runtime::CallRuntime call;
         LockRelease lock;
-        if (chunk->texts.size() >= kReleaseLockFrom) lock.release();
+        if (chunk->bytes >= kReleaseLockFrom) lock.release();
         run_chunk(*program_, form_, *chunk, lease.parser(), call, signals_pending);
       }
       if (!take(*chunk)) return false;
@@ -191,11 +206,12 @@ class BatchCall {
   std::unique_ptr<Chunk> stage() {
     auto chunk = std::make_unique<Chunk>();
     chunk->first = next_;
-    while (next_ < count_ && (chunk->ends.empty() || chunk->texts.size() < kChunkBytes)) {
+    while (next_ < count_ && (chunk->texts.empty() || chunk->bytes < kChunkBytes)) {
       if (!stage_document(PySequence_Fast_GET_ITEM(documents_, next_), next_, *chunk))
         return nullptr;
       ++next_;
     }
+    chunk->settle();
     return chunk;
   }
 
@@ -208,7 +224,7 @@ class BatchCall {
       return false;
     }
     runtime::CallRuntime call;
-    call.bound(runtime::CallBounds::budget_for(chunk.texts.size()), signals_pending);
+    call.bound(runtime::CallBounds::budget_for(chunk.bytes), signals_pending);
     const CollectorPause collector_paused;
     const bool taken = hand_out(
         batch, [](const TextRecord& record) { return TextPlace{record.index}; },

@@ -19,9 +19,14 @@ constexpr size_t kLeastRead = size_t{64} << 10;
 
 }  // namespace
 
+struct PieceStream::Chunk {
+  explicit Chunk(size_t capacity) : bytes(new char[capacity + kPadding]), capacity(capacity) {}
+  std::unique_ptr<char[]> bytes;
+  size_t capacity;
+};
+
 struct PieceStream::Piece {
-  std::unique_ptr<char[]> owned;  // its bytes, read; none for the source's memory
-  size_t capacity = 0;            // of `owned`
+  std::shared_ptr<Chunk> chunk;  // where its bytes were read; none for the source's memory
   std::string_view bytes;
   bool padded = false;
   uint64_t offset = 0;  // in the stream
@@ -51,6 +56,11 @@ PieceStream::PieceStream(std::shared_ptr<const Program> program, size_t threads,
 
 PieceStream::~PieceStream() = default;
 
+std::string_view PieceStream::region() const {
+  if (!chunk_) return std::string_view();
+  return std::string_view(chunk_->bytes.get() + region_begin_, region_size_);
+}
+
 size_t PieceStream::target_size() const {
   size_t size = std::max<size_t>(options_.piece_bytes, 1);
   uint64_t left = 0;
@@ -74,7 +84,19 @@ size_t PieceStream::find_cut(std::string_view region, size_t target) {
   }
 }
 
-void PieceStream::note_held() { work_.most_held = std::max(work_.most_held, held_); }
+void PieceStream::note_held() {
+  // The chunks the region and the pieces in flight lie in: pieces cut in
+  // order share a chunk only with their neighbours.
+  uint64_t held = chunk_ ? chunk_->capacity : 0;
+  const Chunk* counted = chunk_.get();
+  for (const auto& piece : pieces_) {
+    if (piece->chunk && piece->chunk.get() != counted) {
+      held += piece->chunk->capacity;
+      counted = piece->chunk.get();
+    }
+  }
+  work_.most_held = std::max(work_.most_held, held);
+}
 
 void PieceStream::queue(std::unique_ptr<Piece> piece) {
   Piece& p = *piece;
@@ -108,26 +130,13 @@ void PieceStream::queue_region(size_t size, bool last) {
     piece->bytes = memory.substr(region_offset_, size);
     piece->padded = memory.size() - (region_offset_ + size) >= kPadding || source_.padded;
   } else {
-    // The piece takes the region's buffer; what follows the cut starts the
-    // next one.
-    const size_t rest = region_size_ - size;
-    std::unique_ptr<char[]> next;
-    size_t next_capacity = 0;
-    if (!last) {
-      next_capacity = std::max(region_capacity_, rest + kLeastRead);
-      next.reset(new char[next_capacity + kPadding]);
-      std::memcpy(next.get(), region_.get() + size, rest);
-      work_.copied += rest;
-      held_ += next_capacity;
-    }
-    piece->owned = std::move(region_);
-    piece->capacity = region_capacity_;
-    piece->bytes = std::string_view(piece->owned.get(), size);
+    // A view of the chunk, which the region goes on in.
+    piece->chunk = chunk_;
+    piece->bytes = std::string_view(chunk_->bytes.get() + region_begin_, size);
     piece->padded = true;
     piece->count_lines = true;
-    region_size_ = next ? rest : 0;
-    region_ = std::move(next);
-    region_capacity_ = next_capacity;
+    region_begin_ += size;
+    region_size_ -= size;
   }
   region_offset_ += size;
   finder_.cut(std::min(size, finder_.last_cut()));
@@ -142,9 +151,8 @@ void PieceStream::refuse_region() {
   piece->offset = region_offset_;
   piece->refused = region_size_;
   piece->last = true;
-  held_ -= region_capacity_;
-  region_.reset();
-  region_size_ = region_capacity_ = 0;
+  chunk_.reset();
+  region_begin_ = region_size_ = 0;
   source_done_ = true;
   queue(std::move(piece));
 }
@@ -177,7 +185,7 @@ PieceStream::Cut PieceStream::cut_read(Waiting& waiting) {
       if (!pieces_.empty() && reader.may_wait()) {
         // What is read may finish texts: those are cut off now, and handed
         // out before a read waits.
-        finder_.look(std::string_view(region_.get(), region_size_));
+        finder_.look(region());
         if (const size_t at = finder_.last_cut(); at > 0) {
           queue_region(at, false);
           return Cut::kCut;
@@ -185,19 +193,33 @@ PieceStream::Cut PieceStream::cut_read(Waiting& waiting) {
         return Cut::kLater;
       }
       const size_t needed = std::max(target, region_size_) + kLeastRead;
-      if (region_capacity_ < needed) {
-        const size_t capacity = std::max(needed, reach_ > 0 ? 2 * region_capacity_ : 0);
-        std::unique_ptr<char[]> grown(new char[capacity + kPadding]);
-        if (region_size_) std::memcpy(grown.get(), region_.get(), region_size_);
+      const size_t room = chunk_ ? chunk_->capacity - region_begin_ - region_size_ : 0;
+      if (room < kLeastRead && region_size_ > 0) {
+        // The chunk is full: the texts it finishes are cut off first, so
+        // that only the text they leave unfinished moves.
+        finder_.look(region());
+        if (const size_t at = finder_.last_cut(); at > 0) {
+          queue_region(at, false);
+          return Cut::kCut;
+        }
+      }
+      if (room < kLeastRead || !chunk_ || chunk_->capacity < needed) {
+        // A chunk of its own for the rest of the region and what is read
+        // next: what the pieces cut so far view stays where it is.
+        const size_t least = chunk_ ? chunk_->capacity : 0;
+        auto fresh = std::make_shared<Chunk>(
+            std::max(needed, reach_ > 0 ? 2 * least : least));
+        if (region_size_) std::memcpy(fresh->bytes.get(), region().data(), region_size_);
         work_.copied += region_size_;
-        held_ += capacity - region_capacity_;
-        region_ = std::move(grown);
-        region_capacity_ = capacity;
+        chunk_ = std::move(fresh);
+        region_begin_ = 0;
         note_held();
       }
-      const size_t want = std::min(reader.read_size(), region_capacity_ - region_size_);
+      const size_t want =
+          std::min(reader.read_size(), chunk_->capacity - region_begin_ - region_size_);
       size_t got = 0;
-      switch (reader.read(region_.get() + region_size_, want, &got, waiting)) {
+      switch (reader.read(chunk_->bytes.get() + region_begin_ + region_size_, want, &got,
+                          waiting)) {
         case Reader::Read::kStopped: return Cut::kStopped;
         case Reader::Read::kFailed:
           read_failed_ = true;
@@ -217,7 +239,7 @@ PieceStream::Cut PieceStream::cut_read(Waiting& waiting) {
         if (!flush && region_size_ < target) continue;
       }
     }
-    const std::string_view region(region_.get(), region_size_);
+    const std::string_view region = this->region();
     if (read_all_ && !read_failed_) {
       if (region.empty()) {
         source_done_ = true;
@@ -237,9 +259,8 @@ PieceStream::Cut PieceStream::cut_read(Waiting& waiting) {
       // The texts the bytes read so far finish run all the same; the one
       // they leave unfinished does not, for the source does not end there.
       if (at > 0) queue_region(at, false);
-      held_ -= region_capacity_;
-      region_.reset();
-      region_size_ = region_capacity_ = 0;
+      chunk_.reset();
+      region_begin_ = region_size_ = 0;
       source_done_ = true;
       return at > 0 ? Cut::kCut : Cut::kNone;
     }
@@ -281,10 +302,7 @@ void PieceStream::count_lines_to(uint64_t offset) {
 }
 
 TextStream::Step PieceStream::next(Waiting& waiting, const TextBatch** batch, Stop* stop) {
-  if (handed_) {
-    held_ -= handed_->capacity;
-    handed_.reset();
-  }
+  handed_.reset();
   for (;;) {
     if (ended_) return Step::kEnd;
     while (!source_done_ && pieces_.size() < in_flight_) {

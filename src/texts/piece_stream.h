@@ -38,6 +38,7 @@ class PieceStream final : public TextStream {
   bool usable() const override { return pool_.usable(); }
 
  private:
+  struct Chunk;
   struct Piece;
   enum class Cut { kCut, kLater, kNone, kStopped };
 
@@ -75,11 +76,13 @@ class PieceStream final : public TextStream {
   std::unique_ptr<Piece> handed_;
 
   // The region: the source's bytes from the last cut on, not yet in a
-  // piece. In memory, a view; read, a buffer of the stream's own.
-  uint64_t region_offset_ = 0;
-  std::unique_ptr<char[]> region_;
+  // piece. In memory, a view; read, the end of a chunk of the stream's own,
+  // which the pieces cut from it view too.
+  std::string_view region() const;
+  uint64_t region_offset_ = 0;  // in the stream
+  std::shared_ptr<Chunk> chunk_;
+  size_t region_begin_ = 0;  // in the chunk
   size_t region_size_ = 0;
-  size_t region_capacity_ = 0;
   bool read_all_ = false;     // the reader met the end, or failed
   bool read_failed_ = false;  // reported once the pieces before it are handed out
   bool source_done_ = false;  // every piece is cut
@@ -94,7 +97,6 @@ class PieceStream final : public TextStream {
   uint64_t line_ = 1;
   uint64_t lines_counted_to_ = 0;
 
-  uint64_t held_ = 0;
   StreamWork work_;
   // Declared last, so that it stops and joins its threads first.
   WorkerPool pool_;

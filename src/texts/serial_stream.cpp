@@ -43,9 +43,8 @@ TextStream::Step SerialStream::next(Waiting& waiting, const TextBatch** batch, S
   }
   TextSplitter& splitter = framing_.splitter;
   if (!window_set_) {
-    bool short_read = false;
     if (!window_.in_memory()) {
-      const Reader::Read read = window_.read_more(0, waiting, &short_read);
+      const Reader::Read read = window_.read_more(0, waiting);
       if (read == Reader::Read::kStopped) return Step::kStopped;
       if (read == Reader::Read::kFailed) {
         then_ = Then::kEnd;
@@ -79,6 +78,9 @@ TextStream::Step SerialStream::next(Waiting& waiting, const TextBatch** batch, S
     if (step == WindowStep::kEnd || step == WindowStep::kBadText) then_ = Then::kEnd;
     if (step != WindowStep::kNeedMore) break;
     if (batch_.bytes >= kBatchBytes) break;
+    // A source that gives what it has (a pipe) hands out what is made
+    // before it waits for more.
+    if (!batch_.texts.empty() && window_.may_wait()) break;
     if (window.size() - splitter.passed() > kMaxInputSize) {
       // A text that no parse would take: it ends the stream, since its end
       // is not worth reading on for.
@@ -86,9 +88,8 @@ TextStream::Step SerialStream::next(Waiting& waiting, const TextBatch** batch, S
       then_ = Then::kEnd;
       break;
     }
-    bool short_read = false;
     const size_t before = window.size() - splitter.passed();
-    const Reader::Read read = window_.read_more(splitter.hand_over(), waiting, &short_read);
+    const Reader::Read read = window_.read_more(splitter.hand_over(), waiting);
     if (read == Reader::Read::kStopped) return Step::kStopped;
     if (read == Reader::Read::kFailed) {
       // The texts the bytes read so far hold are handed out first.
@@ -102,9 +103,6 @@ TextStream::Step SerialStream::next(Waiting& waiting, const TextBatch** batch, S
     work_.most_held = std::max<uint64_t>(work_.most_held, window_.most_held());
     splitter.set_window(window_.bytes(), window_.at_end());
     stretch_.forget();
-    // A source that gives what it has (a pipe) hands out what is made
-    // before it waits for more.
-    if (short_read && !batch_.texts.empty()) break;
   }
   work_.run += batch_.bytes;
   work_.parsed += batch_.parsed;

@@ -10,11 +10,10 @@ Window::Window(std::string_view memory, bool padded)
 
 Window::Window(Reader& reader) : reader_(&reader) {}
 
-Reader::Read Window::read_more(size_t passed, Waiting& waiting, bool* short_read) {
+Reader::Read Window::read_more(size_t passed, Waiting& waiting) {
   passed = std::min(passed, end_ - begin_);
   begin_ += passed;
   offset_ += passed;
-  *short_read = false;
   if (at_end_) return Reader::Read::kOk;
   const size_t kept = end_ - begin_;
   const size_t read_size = reader_->read_size();
@@ -41,7 +40,6 @@ Reader::Read Window::read_more(size_t passed, Waiting& waiting, bool* short_read
   std::memset(buffer_.get() + end_, 0, kPadding);
   // A regular file gives all it is asked for up to its end.
   at_end_ = got == 0 || (reader_->regular() && got < want);
-  *short_read = got < want;
   return Reader::Read::kOk;
 }
 

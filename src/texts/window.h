@@ -34,13 +34,14 @@ class Window {
   bool in_memory() const { return reader_ == nullptr; }
   // Bytes dropped before the window, from the stream's start.
   uint64_t offset() const { return offset_; }
+  // Whether reading more could wait for bytes not there yet (Reader::may_wait).
+  bool may_wait() const { return reader_ && !at_end_ && reader_->may_wait(); }
   // The most the buffer held at once.
   size_t most_held() const { return capacity_; }
 
-  // Drops the first `passed` bytes and reads more after the rest; `short_read`
-  // says whether the read gave less than it asked, as a pipe does that has
-  // given all it has for now. Reading at the end does nothing.
-  Reader::Read read_more(size_t passed, Waiting& waiting, bool* short_read);
+  // Drops the first `passed` bytes and reads more after the rest. Reading
+  // at the end does nothing.
+  Reader::Read read_more(size_t passed, Waiting& waiting);
 
  private:
   Reader* reader_ = nullptr;

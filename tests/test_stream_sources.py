@@ -1,0 +1,127 @@
+"""The sources people really have, at every thread count: pipes that stay
+open, FIFOs fed from the same process, file objects that end inside a text
+or give a few bytes a read, and streams that their own source holds."""
+import gc
+import io
+import os
+import threading
+import time
+import weakref
+
+import pytest
+
+from tamsel_vonk import compile
+
+IDENTITY = compile(".")
+THREADS = [1, 2, 4]
+
+
+class Trickle:
+    """A binary file that gives at most `size` bytes a read."""
+
+    def __init__(self, data, size):
+        self.data = io.BytesIO(data)
+        self.size = size
+
+    def read(self, n):
+        return self.data.read(min(n, self.size))
+
+
+@pytest.mark.parametrize("threads", THREADS)
+@pytest.mark.parametrize("errors", ["raise", "skip"])
+@pytest.mark.parametrize("data, results", [
+    (b"[1,\n", []),
+    (b'{"id": 0}{"id": 1}[2]3"s4"[[ ', [{"id": 0}, {"id": 1}, [2], 3, "s4"]),
+    (b"1\n2\n{", [1, 2]),
+], ids=["one text", "five texts", "lines"])
+@pytest.mark.parametrize("make", [io.BytesIO, lambda data: Trickle(data, 2)],
+                         ids=["BytesIO", "two bytes a read"])
+def test_a_file_that_ends_inside_a_text(make, data, results, errors, threads):
+    # The texts before come out, then the unfinished one is a bad text.
+    stream = IDENTITY.stream(make(data), errors=errors, threads=threads)
+    got = []
+    if errors == "raise":
+        with pytest.raises(ValueError):
+            got.extend(stream)
+    else:
+        got.extend(stream)
+        assert [error.index for error in stream.skipped] == [len(results)]
+    assert got == results
+
+
+def feed(write_end, chunks, delivered, hold):
+    """Writes `chunks` to a pipe and keeps it open until `delivered` is set
+    (or `hold` seconds pass), then closes it; returns whether it waited in
+    vain."""
+    with os.fdopen(write_end, "wb", buffering=0) as pipe:
+        for chunk in chunks:
+            pipe.write(chunk)
+        return not delivered.wait(hold)
+
+
+@pytest.mark.parametrize("threads", THREADS)
+@pytest.mark.parametrize("lines", [False, True], ids=["default", "lines"])
+@pytest.mark.parametrize("how", ["file object", "FIFO by path"])
+def test_results_come_while_the_writer_keeps_the_pipe_open(tmp_path, how, lines, threads):
+    # The writer hands over two texts and waits for their results before it
+    # closes; a stream that waited for the end would wait in vain. The FIFO
+    # is fed by a thread of this process, which runs only while the stream
+    # opens and reads without the interpreter lock.
+    delivered = threading.Event()
+    outcome = {}
+    if how == "file object":
+        read_end, write_end = os.pipe()
+        source = os.fdopen(read_end, "rb")
+    else:
+        source = tmp_path / "fifo"
+        os.mkfifo(source)
+
+    def writer():
+        end = write_end if how == "file object" else os.open(source, os.O_WRONLY)
+        outcome["in vain"] = feed(end, [b'{"a": 1}\n', b"[2]\n"], delivered, 10)
+
+    thread = threading.Thread(target=writer)
+    thread.start()
+    try:
+        stream = IDENTITY.stream(source, lines=lines, threads=threads)
+        got = [next(stream), next(stream)]
+        delivered.set()
+        assert list(stream) == []
+    finally:
+        delivered.set()
+        thread.join()
+        if how == "file object":
+            source.close()
+    assert got == [{"a": 1}, [2]]
+    assert outcome == {"in vain": False}
+
+
+def running_threads():
+    return len(os.listdir("/proc/self/task"))
+
+
+@pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="counts threads in /proc")
+def test_a_stream_its_own_source_holds_is_collected_with_its_threads():
+    class Reader:
+        def __init__(self):
+            self.data = io.BytesIO(b"[1]\n" * 100_000)
+            self.stream = IDENTITY.stream(self, threads=4)
+
+        def read(self, n):
+            return self.data.read(n)
+
+    before = running_threads()
+    readers = []
+    for _ in range(5):
+        reader = Reader()
+        assert next(reader.stream) == [1]
+        readers.append(weakref.ref(reader))
+        del reader
+    assert running_threads() >= before + 5 * 4
+    gc.collect()
+    assert [reader() for reader in readers] == [None] * 5
+    # The threads are joined as their streams go.
+    deadline = time.monotonic() + 5
+    while running_threads() > before and time.monotonic() < deadline:
+        time.sleep(0.01)
+    assert running_threads() == before
