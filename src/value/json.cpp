@@ -197,6 +197,7 @@ struct JsonParser::State {
   dom::parser parser;
   ProjectedTapeReader projected;
   std::string_view lent;  // a text lent for the next parse, if any
+  std::string_view last;  // the text the last parse read
   std::unique_ptr<char[]> buffer;  // the padded work buffer
   size_t buffer_capacity = 0;
 
@@ -229,6 +230,7 @@ std::optional<JsonError> JsonParser::size_error(uint64_t size) {
 
 char* JsonParser::work_buffer(size_t max_size) {
   State& s = *state_;
+  s.last = {};
   // Large buffers are not worth keeping for a small text.
   if (s.buffer_capacity > kKeepBuffersUpTo && max_size <= kKeepBuffersUpTo) s.drop_buffer();
   if (!s.buffer || s.buffer_capacity < max_size) {
@@ -248,10 +250,13 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_document(std::string_view
 
 void JsonParser::lend_text(std::string_view text) { state_->lent = text; }
 
+std::string_view JsonParser::last_text() const { return state_->last; }
+
 std::variant<DocumentRef, JsonError> JsonParser::parse_work_buffer(size_t size,
                                                                    ReadingPlan* plan) {
   State& s = *state_;
   const std::string_view lent = std::exchange(s.lent, std::string_view());
+  s.last = {};
   if (auto error = size_error(size)) return *error;
   // The text in the padded work buffer, copied there first if it was lent.
   bool in_buffer = lent.data() == nullptr;
@@ -261,7 +266,8 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_work_buffer(size_t size,
       in_buffer = true;
     }
     std::memset(s.buffer.get() + size, 0, simdjson::SIMDJSON_PADDING);
-    return std::string_view(s.buffer.get(), size);
+    s.last = std::string_view(s.buffer.get(), size);
+    return s.last;
   };
 
   if (s.parser.capacity() > kKeepBuffersUpTo && size <= kKeepBuffersUpTo) s.drop_parser();
@@ -346,7 +352,10 @@ std::optional<DocumentRef> JsonParser::read_next(const IndexedTexts& texts, uint
   return s.parser.doc.root();
 }
 
-void JsonParser::end_run() { state_->give_back_large_buffers(); }
+void JsonParser::end_run() {
+  state_->last = {};
+  state_->give_back_large_buffers();
+}
 
 std::variant<Value, JsonError> JsonParser::parse(std::string_view text, bool view_strings) {
   auto parsed = parse_document(text);
