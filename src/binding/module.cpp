@@ -2,15 +2,18 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <variant>
 
 #include "binding/arguments.h"
 #include "binding/errors.h"
 #include "binding/lock_release.h"
+#include "binding/notes.h"
 #include "binding/py_ref.h"
 #include "binding/types.h"
 #include "parser/parser.h"
+#include "parser/query_hint.h"
 
 namespace tamsel::binding {
 namespace {
@@ -27,6 +30,7 @@ PyObject* compile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     auto compiled = query::compile_query(text);
     if (auto* error = std::get_if<query::CompileError>(&compiled)) {
       raise_value_error(error->message);
+      for (const std::string& note : query::compile_notes(text, *error)) add_note(note);
       return;
     }
     program = new_program(std::get<query::Pipeline>(std::move(compiled)), query);
@@ -45,6 +49,25 @@ PyMethodDef compile_def = {
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT, "tamsel_vonk", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
+
+// TamselStream's documentation. (It belongs in the type's own slots, in
+// stream.cpp; until then it is set here, on the class, which a heap type
+// allows.)
+constexpr const char* kStreamDoc =
+    "The results of one TamselProgram.stream() call, read and run a batch of\n"
+    "about a MiB of text at a time as iteration asks for them.\n"
+    "\n"
+    "A bad text raises TamselTextError (a ValueError), or PanicException for an\n"
+    "internal fault, once the results of the texts before it are out; after that\n"
+    "the stream is exhausted. With errors=\"skip\", it is skipped instead and its\n"
+    "exception appended to `skipped` (or, with per_text, given in its place).\n"
+    "close(), the end of a `with` block, or dropping the stream releases what it\n"
+    "holds: its buffers, its threads, the file it opened from a path.";
+
+bool document_stream_type(PyObject* stream) {
+  PyRef doc(PyUnicode_FromString(kStreamDoc));
+  return doc && PyObject_SetAttrString(stream, "__doc__", doc.get()) == 0;
+}
 
 // Sets module.<name> = member and appends name to module.__all__.
 bool add_member(PyObject* module, PyObject* all, const char* name, PyObject* member) {
@@ -74,13 +97,18 @@ PyObject* create_module() {
   PyRef version(PyUnicode_FromString(TAMSEL_VERSION));
   if (!version || PyObject_SetAttrString(module.get(), "__version__", version.get()) < 0)
     return nullptr;
-  // Reachable by name, so that callers can catch the one and name the
-  // other in type checks, but not among the exported names, which stay as
-  // they always were.
+  // Reachable by name, so that callers can catch the exceptions and name
+  // the stream in type checks, but not among the exported names, which stay
+  // as they always were.
   PyObject* panic = panic_exception_type();
   if (!panic || PyObject_SetAttrString(module.get(), "PanicException", panic) < 0) return nullptr;
+  PyObject* text_error = text_error_type();
+  if (!text_error || PyObject_SetAttrString(module.get(), "TamselTextError", text_error) < 0)
+    return nullptr;
   PyObject* stream = reinterpret_cast<PyObject*>(stream_type());
-  if (!stream || PyObject_SetAttrString(module.get(), "TamselStream", stream) < 0) return nullptr;
+  if (!stream || !document_stream_type(stream) ||
+      PyObject_SetAttrString(module.get(), "TamselStream", stream) < 0)
+    return nullptr;
   return module.release();
 }
 

@@ -141,7 +141,7 @@ TextOutcome run_text(ProgramObject& program, JsonParser& parser, size_t size,
     auto parsed = parser.parse_work_buffer(size, program.reading);
     if (auto* error = std::get_if<JsonError>(&parsed)) {
       lock.take_back();
-      raise_value_error(error->message());
+      raise_json_error(*error, parser.last_text());
       return;
     }
     evaluate_into(program, std::get<DocumentRef>(parsed), size, form, results, call, lock);
