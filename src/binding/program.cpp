@@ -182,8 +182,11 @@ PyMethodDef program_methods[] = {
     {"first_bytes", run_function<kFirstBytes>(), METH_FASTCALL | METH_KEYWORDS,
      "first_bytes($self, json_bytes, *, as_json=False, indent=None)\n--\n\n"
      "Runs the query over one JSON document, as first() does, and returns its\n"
-     "first result, or None when there is none. The text, the options and the\n"
-     "errors are those of input_bytes()."},
+     "first result, or None when there is none (or when it is null). The text\n"
+     "is UTF-8 in any contiguous bytes-like object, or a str.\n"
+     "\n"
+     "as_json and indent give the result as the bytes of its JSON text; they,\n"
+     "the interpreter lock and the errors are as for input_bytes()."},
     {"stream", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(program_stream)),
      METH_VARARGS | METH_KEYWORDS,
      "stream($self, source, *, lines=False, per_text=False, first=False, errors='raise',\n"

@@ -549,7 +549,9 @@ std::string query_hint(std::string_view query, size_t at) {
 
 std::vector<std::string> compile_notes(std::string_view query, const CompileError& error) {
   if (!error.stopped_at) return {};
-  std::vector<std::string> notes{caret_note(query, *error.stopped_at)};
+  std::vector<std::string> notes;
+  // An empty query has nothing to point at.
+  if (!query.empty()) notes.push_back(caret_note(query, *error.stopped_at));
   std::string hint = query_hint(query, *error.stopped_at);
   if (!hint.empty()) notes.push_back(std::move(hint));
   return notes;

@@ -27,7 +27,8 @@ std::string caret_note(std::string_view query, size_t at);
 std::string query_hint(std::string_view query, size_t at);
 
 // The notes for `error`, raised for `query`: the caret note at the place
-// where the parser stopped, then the hint there, if any.
+// where the parser stopped (unless the query is empty), then the hint
+// there, if any. None for a query nested too deep.
 std::vector<std::string> compile_notes(std::string_view query, const CompileError& error);
 
 }  // namespace tamsel::query

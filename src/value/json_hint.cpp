@@ -139,8 +139,11 @@ std::string python_literal(std::string_view text, const JsonError& error, TextOr
       return line.append(kUseJson);
     }
   }
+  // A number's error stands after its sign.
+  const size_t sign = at.data() > text.data() && at.data()[-1] == '-' ? 1 : 0;
+  const std::string_view signed_at = text.substr(at.data() - text.data() - sign);
   for (std::string_view word : {"NaN"sv, "Infinity"sv, "-Infinity"sv}) {
-    if (at.starts_with(word)) {
+    if (signed_at.starts_with(word)) {
       std::string line = "`";
       line.append(word).append(
           "` is not JSON (Python's `json.dumps()` writes it unless given `allow_nan=False`)");

@@ -20,9 +20,11 @@ std::vector<std::string> notes_of(std::string_view query) {
   return compile_notes(query, *error);
 }
 
+// The hint: the note after the caret's (an empty query has no caret).
 std::string hint_of(std::string_view query) {
   std::vector<std::string> notes = notes_of(query);
-  return notes.size() == 2 ? notes[1] : "";
+  const size_t caret = query.empty() ? 0 : 1;
+  return notes.size() == caret + 1 ? notes[caret] : "";
 }
 
 struct HintCase {
