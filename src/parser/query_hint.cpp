@@ -362,6 +362,10 @@ std::string object_key(const Spot& s) {
         (s.q[key_start] == '{' || s.q[key_start] == ','))
       return cat({"a member is written `key: value` here: jq's ", code({"{", key, "}"}), " is ",
                   code({"{", key, ": .", key, "}"})});
+    // "{a: 1 b: 2}": a key where the members' separator should stand.
+    const std::string_view next = s.word();
+    if (!next.empty() && s.at_offset(skip_ws(s.q, s.at + next.size())) == ':')
+      return "the members of an object are separated by `,`: `{a: 1, b: 2}`";
     return {};
   }
   if (s.here() == '"')
@@ -406,7 +410,11 @@ std::string builtin_argument(const Spot& s) {
 
 std::string comparison(const Spot& s) {
   if (s.here() == '=' && !s.starts("=="))
-    return "equality is written `==`, and only inside `select(...)`: `select(.a == 1)`";
+    return "there is no assignment (`=`, `|=`, `+=`) here: a query builds new values, as in "
+           "`. + {a: 1}`; equality is `==`, inside `select(...)`";
+  if (s.starts("&&") || s.starts("||"))
+    return cat({code({s.q.substr(s.at, 2)}), " is written ", s.starts("&&") ? "`and`" : "`or`",
+                " here, inside `select(...)`: `select(.a and .b)`"});
   static constexpr std::string_view kOperators[] = {"==", "!=", "<=", ">=", "<", ">"};
   for (std::string_view op : kOperators) {
     if (s.starts(op))

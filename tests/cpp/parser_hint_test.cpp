@@ -70,6 +70,7 @@ TEST(ParserHints, WhatToWriteInstead) {
       {"{a}", "a member is written `key: value` here: jq's `{a}` is `{a: .a}`"},
       {R"x({"a": 1})x",
        R"x(an object key is an identifier written as it is: `{a: 1}`, not `{"a": 1}`)x"},
+      {"{a: 1 b: 2}", "the members of an object are separated by `,`: `{a: 1, b: 2}`"},
       {"{(.k): 1}",
        "an object key is an identifier written as it is; computed keys are not accepted"},
       {"has", "`has` takes one argument, a literal: `has(...)`"},
@@ -81,8 +82,10 @@ TEST(ParserHints, WhatToWriteInstead) {
       {"(.a+1)*2",
        "parentheses group only conditions, inside `select(...)`; to work something out first, "
        "pipe it: jq's `(.a + 1) * 2` is `.a + 1 | . * 2` here"},
-      {"select(.a = 1)",
-       "equality is written `==`, and only inside `select(...)`: `select(.a == 1)`"},
+      {".a |= 1",
+       "there is no assignment (`=`, `|=`, `+=`) here: a query builds new values, as in "
+       "`. + {a: 1}`; equality is `==`, inside `select(...)`"},
+      {"select(.a && .b)", "`&&` is written `and` here, inside `select(...)`: `select(.a and .b)`"},
       {".a >= 1",
        "comparisons, `and` and `or` exist only inside `select(...)`: `select(.a >= 1)`"},
       {". as $x | $x", "there are no variables (`$name`, `... as $name`) here"},
