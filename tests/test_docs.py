@@ -123,17 +123,19 @@ class TracebackWithNotes:
     """The traceback module as doctest sees it here: an exception is its line
     and then its notes, as Python 3.11 and later print them. doctest keeps
     only the last entry of format_exception_only(), which there is the last
-    note, and Python 3.9 and 3.10 leave notes out."""
+    note; Python 3.9 and 3.10 leave notes out (unless the exceptiongroup
+    backport that pytest brings has taught them)."""
 
     def __getattr__(self, name):
         return getattr(traceback, name)
 
     @staticmethod
     def format_exception_only(exc_type, value):
-        lines = traceback.format_exception_only(exc_type, value)
-        if sys.version_info < (3, 11):
-            lines += [f"{note}\n" for note in getattr(value, "__notes__", ())]
-        return ["".join(lines)]
+        text = "".join(traceback.format_exception_only(exc_type, value))
+        notes = "".join(f"{note}\n" for note in getattr(value, "__notes__", ()))
+        if not text.endswith(notes):
+            text += notes
+        return [text]
 
 
 @pytest.mark.parametrize("name", [n for n in doc_files()

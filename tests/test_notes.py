@@ -75,6 +75,10 @@ DOCUMENTS = [
      "TrailingData at character 70004 ('[')",
      "the text goes on after its first JSON value; for a text of several (JSON Lines), "
      "`stream()` runs the query over each"),
+    # A program that reads only part of a document.
+    (lambda: compile(".a.b").first('{"a": None}'), "ExpectedObjectContent at character 6 ('N')",
+     "`None` is written `null` in JSON: is this Python's `str()` of an object? `json.dumps()` "
+     "writes JSON"),
     (lambda: IDENTITY.first('{"a" 1}'), "ExpectedObjectColon at character 5 ('1')", None),
 ]
 

@@ -1,7 +1,6 @@
 #include "parser/query_hint.h"
 
 #include <algorithm>
-#include <cstring>
 #include <initializer_list>
 #include <optional>
 
@@ -119,8 +118,8 @@ struct Spot {
     return q.substr(first, last + 1 - first);
   }
 
-  // Whether `at` lies inside a string literal (its quotes excluded), as the
-  // text up to it reads, and where the string started.
+  // Where the string literal that `at` lies in starts (its opening quote),
+  // as the text up to `at` reads; kNone when `at` lies outside strings.
   size_t string_start() const {
     size_t start = kNone;
     for (size_t i = 0; i < at && i < q.size(); ++i) {
@@ -135,23 +134,36 @@ struct Spot {
     return start;
   }
 
+  // Calls `visit(i)` at each offset from `from` up to `to` that lies
+  // outside string literals, until it returns true; returns that offset, or
+  // kNone.
+  template <class Visit>
+  size_t outside_strings(size_t from, size_t to, Visit&& visit) const {
+    bool in_string = false;
+    for (size_t i = from; i < to && i < q.size(); ++i) {
+      if (in_string) {
+        if (q[i] == '\\') {
+          ++i;
+        } else if (q[i] == '"') {
+          in_string = false;
+        }
+      } else if (q[i] == '"') {
+        in_string = true;
+      } else if (visit(i)) {
+        return i;
+      }
+    }
+    return kNone;
+  }
+
   // Whether `at` lies inside "{ ... }", outside strings.
   bool in_object() const {
     int open = 0;
-    bool in_string = false;
-    for (size_t i = 0; i < at && i < q.size(); ++i) {
-      const char c = q[i];
-      if (in_string) {
-        if (c == '\\') ++i;
-        if (c == '"') in_string = false;
-      } else if (c == '"') {
-        in_string = true;
-      } else if (c == '{') {
-        ++open;
-      } else if (c == '}' && open > 0) {
-        --open;
-      }
-    }
+    outside_strings(0, at, [&](size_t i) {
+      if (q[i] == '{') ++open;
+      if (q[i] == '}' && open > 0) --open;
+      return false;
+    });
     return open > 0;
   }
 
@@ -159,21 +171,11 @@ struct Spot {
   // included, or to the end of the text; outside strings.
   std::string_view parenthesized(size_t from) const {
     int depth = 0;
-    bool in_string = false;
-    for (size_t i = from; i < q.size(); ++i) {
-      const char c = q[i];
-      if (in_string) {
-        if (c == '\\') ++i;
-        if (c == '"') in_string = false;
-      } else if (c == '"') {
-        in_string = true;
-      } else if (c == '(') {
-        ++depth;
-      } else if (c == ')' && --depth == 0) {
-        return q.substr(from, i + 1 - from);
-      }
-    }
-    return q.substr(from);
+    const size_t close = outside_strings(from, q.size(), [&](size_t i) {
+      if (q[i] == '(') ++depth;
+      return q[i] == ')' && --depth == 0;
+    });
+    return close == kNone ? q.substr(from) : q.substr(from, close + 1 - from);
   }
 };
 
@@ -280,7 +282,7 @@ std::string nothing_after(const Spot& s) {
   for (std::string_view op : kTwoChars) {
     if (last > 0 && s.q.substr(last - 1, 2) == op) return cat({"nothing follows the ", code({op})});
   }
-  if (std::strchr("|,+-*/%:<>", s.q[last]) == nullptr) return {};
+  if (std::string_view("|,+-*/%:<>").find(s.q[last]) == kNone) return {};
   return cat({"nothing follows the ", code({s.q.substr(last, 1)})});
 }
 
