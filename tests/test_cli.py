@@ -268,9 +268,12 @@ FAULT = "attempt to calculate the remainder with a divisor of zero"
 
 @pytest.mark.parametrize("args, stdin, files, status, stdout, stderr", [
     # A bad query stops before any input is read.
+    # The module's notes come under the message.
     (["foo", "missing.json"], b"", {}, 3, "",
-     'tamsel-vonk: query: Invalid query syntax: Parsing Error: Error { input: "foo", code: Digit }\n'),
-    ([".a[0]"], b"{}", {}, 3, "", "tamsel-vonk: query: Extra chars\n"),
+     'tamsel-vonk: query: Invalid query syntax: Parsing Error: Error { input: "foo", code: Digit }\n'
+     "    foo\n    ^\n  no builtin `foo` (a member is written `.foo`, a string `\"foo\"`)\n"),
+    ([".a[0]"], b"{}", {}, 3, "", "tamsel-vonk: query: Extra chars\n    .a[0]\n      ^\n"
+     "  every path step has its own dot here: jq's `.a[0]` is written `.a.[0]`\n"),
     # A command-line argument that was not UTF-8 arrives with lone surrogates.
     ([".a\udcff"], b"{}", {}, 3, "", "tamsel-vonk: query: not UTF-8 text\n"),
     # Bad JSON is reported with its source and line, and the next file still runs.

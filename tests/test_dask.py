@@ -144,7 +144,7 @@ def test_blocks_on_a_cluster(client, events, tmp_path, kill):
     assert results == expected
     assert skipped == [
         ("PanicException", PANICS, "attempt to calculate the remainder with a divisor of zero"),
-        ("ValueError", MALFORMED, "ExpectedObjectColon at character 13 ('7')"),
+        ("TamselTextError", MALFORMED, "ExpectedObjectColon at character 13 ('7')"),
     ]
     assert lines_before == LINES
     if kill:

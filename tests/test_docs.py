@@ -18,6 +18,7 @@ import re
 import subprocess
 import sys
 import sysconfig
+import traceback
 from pathlib import Path
 
 import pytest
@@ -118,9 +119,29 @@ def test_every_builtin_has_a_section_with_an_example(array, form):
 
 # --- pycon blocks -----------------------------------------------------------------
 
+class TracebackWithNotes:
+    """The traceback module as doctest sees it here: an exception is its line
+    and then its notes, as Python 3.11 and later print them. doctest keeps
+    only the last entry of format_exception_only(), which there is the last
+    note; Python 3.9 and 3.10 leave notes out (unless the exceptiongroup
+    backport that pytest brings has taught them)."""
+
+    def __getattr__(self, name):
+        return getattr(traceback, name)
+
+    @staticmethod
+    def format_exception_only(exc_type, value):
+        text = "".join(traceback.format_exception_only(exc_type, value))
+        notes = "".join(f"{note}\n" for note in getattr(value, "__notes__", ()))
+        if not text.endswith(notes):
+            text += notes
+        return [text]
+
+
 @pytest.mark.parametrize("name", [n for n in doc_files()
                                   if any(k == "pycon" for k, _, _ in blocks(n))])
-def test_interactive_examples(name):
+def test_interactive_examples(name, monkeypatch):
+    monkeypatch.setattr(doctest, "traceback", TracebackWithNotes())
     parser = doctest.DocTestParser()
     runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
     globs = {"__name__": "__docs__"}

@@ -34,6 +34,7 @@ def test_str_of_every_width_reads_as_its_utf8(text):
     source = fresh(text)
     size = sys.getsizeof(source)
     assert IDENTITY.first(source) == expected
+    assert IDENTITY.first_bytes(source) == expected
     assert sys.getsizeof(source) == size  # no cached UTF-8 copy left behind
     source.encode("utf-8")
     assert IDENTITY.first(text) == expected  # the literal may carry its UTF-8 form already
@@ -48,7 +49,10 @@ class Text(str):
     lambda data: memoryview(b"xx" + data + b"yy")[2:-2],
     lambda data: array.array("B", data),
     lambda data: Text(data.decode()).encode(),
-], ids=["bytes", "bytearray", "memoryview", "memoryview-slice", "array", "subclass-encoded"])
+    lambda data: fresh(data.decode()),
+    lambda data: Text(data.decode()),
+], ids=["bytes", "bytearray", "memoryview", "memoryview-slice", "array", "subclass-encoded", "str",
+        "str-subclass"])
 def test_bytes_like_inputs(make):
     data = TEXT.encode()
     program = compile(".latin1, .n.[1]")
@@ -82,10 +86,10 @@ def test_bytes_errors(data, message):
 
 
 @pytest.mark.parametrize("call, error, message", [
-    (lambda: IDENTITY.input_bytes("1"), TypeError,
-     "argument 'json_bytes': a bytes-like object is required, not 'str'"),
+    (lambda: IDENTITY.input_bytes(1), TypeError,
+     "argument 'json_bytes': a str or a bytes-like object is required, not 'int'"),
     (lambda: IDENTITY.first_bytes(None), TypeError,
-     "argument 'json_bytes': a bytes-like object is required, not 'NoneType'"),
+     "argument 'json_bytes': a str or a bytes-like object is required, not 'NoneType'"),
     (lambda: IDENTITY.first_bytes(memoryview(b"[1, 2]")[::2]), TypeError,
      "argument 'json_bytes': 'memoryview' object is not a contiguous buffer"),
     (lambda: IDENTITY.input_bytes(), TypeError,

@@ -18,9 +18,30 @@ def test_panic_exception_derives_directly_from_base_exception():
 
 def test_text_signatures():
     assert str(inspect.signature(compile)) == "(query)"
-    options = ", *, as_json=False, indent=None)"
-    assert TamselProgram.input.__text_signature__ == "($self, json_text" + options
-    assert TamselProgram.first.__text_signature__ == "($self, json_text" + options
+    assert TamselProgram.input.__text_signature__ == "($self, json_text)"
+    assert TamselProgram.first.__text_signature__ == "($self, json_text)"
+    assert TamselProgram.input.__doc__ is None and TamselProgram.first.__doc__ is None
+
+
+RESULT_FORM = "as_json=False, indent=None"
+MANY_TEXTS = f"first=False, errors='raise', {RESULT_FORM}, threads=1"
+
+
+@pytest.mark.parametrize("method, signature", [
+    (TamselProgram.input_bytes, f"(self, /, json_bytes, *, {RESULT_FORM})"),
+    (TamselProgram.first_bytes, f"(self, /, json_bytes, *, {RESULT_FORM})"),
+    (TamselProgram.stream, f"(self, /, source, *, lines=False, per_text=False, {MANY_TEXTS})"),
+    (TamselProgram.batch, f"(self, /, texts, *, {MANY_TEXTS})"),
+])
+def test_the_other_methods_show_every_option(method, signature):
+    assert str(inspect.signature(method)) == signature
+    assert len(inspect.getdoc(method).splitlines()) > 3  # more than a line for help()
+
+
+@pytest.mark.parametrize("name", ["TamselStream", "PanicException", "TamselTextError"])
+def test_the_classes_beside_the_exported_ones_have_documentation(name):
+    assert name not in tamsel_vonk.__all__
+    assert len(inspect.getdoc(getattr(tamsel_vonk, name)).splitlines()) > 3
 
 
 @pytest.mark.parametrize("cls", [TamselProgram, TamselVonkIter])

@@ -31,29 +31,31 @@ def compile(query: str) -> TamselProgram:
 class TamselProgram:
     """A compiled query; made only by compile(), reusable, never changed."""
 
-    def input(self, json_text: str, *, as_json: bool = False,
-              indent: Indent = None) -> TamselVonkIter:
+    def input(self, json_text: str) -> TamselVonkIter:
         """Runs the query over one JSON document and returns every result.
 
         Every result is computed before this returns; malformed JSON raises
-        ValueError here, never later during iteration. With `as_json`, each
-        result is the bytes of its JSON text, as tojson writes it (laid out
-        over lines with `indent`).
+        ValueError here, never later during iteration. For bytes, or results
+        as JSON text, see input_bytes().
         """
-    def first(self, json_text: str, *, as_json: bool = False, indent: Indent = None) -> Any:
+    def first(self, json_text: str) -> Any:
         """Runs the query over one JSON document and returns its first
         result, or None when there is none."""
-    def input_bytes(self, json_bytes: ReadableBuffer, *, as_json: bool = False,
+    def input_bytes(self, json_bytes: Union[str, ReadableBuffer], *, as_json: bool = False,
                     indent: Indent = None) -> TamselVonkIter:
         """Like input(), for UTF-8 JSON text in a contiguous bytes-like
-        object; bytes that are not UTF-8 raise ValueError "InvalidUtf8 ...".
+        object, or a str; bytes that are not UTF-8 raise ValueError
+        "InvalidUtf8 ...". With `as_json`, each result is the bytes of its
+        JSON text, as tojson writes it (laid out over lines with `indent`).
         A large text is parsed and run without the interpreter lock."""
-    def first_bytes(self, json_bytes: ReadableBuffer, *, as_json: bool = False,
+    def first_bytes(self, json_bytes: Union[str, ReadableBuffer], *, as_json: bool = False,
                     indent: Indent = None) -> Any:
-        """Like first(), for UTF-8 JSON text in a contiguous bytes-like object."""
+        """Like first(), for UTF-8 JSON text in a contiguous bytes-like
+        object, or a str; the options are those of input_bytes()."""
     def stream(self, source: StreamSource, *, lines: bool = False, per_text: bool = False,
                first: bool = False, errors: Literal["raise", "skip"] = "raise",
-               as_json: bool = False, indent: Indent = None) -> TamselStream:
+               as_json: bool = False, indent: Indent = None,
+               threads: int = 1) -> TamselStream:
         """Runs the query over every JSON text of `source`, in order, and
         returns an iterator over the results, read and run a batch of about
         a MiB of text at a time.
@@ -62,20 +64,23 @@ class TamselProgram:
         `lines`, every line that is not blank is one text. Each text is
         parsed and run exactly as input() would. `per_text` yields one list
         of results per text instead; `first` keeps at most the first result
-        of each. A bad text raises ValueError (PanicException for an
+        of each. A bad text raises TamselTextError (PanicException for an
         internal fault) once the results before it are delivered; with
         errors="skip" it is skipped and its exception added to
         TamselStream.skipped, or with `per_text` yielded in its list's
         place. `as_json` yields each result as the bytes of its JSON text,
-        laid out by `indent`.
+        laid out by `indent`. `threads` (1 to 256) parses and runs pieces of
+        about a MiB on threads of the stream's own, with the same results.
         """
     def batch(self, texts: Iterable[Union[str, ReadableBuffer]], *, first: bool = False,
               errors: Literal["raise", "skip"] = "raise", as_json: bool = False,
-              indent: Indent = None) -> List[Any]:
+              indent: Indent = None, threads: int = 1) -> List[Any]:
         """Runs the query over each of `texts`, a separate JSON document
         each, and returns one list of results per document (with `first`,
-        its first result or None). With errors="skip", a bad document's
-        entry is its exception instead of raising it."""
+        its first result or None). A bad document raises TamselTextError
+        (PanicException for an internal fault); with errors="skip", its
+        entry is that exception instead. `as_json`, `indent` and `threads`
+        are those of stream()."""
     def __reduce__(self) -> Tuple[Callable[[str], TamselProgram], Tuple[str]]: ...
 
 @final
@@ -91,10 +96,10 @@ class TamselStream(Iterator[Any]):
 
     # The exceptions of the texts skipped so far (errors="skip" without
     # per_text), in order, each added when iteration passes its text. Each
-    # exception carries `index` (the text's number, from 0), `offset` (its
-    # byte offset in the source), `line` (the line it starts on, from 1)
-    # and `message` (what input() would have said of the text alone).
-    skipped: List[BaseException]
+    # carries `index` (the text's number, from 0), `offset` (its byte
+    # offset in the source), `line` (the line it starts on, from 1) and
+    # `message` (what input() would have said of the text alone).
+    skipped: List[Union[TamselTextError, PanicException]]
 
     def __iter__(self) -> TamselStream: ...
     def __next__(self) -> Any: ...
@@ -105,7 +110,26 @@ class TamselStream(Iterator[Any]):
     def __exit__(self, exc_type: Optional[Type[BaseException]],
                  exc: Optional[BaseException], traceback: Optional[TracebackType]) -> None: ...
 
+class TamselTextError(ValueError):
+    """A text of stream() or batch() that is not one JSON value.
+
+    Its message is "text {index} at byte {offset} (line {line}): {message}"
+    in a stream and "text {index}: {message}" in a batch.
+    """
+
+    index: int  # the text's number among the texts, from 0
+    offset: Optional[int]  # its first byte's offset in a stream's source; None in a batch
+    line: Optional[int]  # the line that byte is on, from 1; None in a batch
+    message: str  # what input() says of the text alone
+
 class PanicException(BaseException):
     """An internal fault ended one call, such as an integer remainder by
     zero. It derives from BaseException, so `except Exception` lets it pass;
     the program that raised it stays usable."""
+
+    # For the fault of one text of stream() or batch(), as TamselTextError
+    # has them; None when any other call raised it.
+    index: Optional[int]
+    offset: Optional[int]
+    line: Optional[int]
+    message: Optional[str]

@@ -65,11 +65,12 @@ bool check_str_argument(const char* param, PyObject* arg) {
   return false;
 }
 
-bool check_bytes_argument(const char* param, PyObject* arg) {
-  if (PyObject_CheckBuffer(arg)) return true;
+bool check_str_or_bytes_argument(const char* param, PyObject* arg) {
+  if (PyUnicode_Check(arg) || PyObject_CheckBuffer(arg)) return true;
   PyRef type_name = qualified_type_name(arg);
   if (!type_name) return false;
-  PyErr_Format(PyExc_TypeError, "argument '%s': a bytes-like object is required, not '%U'", param,
+  PyErr_Format(PyExc_TypeError,
+               "argument '%s': a str or a bytes-like object is required, not '%U'", param,
                type_name.get());
   return false;
 }

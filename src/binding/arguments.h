@@ -30,9 +30,9 @@ PyObject* find_argument(const char* full_name, const char* param, PyObject* cons
 // for parameter `param` and returns false.
 bool check_str_argument(const char* param, PyObject* arg);
 
-// Whether `arg` offers the buffer protocol; otherwise sets the TypeError for
-// parameter `param` and returns false.
-bool check_bytes_argument(const char* param, PyObject* arg);
+// Whether `arg` is a `str` or offers the buffer protocol; otherwise sets the
+// TypeError for parameter `param` and returns false.
+bool check_str_or_bytes_argument(const char* param, PyObject* arg);
 
 // The options of the methods that run many texts, as PyArg parsed them
 // (`first` and `as_json` as 0 or 1; `errors` null when not given), into

@@ -119,7 +119,7 @@ void run_chunk(const texts::Program& program, const ResultForm& form, Chunk& chu
   for (size_t i = 0; i < chunk.texts.size(); ++i) {
     const std::string_view text = chunk.texts[i];
     parser.lend_text(text);
-    if (!texts::run_quietly(program, parser, text.size(), form, call, poll,
+    if (!texts::run_quietly(texts::RunRules{program, form, poll}, parser, text.size(), call,
                             TextRecord(static_cast<uint64_t>(chunk.first) + i, 0), chunk.batch))
       return;
   }

@@ -30,8 +30,8 @@ bool hand_out(const TextBatch& batch, Place&& place, Take&& take) {
   OwnedObjects results;
   for (const TextRecord& record : batch.texts) {
     if (record.kind != TextRecord::Kind::kRan) {
-      PyObject* error =
-          new_text_error(record.kind == TextRecord::Kind::kFault, record.message, place(record));
+      PyObject* error = new_text_error(record.kind == TextRecord::Kind::kFault, record.message,
+                                       place(record), record.note);
       if (!error || !take(record, results.objects, error)) return false;
       continue;
     }

@@ -1,18 +1,59 @@
 #include "binding/errors.h"
 
+#include <initializer_list>
+
+#include "binding/notes.h"
 #include "binding/py_ref.h"
 
 namespace tamsel::binding {
+
+namespace {
+
+// A new exception class derived from `base`, with class attributes `names`
+// set to None, so that every instance has them; nullptr with an exception
+// set.
+PyObject* new_exception_type(const char* name, const char* doc, PyObject* base,
+                             std::initializer_list<const char*> names) {
+  PyRef attributes(PyDict_New());
+  if (!attributes) return nullptr;
+  for (const char* attribute : names) {
+    if (PyDict_SetItemString(attributes.get(), attribute, Py_None) < 0) return nullptr;
+  }
+  return PyErr_NewExceptionWithDoc(name, doc, base, attributes.get());
+}
+
+}  // namespace
 
 PyObject* panic_exception_type() {
   // Kept for the life of the process, like the module object itself.
   static PyObject* type = nullptr;
   if (!type) {
-    type = PyErr_NewExceptionWithDoc(
+    type = new_exception_type(
         "tamsel_vonk.PanicException",
-        "An internal fault ended the call (for example an integer remainder by zero).\n"
-        "The program that raised it stays usable.",
-        PyExc_BaseException, nullptr);
+        "An internal fault ended the call, such as an integer remainder by zero.\n"
+        "\n"
+        "The program that raised it stays usable. It derives from BaseException, so\n"
+        "`except Exception` lets it pass: catch it by name. Raised for one text of\n"
+        "stream() or batch(), it carries index, offset, line and message as\n"
+        "TamselTextError does; raised by any other call, they are None.",
+        PyExc_BaseException, {"index", "offset", "line", "message"});
+  }
+  return type;
+}
+
+PyObject* text_error_type() {
+  static PyObject* type = nullptr;
+  if (!type) {
+    type = new_exception_type(
+        "tamsel_vonk.TamselTextError",
+        "A text of stream() or batch() that is not one JSON value (a ValueError).\n"
+        "\n"
+        "Its message is \"text {index} at byte {offset} (line {line}): {message}\" in a\n"
+        "stream and \"text {index}: {message}\" in a batch, and its attributes hold the\n"
+        "parts: index (the text's number, from 0), offset and line (where it starts in\n"
+        "the stream's source, in bytes and from line 1; None in a batch) and message\n"
+        "(what input() says of the text alone).",
+        PyExc_ValueError, {"offset", "line"});
   }
   return type;
 }
@@ -22,6 +63,12 @@ void raise_value_error(const std::string& message) {
   PyRef text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
                                   "replace"));
   if (text) PyErr_SetObject(PyExc_ValueError, text.get());
+}
+
+void raise_json_error(const JsonError& error, std::string_view text, TextOrigin origin) {
+  raise_value_error(error.message());
+  const std::string note = json_hint(text, error, origin);
+  if (!note.empty()) add_note(note);
 }
 
 void raise_panic(const std::string& message) {
@@ -92,13 +139,16 @@ PyObject* text_error(PyObject* type, PyObject* message, const TextPlace& place) 
 
 }  // namespace
 
-PyObject* new_text_error(bool fault, const std::string& message, const TextPlace& place) {
-  PyObject* type = fault ? panic_exception_type() : PyExc_ValueError;
+PyObject* new_text_error(bool fault, const std::string& message, const TextPlace& place,
+                         const std::string& note) {
+  PyObject* type = fault ? panic_exception_type() : text_error_type();
   if (!type) return nullptr;
   const std::string& text = fault && message.empty() ? std::string("internal fault") : message;
   PyRef owned(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
   if (!owned) return nullptr;
-  return text_error(type, owned.get(), place);
+  PyObject* error = text_error(type, owned.get(), place);
+  if (error && !note.empty()) add_note_to(error, note);
+  return error;
 }
 
 }  // namespace tamsel::binding

@@ -2,15 +2,18 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <variant>
 
 #include "binding/arguments.h"
 #include "binding/errors.h"
 #include "binding/lock_release.h"
+#include "binding/notes.h"
 #include "binding/py_ref.h"
 #include "binding/types.h"
 #include "parser/parser.h"
+#include "parser/query_hint.h"
 
 namespace tamsel::binding {
 namespace {
@@ -27,6 +30,7 @@ PyObject* compile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     auto compiled = query::compile_query(text);
     if (auto* error = std::get_if<query::CompileError>(&compiled)) {
       raise_value_error(error->message);
+      for (const std::string& note : query::compile_notes(text, *error)) add_note(note);
       return;
     }
     program = new_program(std::get<query::Pipeline>(std::move(compiled)), query);
@@ -74,11 +78,14 @@ PyObject* create_module() {
   PyRef version(PyUnicode_FromString(TAMSEL_VERSION));
   if (!version || PyObject_SetAttrString(module.get(), "__version__", version.get()) < 0)
     return nullptr;
-  // Reachable by name, so that callers can catch the one and name the
-  // other in type checks, but not among the exported names, which stay as
-  // they always were.
+  // Reachable by name, so that callers can catch the exceptions and name
+  // the stream in type checks, but not among the exported names, which stay
+  // as they always were.
   PyObject* panic = panic_exception_type();
   if (!panic || PyObject_SetAttrString(module.get(), "PanicException", panic) < 0) return nullptr;
+  PyObject* text_error = text_error_type();
+  if (!text_error || PyObject_SetAttrString(module.get(), "TamselTextError", text_error) < 0)
+    return nullptr;
   PyObject* stream = reinterpret_cast<PyObject*>(stream_type());
   if (!stream || PyObject_SetAttrString(module.get(), "TamselStream", stream) < 0) return nullptr;
   return module.release();

@@ -1,5 +1,7 @@
 // TamselProgram: a compiled query, run over JSON text by input() and first().
 #include <cstdlib>
+#include <span>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -8,6 +10,7 @@
 #include "binding/borrow.h"
 #include "binding/errors.h"
 #include "binding/json_input.h"
+#include "binding/notes.h"
 #include "binding/program.h"
 #include "binding/py_ref.h"
 #include "texts/parser_lease.h"
@@ -32,7 +35,9 @@ bool whole_documents_forced() {
 // stores its length; false with a Python exception set.
 using LoadText = bool (*)(PyObject* arg, JsonParser& parser, size_t* size);
 
+// The bytes methods take a `str` too, which cannot change while they run.
 bool load_bytes(PyObject* arg, JsonParser& parser, size_t* size) {
+  if (PyUnicode_Check(arg)) return load_str_text(arg, parser, size);
   return load_bytes_text(arg, "json_bytes", parser, size);
 }
 
@@ -65,43 +70,61 @@ PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, const Result
 // One method: its full name for error texts, its parameter, how its argument
 // is checked and loaded, whether it stops at the first result, and whether
 // it lets go of the interpreter lock for a large text. input() and first()
-// hold it throughout; the bytes methods copy a text that could change
-// before they let go (a bytes object cannot).
+// take their one argument and nothing else, and hold the lock throughout;
+// the bytes methods take the options of the results' form, and copy a text
+// that could change before they let go (a bytes object or a str cannot).
 struct RunMethod {
   const char* full_name;
   const char* param;
   bool (*check)(const char* param, PyObject* arg);
   LoadText load;
   bool first_only;
+  bool takes_options;
   bool ours;  // not input() or first(): see run_text
+  // For a method that takes only a str, the one that takes bytes as well.
+  const char* bytes_method;
 };
 
-constexpr RunMethod kInput{"TamselProgram.input()", "json_text", check_str_argument, load_str_text,
-                           false, false};
-constexpr RunMethod kFirst{"TamselProgram.first()", "json_text", check_str_argument, load_str_text,
-                           true, false};
+constexpr RunMethod kInput{"TamselProgram.input()", "json_text", check_str_argument,
+                           load_str_text, false, false, false, "input_bytes"};
+constexpr RunMethod kFirst{"TamselProgram.first()", "json_text", check_str_argument,
+                           load_str_text, true, false, false, "first_bytes"};
 constexpr RunMethod kInputBytes{"TamselProgram.input_bytes()", "json_bytes",
-                                check_bytes_argument, load_bytes, false, true};
+                                check_str_or_bytes_argument, load_bytes, false, true, true,
+                                nullptr};
 constexpr RunMethod kFirstBytes{"TamselProgram.first_bytes()", "json_bytes",
-                                check_bytes_argument, load_bytes, true, true};
+                                check_str_or_bytes_argument, load_bytes, true, true, true,
+                                nullptr};
+
+// Reads as_json and indent into `form`; false with an exception set.
+bool read_form_options(std::span<const KeywordOption> options, ResultForm* form) {
+  if (PyObject* as_json = options[0].value) {
+    const int truth = PyObject_IsTrue(as_json);
+    if (truth < 0) return false;
+    form->as_json = truth;
+  }
+  bool skip_bad = false;
+  return read_result_options(form->first_only, form->as_json, nullptr,
+                             options[1].value ? options[1].value : Py_None, form, &skip_bad);
+}
 
 template <const RunMethod& method>
 PyObject* program_run(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                       PyObject* kwnames) {
   KeywordOption options[] = {{"as_json"}, {"indent"}};
-  PyObject* arg = find_argument(method.full_name, method.param, args, nargs, kwnames, options);
-  if (!arg || !method.check(method.param, arg)) return nullptr;
+  std::span<KeywordOption> taken;
+  if (method.takes_options) taken = options;
+  PyObject* arg = find_argument(method.full_name, method.param, args, nargs, kwnames, taken);
+  if (!arg) return nullptr;
+  if (!method.check(method.param, arg)) {
+    if (method.bytes_method && PyObject_CheckBuffer(arg))
+      add_note(std::string("use `") + method.bytes_method +
+               "()` for UTF-8 bytes: it takes bytes, bytearray, memoryview and str");
+    return nullptr;
+  }
   ResultForm form;
   form.first_only = method.first_only;
-  if (PyObject* as_json = options[0].value) {
-    const int truth = PyObject_IsTrue(as_json);
-    if (truth < 0) return nullptr;
-    form.as_json = truth;
-  }
-  bool skip_bad = false;
-  if (!read_result_options(method.first_only, form.as_json, nullptr,
-                           options[1].value ? options[1].value : Py_None, &form, &skip_bad))
-    return nullptr;
+  if (method.takes_options && !read_form_options(options, &form)) return nullptr;
   SharedBorrow borrow(*as_program(self)->borrow);
   if (!borrow.held()) return nullptr;
   return run(as_program(self), arg, method.load, form, method.ours);
@@ -135,29 +158,68 @@ PyCFunction run_function() {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(program_run<method>));
 }
 
+// input() and first() have exactly the documentation strings their callers
+// know: the signature alone.
 PyMethodDef program_methods[] = {
     {"input", run_function<kInput>(), METH_FASTCALL | METH_KEYWORDS,
-     "input($self, json_text, *, as_json=False, indent=None)\n--\n\n"},
+     "input($self, json_text)\n--\n\n"},
     {"first", run_function<kFirst>(), METH_FASTCALL | METH_KEYWORDS,
-     "first($self, json_text, *, as_json=False, indent=None)\n--\n\n"},
+     "first($self, json_text)\n--\n\n"},
     {"input_bytes", run_function<kInputBytes>(), METH_FASTCALL | METH_KEYWORDS,
      "input_bytes($self, json_bytes, *, as_json=False, indent=None)\n--\n\n"
-     "Like input(), for UTF-8 JSON text in any contiguous bytes-like object\n"
-     "(bytes, bytearray, memoryview, mmap)."},
+     "Runs the query over one JSON document, as input() does, and returns a\n"
+     "TamselVonkIter over every result. The text is UTF-8 in any contiguous\n"
+     "bytes-like object (bytes, bytearray, memoryview, mmap), or a str.\n"
+     "\n"
+     "as_json=True gives each result as the bytes of its JSON text, as tojson\n"
+     "writes it; indent lays that text out over lines: None (compact), a number\n"
+     "of spaces from 0 to 32, or a str of up to 32 characters.\n"
+     "\n"
+     "A text of 16 KiB or more is parsed and run without the interpreter lock.\n"
+     "Bytes that are not UTF-8, or a text that is not one JSON value, raise\n"
+     "ValueError; an internal fault raises PanicException."},
     {"first_bytes", run_function<kFirstBytes>(), METH_FASTCALL | METH_KEYWORDS,
      "first_bytes($self, json_bytes, *, as_json=False, indent=None)\n--\n\n"
-     "Like first(), for UTF-8 JSON text in any contiguous bytes-like object."},
+     "Runs the query over one JSON document, as first() does, and returns its\n"
+     "first result, or None when there is none (or when it is null). The text\n"
+     "is UTF-8 in any contiguous bytes-like object, or a str.\n"
+     "\n"
+     "as_json and indent give the result as the bytes of its JSON text; they,\n"
+     "the interpreter lock and the errors are as for input_bytes()."},
     {"stream", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(program_stream)),
      METH_VARARGS | METH_KEYWORDS,
      "stream($self, source, *, lines=False, per_text=False, first=False, errors='raise',\n"
-     "       as_json=False, indent=None)\n--\n\n"
-     "Runs the query over every JSON text of source (bytes-like, str, binary file\n"
-     "or path), a batch at a time, and returns an iterator over the results."},
+     "       as_json=False, indent=None, threads=1)\n--\n\n"
+     "Runs the query over every JSON text of source, in order, and returns a\n"
+     "TamselStream over the results, read and run a batch of about a MiB of text\n"
+     "at a time.\n"
+     "\n"
+     "source: a bytes-like object or a str that holds the texts (a str is never\n"
+     "  a file name), a binary file object, or a path (pathlib.Path). Texts are\n"
+     "  separated by white space or written back to back.\n"
+     "lines: every line that is not blank is one text.\n"
+     "per_text: one list of results per text, instead of the results flat.\n"
+     "first: at most the first result of each text.\n"
+     "errors: 'raise': a bad text raises TamselTextError (a ValueError), or\n"
+     "  PanicException for an internal fault, once the results before it are\n"
+     "  out; 'skip': its exception goes to the stream's `skipped` list, or with\n"
+     "  per_text in the text's place.\n"
+     "as_json, indent: results as the bytes of their JSON text, as for\n"
+     "  input_bytes().\n"
+     "threads: parse and run pieces of about a MiB on this many threads of the\n"
+     "  stream's own (1 to 256); the results are those of one thread."},
     {"batch", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(program_batch)),
      METH_VARARGS | METH_KEYWORDS,
-     "batch($self, texts, *, first=False, errors='raise', as_json=False, indent=None)\n--\n\n"
-     "Runs the query over each of texts, separate JSON documents, and returns\n"
-     "one list of results per document."},
+     "batch($self, texts, *, first=False, errors='raise', as_json=False, indent=None,\n"
+     "      threads=1)\n--\n\n"
+     "Runs the query over each of texts, an iterable of separate JSON documents\n"
+     "(each a str or a bytes-like object), and returns a list with one entry per\n"
+     "document: the list of its results, or with first=True its first result or\n"
+     "None.\n"
+     "\n"
+     "A bad document raises TamselTextError (a ValueError), or PanicException for\n"
+     "an internal fault; with errors='skip', that exception is its entry instead.\n"
+     "as_json, indent and threads are those of stream()."},
     {"__reduce__", program_reduce, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -313,7 +313,20 @@ PyGetSetDef stream_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// The class's documentation; a heap type's slot takes it as it stands.
+constexpr const char* kStreamDoc =
+    "The results of one TamselProgram.stream() call, read and run a batch of\n"
+    "about a MiB of text at a time as iteration asks for them.\n"
+    "\n"
+    "A bad text raises TamselTextError (a ValueError), or PanicException for an\n"
+    "internal fault, once the results of the texts before it are out; after that\n"
+    "the stream is exhausted. With errors=\"skip\", it is skipped instead and its\n"
+    "exception appended to `skipped` (or, with per_text, given in its place).\n"
+    "close(), the end of a `with` block, or dropping the stream releases what it\n"
+    "holds: its buffers, its threads, the file it opened from a path.";
+
 PyType_Slot stream_slots[] = {
+    {Py_tp_doc, const_cast<char*>(kStreamDoc)},
     {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
     {Py_tp_dealloc, reinterpret_cast<void*>(stream_dealloc)},
     {Py_tp_traverse, reinterpret_cast<void*>(stream_traverse)},
@@ -379,6 +392,8 @@ PyObject* program_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
         options.stop_at_bad = !skip_bad;
         options.poll = signals_pending;
         options.piece_bytes = piece_bytes();
+        // A str that names a file, meant as a path, fails as JSON: the hint says so.
+        options.origin = PyUnicode_Check(source_arg) ? TextOrigin::kStreamOfStr : TextOrigin::kStream;
         state->engine = texts::make_text_stream(*as_program(self)->program, threads, options,
                                                 state->input->source());
       }) ||

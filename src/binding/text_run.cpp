@@ -122,7 +122,7 @@ TextOutcome run_text(const texts::Program& program, JsonParser& parser, size_t s
                                            ours ? signals_pending : nullptr);
     if (auto* error = std::get_if<JsonError>(&parsed)) {
       lock.take_back();
-      raise_value_error(error->message());
+      raise_json_error(*error, parser.last_text());
       return;
     }
     evaluate_into(program, std::get<DocumentRef>(parsed), size, form, results, call, lock, ours);

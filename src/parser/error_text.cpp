@@ -20,13 +20,17 @@ const char* kind_name(ErrorKind kind) {
   return "Tag";
 }
 
+}  // namespace
+
+bool shown_as_code(char32_t c) {
+  return unicode::is_grapheme_extend(c) || !unicode::is_printable(c);
+}
+
 void append_code_escape(std::string& out, char32_t c) {
   char buffer[16];
   std::snprintf(buffer, sizeof buffer, "\\u{%x}", static_cast<unsigned>(c));
   out += buffer;
 }
-
-}  // namespace
 
 std::string quoted(std::string_view text) {
   std::string out = "\"";
@@ -42,7 +46,7 @@ std::string quoted(std::string_view text) {
       case U'\n': out += "\\n"; break;
       case U'\0': out += "\\0"; break;
       default:
-        if (unicode::is_grapheme_extend(c) || !unicode::is_printable(c)) {
+        if (shown_as_code(c)) {
           append_code_escape(out, c);
         } else {
           out.append(text.substr(pos, length));

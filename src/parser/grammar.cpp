@@ -131,6 +131,11 @@ class Grammar {
     if (out.ok()) continue_pipeline(out, &Grammar::comma);
   }
 
+  // The farthest offset at which any rule failed: where the parser got
+  // furthest before it gave up, which is where a reader looks for the
+  // mistake. The messages never show it; they keep the error they report.
+  size_t farthest() const { return farthest_; }
+
  private:
   using PipelineRule = void (Grammar::*)(size_t, Parsed<Pipeline>&);
   using FilterRule = void (Grammar::*)(size_t, Parsed<Filter>&);
@@ -140,6 +145,14 @@ class Grammar {
     return pos <= text_.size() && text_.substr(pos).starts_with(word);
   }
   size_t ws(size_t pos) const { return skip_ws(text_, pos); }
+
+  void reached(size_t pos) { farthest_ = std::max(farthest_, pos); }
+  void reached(const ParseError& error) { reached(std::max(error.at, error.reached)); }
+  // A recoverable error at `pos`, which counts as reached.
+  ParseError stop(ErrorKind kind, size_t pos) {
+    reached(pos);
+    return recoverable(kind, pos);
+  }
 
   // One level of textual nesting ("select(", "{", grouping "(") for as long
   // as it lives; `exceeded()` tells whether it is one level too many.
@@ -256,7 +269,10 @@ class Grammar {
 
   TAMSEL_OUT_OF_LINE void literal_chain(size_t pos, Parsed<Pipeline>& out) {
     Parsed<LiteralValue> literal = parse_literal(text_, pos);
-    if (!literal.ok()) return out.fail(literal.error);
+    if (!literal.ok()) {
+      reached(literal.error);
+      return out.fail(literal.error);
+    }
     out.succeed(Pipeline{}, literal.rest);
     out.value->emplace_back();
     out.value->back().node.emplace<Literal>(Literal{std::move(*literal.value)});
@@ -273,7 +289,7 @@ class Grammar {
       if (out.ok() || !out.error.recoverable()) return;
     }
     if (char_at(pos, '.')) return build<Identity>(out, pos + 1, 0);
-    out.fail(recoverable(ErrorKind::Char, pos));
+    out.fail(stop(ErrorKind::Char, pos));
   }
 
   // Select and object terms are the only ones that recurse, so their
@@ -302,14 +318,14 @@ class Grammar {
   // "select" (no word-boundary test), ws, "(", ws, or-condition, ws, ")".
   TAMSEL_OUT_OF_LINE void select_term(size_t pos, Parsed<Filter>& out) {
     size_t open = ws(pos + 6);
-    if (!char_at(open, '(')) return out.fail(recoverable(ErrorKind::Char, open));
+    if (!char_at(open, '(')) return out.fail(stop(ErrorKind::Char, open));
     NestingLevel level(*this);
     if (level.exceeded()) return out.fail(too_deep(open));
     Parsed<Condition> condition;
     or_condition(ws(open + 1), condition);
     if (!condition.ok()) return out.fail(condition.error);
     size_t close = ws(condition.rest);
-    if (!char_at(close, ')')) return out.fail(recoverable(ErrorKind::Char, close));
+    if (!char_at(close, ')')) return out.fail(stop(ErrorKind::Char, close));
     if (condition.height + 1 > kMaxQueryDepth) return out.fail(too_deep(pos));
     build<Select>(out, close + 1, condition.height + 1, std::move(*condition.value));
   }
@@ -325,15 +341,22 @@ class Grammar {
     for (const auto& builtin : kArgBuiltins) {
       if (!keyword_at(text_, pos, builtin.name)) continue;
       size_t open = ws(pos + builtin.name.size());
-      if (!char_at(open, '(')) continue;
+      if (!char_at(open, '(')) {
+        reached(open);
+        continue;
+      }
       Parsed<LiteralValue> argument = parse_literal(text_, ws(open + 1));
       if (!argument.ok()) {
+        reached(argument.error);
         if (argument.error.recoverable()) continue;
         out.fail(argument.error);
         return true;
       }
       size_t close = ws(argument.rest);
-      if (!char_at(close, ')')) continue;
+      if (!char_at(close, ')')) {
+        reached(close);
+        continue;
+      }
       build<BuiltinWithArg>(out, close + 1, 0, std::move(*argument.value), builtin.kind);
       return true;
     }
@@ -412,7 +435,7 @@ class Grammar {
       next = ws(separator + 1);
     }
     size_t close = ws(end);
-    if (!char_at(close, '}')) return out.fail(recoverable(ErrorKind::Char, close));
+    if (!char_at(close, '}')) return out.fail(stop(ErrorKind::Char, close));
     if (height + 1 > kMaxQueryDepth) return out.fail(too_deep(pos));
     build<ObjectConstruct>(out, close + 1, height + 1, std::move(entries));
   }
@@ -421,7 +444,7 @@ class Grammar {
   TAMSEL_OUT_OF_LINE void object_entry(size_t pos, Parsed<ObjectEntry>& out) {
     auto key_end = identifier_end(text_, pos);
     size_t colon = key_end ? ws(*key_end) : pos;
-    if (!key_end || !char_at(colon, ':')) return out.fail(recoverable(ErrorKind::Char, colon));
+    if (!key_end || !char_at(colon, ':')) return out.fail(stop(ErrorKind::Char, colon));
     Parsed<Pipeline> value;
     pipe_expression(ws(colon + 1), value);
     if (!value.ok()) return out.fail(value.error);
@@ -506,7 +529,7 @@ class Grammar {
     or_condition(ws(pos + 1), out);
     if (!out.ok()) return;
     size_t close = ws(out.rest);
-    if (!char_at(close, ')')) return out.fail(recoverable(ErrorKind::Char, close));
+    if (!char_at(close, ')')) return out.fail(stop(ErrorKind::Char, close));
     out.rest = close + 1;
   }
 
@@ -536,6 +559,7 @@ class Grammar {
                                                Parsed<Condition>& out) {
     Parsed<LiteralValue> literal = parse_literal(text_, pos);
     if (!literal.ok()) {
+      reached(literal.error);
       out.fail(literal.error);
       return false;
     }
@@ -546,14 +570,17 @@ class Grammar {
 
   std::string_view text_;
   int nesting_ = 0;  // enclosing "select(", "{" and grouping "("
+  size_t farthest_ = 0;
   std::unordered_map<size_t, RememberedFailure> failures_;
 };
 
 }  // namespace
 
-Parsed<Pipeline> parse_query(std::string_view text) {
+Parsed<Pipeline> parse_query(std::string_view text, size_t* farthest) {
   Parsed<Pipeline> result;
-  Grammar(text).query(0, result);
+  Grammar grammar(text);
+  grammar.query(0, result);
+  if (farthest) *farthest = grammar.farthest();
   return result;
 }
 

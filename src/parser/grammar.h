@@ -9,7 +9,8 @@
 namespace tamsel::query {
 
 // Runs the query rule from the start of `text`. On success `rest` is where
-// the parse stopped; the caller decides what may follow.
-Parsed<Pipeline> parse_query(std::string_view text);
+// the parse stopped; the caller decides what may follow. `farthest`, when
+// given, is set to the farthest offset at which a rule failed.
+Parsed<Pipeline> parse_query(std::string_view text, size_t* farthest = nullptr);
 
 }  // namespace tamsel::query

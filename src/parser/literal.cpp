@@ -82,7 +82,11 @@ Parsed<std::string> parse_string_literal(std::string_view text, size_t pos) {
   if (pos >= text.size() || text[pos] != '"') {
     return Parsed<std::string>::failure(recoverable(ErrorKind::Char, pos));
   }
-  const ParseError bad_escape{Severity::Unrecoverable, ErrorKind::Char, pos + 1};
+  // Reported after the opening quote, whichever escape is bad.
+  auto bad_escape = [&](size_t backslash) {
+    return Parsed<std::string>::failure(
+        ParseError{Severity::Unrecoverable, ErrorKind::Char, pos + 1, backslash});
+  };
   std::string out;
   size_t i = pos + 1;
   while (i < text.size()) {
@@ -93,7 +97,7 @@ Parsed<std::string> parse_string_literal(std::string_view text, size_t pos) {
       ++i;
       continue;
     }
-    if (i + 1 >= text.size()) return Parsed<std::string>::failure(bad_escape);
+    if (i + 1 >= text.size()) return bad_escape(i);
     switch (text[i + 1]) {
       case '"': out += '"'; break;
       case '\\': out += '\\'; break;
@@ -104,18 +108,19 @@ Parsed<std::string> parse_string_literal(std::string_view text, size_t pos) {
       case 'u': {
         size_t end = 0;
         auto code = unicode_escape_at(text, i, &end);
-        if (!code) return Parsed<std::string>::failure(bad_escape);
+        if (!code) return bad_escape(i);
         utf8::append(out, *code);
         i = end;
         continue;
       }
       default:
-        return Parsed<std::string>::failure(bad_escape);
+        return bad_escape(i);
     }
     i += 2;
   }
   // No closing quote: not this rule's error; the number alternatives get a go.
-  return Parsed<std::string>::failure(recoverable(ErrorKind::Char, pos));
+  return Parsed<std::string>::failure(
+      ParseError{Severity::Recoverable, ErrorKind::Char, pos, text.size()});
 }
 
 Parsed<LiteralValue> parse_literal(std::string_view text, size_t pos) {
@@ -139,7 +144,11 @@ Parsed<LiteralValue> parse_literal(std::string_view text, size_t pos) {
 
   size_t digits = pos < text.size() && text[pos] == '-' ? pos + 1 : pos;
   size_t stop = digits_end(text, digits);
-  if (stop == digits) return Result::failure(recoverable(ErrorKind::Digit, digits));
+  if (stop == digits) {
+    // A string never closed was read to the end of the text.
+    return Result::failure(
+        ParseError{Severity::Recoverable, ErrorKind::Digit, digits, string.error.reached});
+  }
   auto integer = integer_value(text.substr(pos, stop - pos), INT64_MIN, INT64_MAX);
   if (!integer) return Result::failure(recoverable(ErrorKind::MapRes, pos));
   return Result::success(LiteralValue::of_integer(*integer), stop);

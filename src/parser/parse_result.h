@@ -27,6 +27,10 @@ struct ParseError {
   Severity severity = Severity::Recoverable;
   ErrorKind kind = ErrorKind::Tag;
   size_t at = 0;  // byte offset of the remaining text in the query
+  // How far the failing rule read before it gave up, when that is past `at`
+  // (a bad escape inside a string, a string never closed); the message
+  // never shows it, the note on where the parser stopped does.
+  size_t reached = 0;
 
   bool recoverable() const { return severity == Severity::Recoverable; }
 };

@@ -109,8 +109,8 @@ void PieceStream::queue(std::unique_ptr<Piece> piece) {
       StreamFraming framing(options_.lines, worker.stretch, p.offset == 0);
       if (!p.last) framing.splitter.no_rest_guess();
       framing.splitter.set_window(p.bytes, true);
-      const WindowRun run{*program_, options_.form, options_.stop_at_bad, SIZE_MAX,
-                          WorkerPool::stopping};
+      const WindowRun run{{*program_, options_.form, WorkerPool::stopping, options_.origin},
+                          options_.stop_at_bad, SIZE_MAX};
       p.step = run_window(run, framing, p.bytes, p.padded, worker.parser, worker.call, p.batch);
       p.texts = framing.splitter.taken();
       if (p.count_lines) p.line_breaks = count_line_breaks(p.bytes.data(), p.bytes.size());

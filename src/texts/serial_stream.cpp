@@ -60,8 +60,8 @@ TextStream::Step SerialStream::next(Waiting& waiting, const TextBatch** batch, S
   ParserLease lease;
   for (;;) {
     const std::string_view window = window_.bytes();
-    const WindowRun run{*program_, options_.form, options_.stop_at_bad,
-                        kBatchBytes - static_cast<size_t>(batch_.bytes), options_.poll};
+    const WindowRun run{{*program_, options_.form, options_.poll, options_.origin},
+                        options_.stop_at_bad, kBatchBytes - static_cast<size_t>(batch_.bytes)};
     WindowStep step;
     {
       // Nothing else can change the window's bytes: the stream's own

@@ -61,31 +61,30 @@ bool file_text(TextRecord& record, size_t size, runtime::CallRuntime& call, Text
 
 }  // namespace
 
-bool run_quietly(const Program& program, JsonParser& parser, size_t size,
-                 const ResultForm& form, runtime::CallRuntime& call,
-                 runtime::CallBounds::Poll poll, TextRecord record, TextBatch& batch) {
+bool run_quietly(const RunRules& rules, JsonParser& parser, size_t size,
+                 runtime::CallRuntime& call, TextRecord record, TextBatch& batch) {
   batch.parsed += size;
   return file_text(record, size, call, batch, [&] {
-    auto parsed = parser.parse_work_buffer(size, program.reading.get(), poll);
+    auto parsed = parser.parse_work_buffer(size, rules.program.reading.get(), rules.poll);
     if (auto* error = std::get_if<JsonError>(&parsed)) {
       record.kind = TextRecord::Kind::kMalformed;
       record.message = error->message();
+      record.note = json_hint(parser.last_text(), *error, rules.origin);
       return;
     }
-    const engine::ResultList found = evaluate_text(program, std::get<DocumentRef>(parsed), size,
-                                                   form.first_only, call, poll);
-    write_results(found, size, form, record, batch.tape);
+    const engine::ResultList found = evaluate_text(rules.program, std::get<DocumentRef>(parsed),
+                                                   size, rules.form.first_only, call, rules.poll);
+    write_results(found, size, rules.form, record, batch.tape);
   });
 }
 
-bool run_quietly(const Program& program, DocumentRef document, size_t size,
-                 const ResultForm& form, runtime::CallRuntime& call,
-                 runtime::CallBounds::Poll poll, TextRecord record, TextBatch& batch) {
+bool run_quietly(const RunRules& rules, DocumentRef document, size_t size,
+                 runtime::CallRuntime& call, TextRecord record, TextBatch& batch) {
   batch.parsed += size;
   return file_text(record, size, call, batch, [&] {
     const engine::ResultList found =
-        evaluate_text(program, document, size, form.first_only, call, poll);
-    write_results(found, size, form, record, batch.tape);
+        evaluate_text(rules.program, document, size, rules.form.first_only, call, rules.poll);
+    write_results(found, size, rules.form, record, batch.tape);
   });
 }
 

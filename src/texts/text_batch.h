@@ -16,6 +16,7 @@
 #include "texts/stop.h"
 #include "value/document_ref.h"
 #include "value/json.h"
+#include "value/json_hint.h"
 #include "value/result_tape.h"
 
 namespace tamsel::texts {
@@ -36,6 +37,7 @@ struct TextRecord {
   uint64_t line = 0;    // in a stream, the line it starts on, for a text that did not run
   uint32_t results = 0;  // how many results it put on the tape, in order
   std::string message;   // for a text that did not run
+  std::string note;      // help beside a JSON error's message, if any
 };
 
 // What a run of texts made, in order.
@@ -60,15 +62,24 @@ struct TextBatch {
   }
 };
 
-// Runs `program` over the `size` bytes of text in `parser`'s work buffer, or
-// over a `document` parsed already, inside `call` with `poll`, and adds the
-// text's record (`record` filled in with its place) and results to `batch`.
-// False when the run stopped (batch.stopped set), with nothing added.
-bool run_quietly(const Program& program, JsonParser& parser, size_t size,
-                 const ResultForm& form, runtime::CallRuntime& call,
-                 runtime::CallBounds::Poll poll, TextRecord record, TextBatch& batch);
-bool run_quietly(const Program& program, DocumentRef document, size_t size,
-                 const ResultForm& form, runtime::CallRuntime& call,
-                 runtime::CallBounds::Poll poll, TextRecord record, TextBatch& batch);
+// How each text of a run is run: the program, the form of its results, the
+// poll of its bounds (which may stop a large text's parse too), and where
+// its texts come from, for the hint beside a JSON error.
+struct RunRules {
+  const Program& program;
+  const ResultForm& form;
+  runtime::CallBounds::Poll poll;
+  TextOrigin origin = TextOrigin::kDocument;
+};
+
+// Runs the program over the `size` bytes of text that `parser` holds (in
+// its work buffer, or lent), or over a `document` parsed already, inside
+// `call`, and adds the text's record (`record` filled in with its place)
+// and results to `batch`. False when the run stopped (batch.stopped set),
+// with nothing added.
+bool run_quietly(const RunRules& rules, JsonParser& parser, size_t size,
+                 runtime::CallRuntime& call, TextRecord record, TextBatch& batch);
+bool run_quietly(const RunRules& rules, DocumentRef document, size_t size,
+                 runtime::CallRuntime& call, TextRecord record, TextBatch& batch);
 
 }  // namespace tamsel::texts

@@ -32,6 +32,8 @@ struct StreamOptions {
   runtime::CallBounds::Poll poll = nullptr;
   // About how many bytes of texts the threads run as one piece.
   size_t piece_bytes = size_t{1} << 20;
+  // What the source is, for the hint beside a JSON error.
+  TextOrigin origin = TextOrigin::kStream;
 };
 
 // Where the texts come from: bytes in memory that stay as they are while

@@ -27,7 +27,7 @@ WindowStep run_window(const WindowRun& run, StreamFraming& framing, std::string_
     if (batch.bytes - bytes_at_start >= run.batch_bytes) return WindowStep::kFull;
     if (batch.bytes >= poll_at) {
       poll_at = batch.bytes + kPollEveryBytes;
-      if (run.poll && run.poll()) {
+      if (run.rules.poll && run.rules.poll()) {
         batch.stopped = true;
         batch.stop = Stop{};
         return WindowStep::kStopped;
@@ -38,13 +38,13 @@ WindowStep run_window(const WindowRun& run, StreamFraming& framing, std::string_
   for (;;) {
     TextSplitter::Text text;
     size_t first = 0;
-    ReadingPlan* plan = run.program.reading.get();
+    ReadingPlan* plan = run.rules.program.reading.get();
     if (plan && splitter.start(&text, &first) == TextSplitter::Step::kText &&
         text.offset != framing.refused_text) {
       if (const auto read = framing.stretch.read(parser, *plan, window, padded, framing.lines,
                                                  splitter.passed(), first)) {
         splitter.take_until(read->end);
-        if (!run_quietly(run.program, read->document, read->size, run.form, call, run.poll,
+        if (!run_quietly(run.rules, read->document, read->size, call,
                          TextRecord(text.index, text.offset), batch))
           return WindowStep::kStopped;
         if (const auto step = after_text(text)) return *step;
@@ -70,8 +70,7 @@ WindowStep run_window(const WindowRun& run, StreamFraming& framing, std::string_
     } else {
       std::memcpy(parser.work_buffer(size), text.bytes.data(), size);
       const size_t filed = batch.texts.size();
-      if (!run_quietly(run.program, parser, size, run.form, call, run.poll, std::move(record),
-                       batch))
+      if (!run_quietly(run.rules, parser, size, call, std::move(record), batch))
         return WindowStep::kStopped;
       if (text.guess && batch.texts.back().kind != TextRecord::Kind::kRan) {
         // The line was not one text (or failed as one): unfile it, and find

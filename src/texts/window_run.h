@@ -45,11 +45,9 @@ enum class WindowStep {
 // until one of the steps above. Records carry the stream's offsets, and a
 // bad text's line in `line`.
 struct WindowRun {
-  const Program& program;
-  const ResultForm& form;
+  RunRules rules;
   bool stop_at_bad;
   size_t batch_bytes;
-  runtime::CallBounds::Poll poll;
 };
 WindowStep run_window(const WindowRun& run, StreamFraming& framing, std::string_view window,
                       bool padded, JsonParser& parser, runtime::CallRuntime& call,

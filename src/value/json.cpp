@@ -209,11 +209,13 @@ struct JsonParser::State {
   dom::parser parser;
   ProjectedTapeReader projected;
   std::string_view lent;  // a text lent for the next parse, if any
+  std::string_view last;  // the text the last parse read
   std::unique_ptr<char[]> buffer;  // the padded work buffer
   size_t buffer_capacity = 0;
 
   // Room for a text of up to `max_size` bytes in the work buffer.
   char* work_buffer(size_t max_size) {
+    last = {};
     // Large buffers are not worth keeping for a small text.
     if (buffer_capacity > kKeepBuffersUpTo && max_size <= kKeepBuffersUpTo) drop_buffer();
     if (!buffer || buffer_capacity < max_size) {
@@ -266,6 +268,8 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_document(std::string_view
 
 void JsonParser::lend_text(std::string_view text) { state_->lent = text; }
 
+std::string_view JsonParser::last_text() const { return state_->last; }
+
 std::variant<DocumentRef, JsonError> JsonParser::State::parse(std::string_view lent, size_t size,
                                                               const Projection* projection,
                                                               bool* projected) {
@@ -279,7 +283,8 @@ std::variant<DocumentRef, JsonError> JsonParser::State::parse(std::string_view l
       in_buffer = true;
     }
     std::memset(s.buffer.get() + size, 0, simdjson::SIMDJSON_PADDING);
-    return std::string_view(s.buffer.get(), size);
+    s.last = std::string_view(s.buffer.get(), size);
+    return s.last;
   };
 
   if (s.parser.capacity() > kKeepBuffersUpTo && size <= kKeepBuffersUpTo) s.drop_parser();
@@ -350,6 +355,7 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_work_buffer(size_t size,
                                                                    bool (*poll)()) {
   State& s = *state_;
   const std::string_view lent = std::exchange(s.lent, std::string_view());
+  s.last = {};
   if (auto error = size_error(size)) return *error;
   const Projection* projection = plan ? plan->next_read() : nullptr;
   bool projected = false;
@@ -443,7 +449,10 @@ std::optional<DocumentRef> JsonParser::read_next(const IndexedTexts& texts, uint
   return s.parser.doc.root();
 }
 
-void JsonParser::end_run() { state_->give_back_large_buffers(); }
+void JsonParser::end_run() {
+  state_->last = {};
+  state_->give_back_large_buffers();
+}
 
 std::variant<Value, JsonError> JsonParser::parse(std::string_view text, bool view_strings) {
   auto parsed = parse_document(text);

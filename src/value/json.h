@@ -93,6 +93,12 @@ class JsonParser {
   std::optional<simdjson::dom::element> read_next(const IndexedTexts& texts, uint32_t k,
                                                   ReadingPlan& plan, uint32_t* next);
 
+  // The text that the last parse_work_buffer() read, for as long as the
+  // parser holds it (until the next work_buffer(), parse or end_run()):
+  // after a parse that failed, the whole text, for a note on what it looks
+  // like instead; empty after a text refused for its size.
+  std::string_view last_text() const;
+
   // Texts this long or longer are refused (InputTooLarge) before any is read.
   static std::optional<JsonError> size_error(uint64_t size);
 

@@ -14,6 +14,7 @@
 #include "engine/evaluator.h"
 #include "engine/render.h"
 #include "parser/parser.h"
+#include "parser/query_hint.h"
 #include "value/json.h"
 #include "multipliers.h"
 
@@ -64,6 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A handful chained already make millions of outputs over these documents.
   if (count_multipliers(text) > 5) return -1;
   auto compiled = query::compile_query(text);
+  // The notes on a query that does not compile read all around the place
+  // where it stopped.
+  if (auto* error = std::get_if<query::CompileError>(&compiled))
+    (void)query::compile_notes(text, *error);
   if (auto* pipeline = std::get_if<query::Pipeline>(&compiled)) {
     (void)query::dump(*pipeline);
     for (const Value& document : documents.values) {
