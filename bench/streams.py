@@ -19,6 +19,12 @@ Timings are the best of several rounds in which the contenders take turns.
   folder and removed after. In a child process: the memory held above the
   start while streaming it from its path (peak resident size, VmHWM), and
   its throughput against the same bytes streamed from memory.
+- Every source kind (bytes, str, bytearray, a file object, a path, a pipe
+  from another process) at threads 1, 2 and 4, over a file of 256 MiB of
+  such lines and of the same events laid out over several lines each, a
+  child process a cell: the best time, and the peak memory held above the
+  source itself (VmHWM, reset once the source is read); and the stream from
+  a path against a first_bytes loop over the same lines in memory.
 - The command line, a child process each, on that file in the default mode
   and with --lines against jq (Debian's jq, when installed), with each
   one's peak resident size; and pretty output of canada.json and
@@ -60,6 +66,10 @@ FILE_VS_MEMORY = 0.9        # throughput from a path / from memory
 CLI_VS_JQ = 4.0
 CLI_HELD_MB = 64
 CLI_PRETTY_VS_JQ = 2.0
+SOURCES_THREADS_VS_ONE = 1.3   # threads=2 against threads=1, every source
+SOURCES_HELD_MB = 128          # peak held above the source, every cell
+PATH_VS_LOOP = 2.0             # a stream from a path / first_bytes over the lines in memory
+SOURCE_KINDS = ("bytes", "str", "bytearray", "file object", "path", "pipe")
 
 
 def event_lines(data_dir, count):
@@ -121,6 +131,102 @@ def json_lines(lines, rounds):
         verdicts.append(("stream vs pysimdjson per line", best["pysimdjson"] / best["stream"],
                          STREAM_VS_PYSIMDJSON))
     return rows, verdicts
+
+
+# Runs in a child: one cell of the table of sources, the best of some rounds,
+# and the memory held above the source at its peak.
+_SOURCE_CHILD = r"""
+import pathlib, subprocess, sys, time, tamsel_vonk
+path, kind, threads, lines, query, rounds = (sys.argv[1], sys.argv[2], int(sys.argv[3]),
+                                            sys.argv[4] == "1", sys.argv[5], int(sys.argv[6]))
+def status_kb(field):
+    with open("/proc/self/status") as f:
+        return next(int(l.split()[1]) for l in f if l.startswith(field + ":"))
+def reset_peak():
+    try:
+        with open("/proc/self/clear_refs", "w") as f:
+            f.write("5")
+    except OSError:
+        pass
+data = pathlib.Path(path).read_bytes()
+held = {"bytes": data, "str": None, "bytearray": None}
+if kind == "str":
+    held["str"] = data.decode()
+elif kind == "bytearray":
+    held["bytearray"] = bytearray(data)
+if kind != "bytes":
+    del data
+def source():
+    if kind in held and held[kind] is not None:
+        return held[kind], None
+    if kind == "file object":
+        return open(path, "rb"), None
+    if kind == "path":
+        return pathlib.Path(path), None
+    child = subprocess.Popen(["cat", path], stdout=subprocess.PIPE)
+    return child.stdout, child
+program = tamsel_vonk.compile(query)
+list(program.stream(b'{"type": "PushEvent", "actor": {"login": "warm"}}', threads=threads))
+best, count, peak = float("inf"), None, 0
+for _ in range(rounds):
+    given, child = source()
+    reset_peak()
+    base = status_kb("VmRSS")
+    begin = time.perf_counter()
+    n = sum(1 for _ in tamsel_vonk.compile(query).stream(given, threads=threads, lines=lines))
+    best = min(best, time.perf_counter() - begin)
+    peak = max(peak, status_kb("VmHWM") - base)
+    assert count in (None, n)
+    count = n
+    if child:
+        child.stdout.close()
+        child.wait()
+    elif hasattr(given, "close"):
+        given.close()
+print(count, best, peak)
+"""
+
+
+def sources(path, laid_out_path, lines, rounds):
+    """The table of sources: rows of (layout, kind, {threads: (seconds,
+    held MiB)}), and the verdicts."""
+    first = tamsel_vonk.compile(QUERY).first_bytes
+    with open(path, "rb") as f:
+        in_memory = f.read().splitlines()
+
+    def loop():
+        return sum(1 for line in in_memory if first(line) is not None)
+
+    loop_time = best_of({"loop": loop}, rounds)["loop"]
+    rows, verdicts = [], []
+    for layout, file, modes in (("JSON Lines", path, (True, False)),
+                                ("laid out", laid_out_path, (False,))):
+        with open(file, "rb") as f:
+            expected = sum(1 for _ in tamsel_vonk.compile(QUERY).stream(f.read()))
+        if layout == "JSON Lines" and loop() != expected:
+            raise SystemExit("the first_bytes loop gives other results than the stream")
+        for as_lines in modes:
+            for kind in SOURCE_KINDS:
+                cells = {}
+                for threads in (1, 2, 4):
+                    out = subprocess.run(
+                        [sys.executable, "-c", _SOURCE_CHILD, file, kind, str(threads),
+                         "1" if as_lines else "0", QUERY, str(rounds)],
+                        check=True, capture_output=True, text=True).stdout.split()
+                    if int(out[0]) != expected:
+                        raise SystemExit(f"{kind} threads={threads}: {out[0]} results, "
+                                         f"not {expected}")
+                    cells[threads] = (float(out[1]), int(out[2]) / 1024)
+                label = f"{layout}{', lines=True' if as_lines else ''}"
+                rows.append((label, kind, cells))
+                verdicts.append((f"{label}, {kind}: threads=2 vs 1",
+                                 cells[1][0] / cells[2][0], SOURCES_THREADS_VS_ONE))
+                verdicts.append((f"{label}, {kind}: most held, MiB",
+                                 max(held for _, held in cells.values()), SOURCES_HELD_MB))
+                if kind == "path" and layout == "JSON Lines" and not as_lines:
+                    verdicts.append(("path vs first_bytes loop over the lines in memory",
+                                     loop_time / min(t for t, _ in cells.values()), PATH_VS_LOOP))
+    return loop_time, rows, verdicts
 
 
 def write_file(path, lines, size):
@@ -274,6 +380,25 @@ def main(argv=None):
         print(f"A large file: {size / MB:.0f} MiB, {results} results")
         for name, seconds, speed in rows:
             print(f"  {name:18} {seconds:7.3f} s {speed:8.0f} MiB/s")
+        laid_out = os.path.join(folder, "events-laid-out.json")
+        with open(os.path.join(opts.data, "github_events.json"), encoding="utf-8") as f:
+            events = json.load(f)
+        write_file(laid_out, [json.dumps(event, indent=2).encode() for event in events],
+                   file_size if opts.quick else 256 * MB)
+        sources_path = path
+        if not opts.quick:
+            sources_path = os.path.join(folder, "events-256.jsonl")
+            write_file(sources_path, lines, 256 * MB)
+        loop_time, rows, found = sources(sources_path, laid_out, lines, 1 if opts.quick else 3)
+        verdicts += found
+        print(f"Sources: best time in ms | peak MiB held above the source, threads 1, 2, 4"
+              f" (first_bytes loop over the lines: {loop_time * 1000:.0f} ms)")
+        for label, kind, cells in rows:
+            print(f"  {label:22} {kind:12} " + "  ".join(
+                f"{cells[t][0] * 1000:7.0f} | {cells[t][1]:5.1f}" for t in (1, 2, 4)))
+        if not opts.quick:
+            os.remove(sources_path)
+        os.remove(laid_out)
         rows, found = command_line(path, opts.data, 1 if opts.quick else 3)
         verdicts += found
         print("The command line (best time, peak resident size): ours | jq")

@@ -1,5 +1,8 @@
 #include "binding/stream_input.h"
 
+#include <poll.h>
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -82,7 +85,9 @@ class FileObjectReader final : public texts::Reader {
     param_ = param;
     const char* name = PyObject_HasAttrString(arg, "read1") ? "read1" : "read";
     read_ = PyRef(PyObject_GetAttrString(arg, name));
-    return static_cast<bool>(read_);
+    if (!read_) return false;
+    learn_descriptor(arg);
+    return true;
   }
   void close() { read_ = PyRef(); }
 
@@ -96,7 +101,15 @@ class FileObjectReader final : public texts::Reader {
     short_read_ = *got < size;
     return Read::kOk;
   }
-  bool may_wait() const override { return short_read_; }
+  // After a read that gave less than it asked, the next may wait: unless
+  // the file reads a pipe, a socket or a terminal that has bytes ready
+  // (a buffered file that holds bytes of its own only reads faster).
+  bool may_wait() const override {
+    if (!short_read_) return false;
+    if (descriptor_ < 0) return true;
+    pollfd ready{descriptor_, POLLIN, 0};
+    return ::poll(&ready, 1, 0) == 0;
+  }
 
   PendingError& error() { return error_; }
   int traverse(visitproc visit, void* arg) const {
@@ -135,8 +148,21 @@ class FileObjectReader final : public texts::Reader {
     return true;
   }
 
+  // The descriptor of a file that reads a pipe, a socket or a terminal,
+  // which fileno() gives; -1 for anything else.
+  void learn_descriptor(PyObject* arg) {
+    PyRef number(PyObject_CallMethod(arg, "fileno", nullptr));
+    const int fd = number ? PyLong_AsLong(number.get()) : -1;
+    PyErr_Clear();
+    struct stat status;
+    if (fd >= 0 && fstat(fd, &status) == 0 &&
+        (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode) || S_ISCHR(status.st_mode)))
+      descriptor_ = fd;
+  }
+
   const char* param_ = "";
   PyRef read_;
+  int descriptor_ = -1;
   bool short_read_ = false;
   PendingError error_;
 };

@@ -50,7 +50,7 @@ class CutFinder {
   uint64_t looked_at() const { return looked_; }
 
  private:
-  const bool lines_;
+  bool lines_;
   bool bom_pending_;
   size_t scanned_ = 0;  // in the region
   uint64_t looked_ = 0;

@@ -31,6 +31,11 @@ struct PieceStream::Piece {
   bool padded = false;
   uint64_t offset = 0;  // in the stream
   bool last = false;    // the stream ends with it
+  // Whether its end is only likely to lie between texts: it then runs as
+  // though more came after it, and its last text may be left unfinished,
+  // which the piece after it cannot then have started right.
+  bool open_end = false;
+  bool at_failure = false;  // the source failed after it: nothing comes after it
   // The size of a text longer than any text may be, which stands in the
   // piece's place and ends the stream.
   uint64_t refused = 0;
@@ -41,6 +46,7 @@ struct PieceStream::Piece {
   TextBatch batch;
   WindowStep step = WindowStep::kEnd;
   uint64_t texts = 0;
+  size_t passed = 0;  // where its last finished text ends
   bool count_lines = false;
   uint64_t line_breaks = 0;
 };
@@ -51,6 +57,7 @@ PieceStream::PieceStream(std::shared_ptr<const Program> program, size_t threads,
       options_(options),
       source_(source),
       in_flight_(2 * threads),
+      speculating_(!options.lines),
       finder_(options.lines, true),
       pool_(threads) {}
 
@@ -73,6 +80,47 @@ size_t PieceStream::target_size() const {
   }
   if (left > 0) size = std::min<size_t>(size, std::max<uint64_t>(kSmallestTailPiece, left / in_flight_));
   return size;
+}
+
+namespace {
+
+// A likely place between texts: the start of a line that opens an array or
+// an object, where a stream of texts one a line, or laid out over several
+// lines from a column of their own, has one text end and the next begin.
+// The last such place at or before `target`, or failing any the first after
+// it; 0 when there is none.
+size_t likely_cut(std::string_view region, size_t target) {
+  if (region.size() < 2) return 0;
+  auto opens = [&](size_t p) { return region[p] == '{' || region[p] == '['; };
+  const char* const data = region.data();
+  for (size_t limit = std::min(target, region.size() - 1); limit > 0;) {
+    const void* found = memrchr(data, '\n', limit);
+    if (!found) break;
+    const size_t at = static_cast<size_t>(static_cast<const char*>(found) - data) + 1;
+    if (opens(at)) return at;
+    limit = at - 1;
+  }
+  for (size_t from = std::min(target, region.size());;) {
+    const void* found = std::memchr(data + from, '\n', region.size() - from);
+    if (!found) return 0;
+    const size_t at = static_cast<size_t>(static_cast<const char*>(found) - data) + 1;
+    if (at < region.size() && opens(at)) return at;
+    from = at;
+  }
+}
+
+}  // namespace
+
+PieceStream::Place PieceStream::place_to_cut(std::string_view region, size_t target) {
+  if (!speculating_) return {find_cut(region, target), false};
+  return {likely_cut(region, target), true};
+}
+
+size_t PieceStream::certain_cut(std::string_view region) {
+  // The region starts where every piece before it ended, between texts.
+  CutFinder finder(options_.lines, region_offset_ == 0);
+  finder.look(region);
+  return finder.last_cut();
 }
 
 size_t PieceStream::find_cut(std::string_view region, size_t target) {
@@ -108,12 +156,13 @@ void PieceStream::queue(std::unique_ptr<Piece> piece) {
       worker.stretch.forget();
       StreamFraming framing(options_.lines, worker.stretch, p.offset == 0);
       if (!p.last) framing.splitter.no_rest_guess();
-      framing.splitter.set_window(p.bytes, true);
+      framing.splitter.set_window(p.bytes, !p.open_end);
       const WindowRun run{{*program_, options_.form, WorkerPool::stopping, options_.origin},
                           options_.stop_at_bad, SIZE_MAX};
       p.step = run_window(run, framing, p.bytes, p.padded, worker.parser, worker.call, p.batch);
       p.texts = framing.splitter.taken();
-      if (p.count_lines) p.line_breaks = count_line_breaks(p.bytes.data(), p.bytes.size());
+      p.passed = p.step == WindowStep::kNeedMore ? framing.splitter.passed() : p.bytes.size();
+      if (p.count_lines) p.line_breaks = count_line_breaks(p.bytes.data(), p.passed);
     });
   } catch (...) {
     pieces_.pop_back();
@@ -121,10 +170,12 @@ void PieceStream::queue(std::unique_ptr<Piece> piece) {
   }
 }
 
-void PieceStream::queue_region(size_t size, bool last) {
+void PieceStream::queue_region(size_t size, bool last, bool open_end) {
   auto piece = std::make_unique<Piece>();
   piece->offset = region_offset_;
   piece->last = last;
+  piece->open_end = open_end;
+  piece->at_failure = read_failed_ && size == region_size_;
   if (!source_.reader) {
     const std::string_view memory = source_.memory;
     piece->bytes = memory.substr(region_offset_, size);
@@ -139,7 +190,7 @@ void PieceStream::queue_region(size_t size, bool last) {
     region_size_ -= size;
   }
   region_offset_ += size;
-  finder_.cut(std::min(size, finder_.last_cut()));
+  if (!speculating_) finder_.cut(std::min(size, finder_.last_cut()));
   reach_ = 0;
   if (last) source_done_ = true;
   note_held();
@@ -165,11 +216,11 @@ PieceStream::Cut PieceStream::cut_memory() {
   }
   const std::string_view region = memory.substr(region_offset_);
   const size_t target = target_size();
-  const size_t at = region.size() <= target ? 0 : find_cut(region, target);
-  if (at > 0) {
-    queue_region(at, false);
+  const Place place = region.size() <= target ? Place{} : place_to_cut(region, target);
+  if (place.at > 0) {
+    queue_region(place.at, false, place.likely);
   } else {
-    queue_region(region.size(), true);  // the rest of the stream
+    queue_region(region.size(), true, false);  // the rest of the stream
   }
   return Cut::kCut;
 }
@@ -182,24 +233,32 @@ PieceStream::Cut PieceStream::cut_read(Waiting& waiting) {
     const size_t target = std::max(piece, reach_);
     bool flush = false;
     if (!read_all_ && region_size_ < target) {
-      if (!pieces_.empty() && reader.may_wait()) {
+      if (reader.may_wait()) {
         // What is read may finish texts: those are cut off now, and handed
         // out before a read waits.
-        finder_.look(region());
-        if (const size_t at = finder_.last_cut(); at > 0) {
-          queue_region(at, false);
-          return Cut::kCut;
+        if (!pieces_.empty()) {
+          if (const Place place = place_to_cut(region(), region_size_); place.at > 0) {
+            queue_region(place.at, false, place.likely);
+            return Cut::kCut;
+          }
+          return Cut::kLater;
         }
-        return Cut::kLater;
+        // Every piece before is handed out: the region is known to start
+        // between texts, and the cut finder tells where the last one ends.
+        if (speculating_ && region_size_ > 0) {
+          if (const size_t at = certain_cut(region()); at > 0) {
+            queue_region(at, false, false);
+            return Cut::kCut;
+          }
+        }
       }
       const size_t needed = std::max(target, region_size_) + kLeastRead;
       const size_t room = chunk_ ? chunk_->capacity - region_begin_ - region_size_ : 0;
       if (room < kLeastRead && region_size_ > 0) {
         // The chunk is full: the texts it finishes are cut off first, so
         // that only the text they leave unfinished moves.
-        finder_.look(region());
-        if (const size_t at = finder_.last_cut(); at > 0) {
-          queue_region(at, false);
+        if (const Place place = place_to_cut(region(), region_size_); place.at > 0) {
+          queue_region(place.at, false, place.likely);
           return Cut::kCut;
         }
       }
@@ -245,38 +304,47 @@ PieceStream::Cut PieceStream::cut_read(Waiting& waiting) {
         source_done_ = true;
         return Cut::kNone;
       }
-      const size_t at = region.size() <= piece ? 0 : find_cut(region, piece);
-      if (at > 0) {
-        queue_region(at, false);
+      const Place place = region.size() <= piece ? Place{} : place_to_cut(region, piece);
+      if (place.at > 0) {
+        queue_region(place.at, false, place.likely);
       } else {
-        queue_region(region.size(), true);  // the rest of the stream
+        queue_region(region.size(), true, false);  // the rest of the stream
       }
       return Cut::kCut;
     }
-    finder_.look(region);
-    const size_t at = finder_.last_cut();
     if (read_failed_) {
       // The texts the bytes read so far finish run all the same; the one
       // they leave unfinished does not, for the source does not end there.
-      if (at > 0) queue_region(at, false);
-      chunk_.reset();
-      region_begin_ = region_size_ = 0;
       source_done_ = true;
-      return at > 0 ? Cut::kCut : Cut::kNone;
+      if (region.empty()) return Cut::kNone;
+      queue_region(region.size(), false, true);
+      return Cut::kCut;
     }
-    if (at > 0 && (region.size() >= piece || reach_ > 0 || flush)) {
-      queue_region(at, false);
+    const Place place = place_to_cut(region, region.size());
+    if (place.at > 0 && (region.size() >= piece || reach_ > 0 || flush)) {
+      queue_region(place.at, false, place.likely);
       return Cut::kCut;
     }
     if (flush) {
-      // Nothing finished yet: hand out what is made, or wait for more.
+      // Nothing finished yet: hand out what is made, or wait for more,
+      // once every piece before is handed out, where the region is known
+      // to start between texts.
       if (!pieces_.empty()) return Cut::kLater;
+      if (speculating_) {
+        if (const size_t at = certain_cut(region); at > 0) {
+          queue_region(at, false, false);
+          return Cut::kCut;
+        }
+      }
       continue;
     }
     if (region.size() >= piece) {
       // One text longer than a piece: read on to its end, up to the most a
       // text may be.
       if (region.size() > kMaxInputSize) {
+        // Only once every piece before is handed out is it sure that the
+        // region starts with that text.
+        if (!pieces_.empty()) return Cut::kLater;
         refuse_region();
         return Cut::kCut;
       }
@@ -293,6 +361,48 @@ PieceStream::Cut PieceStream::cut(Waiting& waiting) {
     return cut_memory();
   }
   return cut_read(waiting);
+}
+
+bool PieceStream::cut_again(const Piece& unfinished, Waiting& waiting) {
+  const std::string_view tail = unfinished.bytes.substr(unfinished.passed);
+  // The pieces after it started where no text did: their runs are dropped.
+  size_t again = tail.size();
+  for (const auto& piece : pieces_) {
+    if (piece->slot) {
+      if (!pool_.wait(piece->slot, waiting)) return false;
+      pool_.release(piece->slot);
+      piece->slot = nullptr;
+    }
+    again += piece->bytes.size();
+  }
+  work_.run_again += again;
+  if (source_.reader) {
+    // The bytes from the unfinished text on, in a chunk of their own.
+    const std::string_view rest = region();
+    auto fresh = std::make_shared<Chunk>(std::max(again + rest.size(), options_.piece_bytes) +
+                                         kLeastRead);
+    char* out = fresh->bytes.get();
+    std::memcpy(out, tail.data(), tail.size());
+    out += tail.size();
+    for (const auto& piece : pieces_) {
+      std::memcpy(out, piece->bytes.data(), piece->bytes.size());
+      out += piece->bytes.size();
+    }
+    if (!rest.empty()) std::memcpy(out, rest.data(), rest.size());
+    work_.copied += again + rest.size();
+    chunk_ = std::move(fresh);
+    region_begin_ = 0;
+    region_size_ = again + rest.size();
+  }
+  pieces_.clear();
+  region_offset_ = unfinished.offset + unfinished.passed;
+  speculating_ = false;
+  finder_ = CutFinder(options_.lines, false);
+  reach_ = 0;
+  source_done_ = source_.reader ? read_all_ && region_size_ == 0
+                                : region_offset_ >= source_.memory.size();
+  note_held();
+  return true;
 }
 
 void PieceStream::count_lines_to(uint64_t offset) {
@@ -364,11 +474,18 @@ TextStream::Step PieceStream::next(Waiting& waiting, const TextBatch** batch, St
     texts_before_ += piece->texts;
     if (source_.reader) {
       line_ += piece->line_breaks;
-      lines_counted_to_ = piece->offset + piece->bytes.size();
+      lines_counted_to_ = piece->offset + piece->passed;
     }
     if (piece->step == WindowStep::kBadText || piece->refused) ended_ = true;
-    work_.run += piece->bytes.size();
+    work_.run += piece->passed;
     work_.parsed += piece->batch.parsed;
+    // A piece whose likely end was not between texts: the pieces after it
+    // did not start where texts do.
+    if (piece->open_end && !ended_ && !piece->at_failure && piece->passed < piece->bytes.size() &&
+        !cut_again(*piece, waiting)) {
+      *stop = Stop{};
+      return Step::kStopped;
+    }
     handed_ = std::move(piece);
     *batch = &handed_->batch;
     return Step::kTexts;

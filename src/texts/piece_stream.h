@@ -41,6 +41,11 @@ class PieceStream final : public TextStream {
   struct Chunk;
   struct Piece;
   enum class Cut { kCut, kLater, kNone, kStopped };
+  // A place to cut at, and whether it is only likely to lie between texts.
+  struct Place {
+    size_t at = 0;
+    bool likely = false;
+  };
 
   // Cuts the next piece off the source and queues it: kLater when what is
   // read holds no finished text and the source may wait (hand out first),
@@ -52,12 +57,23 @@ class PieceStream final : public TextStream {
   // that the threads end together rather than one running a large piece
   // alone.
   size_t target_size() const;
-  // The last place between texts in `region`, looked for from `target`
-  // bytes on; 0 when none is there.
+  // Where to cut `region` about `target` bytes in: a certain place from
+  // the cut finder, or while the stream speculates, a likely one.
+  Place place_to_cut(std::string_view region, size_t target);
+  // The last place between texts in `region`, by the cut finder, looked for
+  // from `target` bytes on; 0 when none is there.
   size_t find_cut(std::string_view region, size_t target);
+  // The same over all of `region`, which starts where every piece handed
+  // out ended, by a finder of its own.
+  size_t certain_cut(std::string_view region);
+  // After a piece that ended inside a text, where its likely cut was wrong:
+  // drops the pieces after it and cuts again from that text's start, with
+  // the cut finder for the rest of the stream. False when the wait for the
+  // dropped pieces was stopped.
+  bool cut_again(const Piece& unfinished, Waiting& waiting);
   // Queues the first `size` bytes of the region as a piece; `last` when it
-  // ends the stream.
-  void queue_region(size_t size, bool last);
+  // ends the stream, `open_end` when its end is only likely between texts.
+  void queue_region(size_t size, bool last, bool open_end);
   void queue(std::unique_ptr<Piece> piece);
   // The region's text has grown past any text's size: it ends the stream.
   void refuse_region();
@@ -88,6 +104,10 @@ class PieceStream final : public TextStream {
   bool source_done_ = false;  // every piece is cut
   bool ended_ = false;        // a bad text ended the stream
   size_t reach_ = 0;          // how far to read for a text longer than a piece
+  // Outside JSON Lines, pieces are cut at likely places between texts,
+  // each confirmed when the piece before it ends there, until one is not;
+  // from then on the cut finder follows every byte.
+  bool speculating_;
   CutFinder finder_;
 
   // Where the stream's texts stand at the pieces handed out: the number

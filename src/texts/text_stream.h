@@ -51,6 +51,9 @@ struct StreamWork {
   uint64_t read = 0;      // bytes the reader gave
   uint64_t looked_at = 0; // bytes the cut finder looked at
   uint64_t run = 0;       // bytes of the pieces run: each byte of the source in one
+  // Bytes run again: of the pieces that followed a piece whose likely end
+  // was not between texts, and of the text it left unfinished.
+  uint64_t run_again = 0;
   uint64_t parsed = 0;    // bytes given to a parse (a refuted guess's twice)
   uint64_t copied = 0;    // bytes copied from one of the stream's buffers to another
   uint64_t pieces = 0;

@@ -229,3 +229,38 @@ TEST(TextStream, ASourceThatEndsInsideAText) {
 
 }  // namespace
 }  // namespace tamsel::texts
+
+namespace tamsel::texts {
+namespace {
+
+// Outside JSON Lines a piece is cut where a line opens an array or object;
+// where that place lies inside a text, the pieces after it run again, cut
+// by the cut finder from then on, and nothing else changes.
+TEST(TextStream, ALikelyCutInsideATextIsCutAgain) {
+  const std::string bytes =
+      "{\"a\": 1}\n[\n{\"b\": 2},\n{\"c\": [\n[3]\n]}\n]\n{\"d\": \"x\"}\n[\n[4],\n[5]\n]\n6\n";
+  for (bool stop_at_bad : {false, true}) {
+    StreamOptions options;
+    options.stop_at_bad = stop_at_bad;
+    const Outcome expected = run_stream(compiled("."), 1, options, memory(bytes));
+    ASSERT_EQ(expected.made.size(), 5u);
+    for (size_t piece : {1, 5, 12, 30}) {
+      options.piece_bytes = piece;
+      for (size_t threads : {2, 3}) {
+        const Outcome from_memory = run_stream(compiled("."), threads, options, memory(bytes));
+        EXPECT_EQ(from_memory, expected) << piece << " " << threads;
+        EXPECT_EQ(from_memory.work.run, bytes.size());
+        EXPECT_GT(from_memory.work.run_again, 0u) << piece;
+        ChunkedReader reader(bytes, 7);
+        StreamSource source;
+        source.reader = &reader;
+        const Outcome read = run_stream(compiled("."), threads, options, source);
+        EXPECT_EQ(read, expected) << piece << " " << threads;
+        EXPECT_EQ(read.work.run, bytes.size());
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tamsel::texts
