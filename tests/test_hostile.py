@@ -236,6 +236,10 @@ def test_raw_nul_and_broken_escapes_in_documents(document, message):
     lambda: compile(".").input('"\udc00"'),
     lambda: compile(".").first('["\ud83d"]'),
     lambda: compile(".").input(json_text="\ud800"),
+    # A stream gives the texts before it first.
+    lambda: list(compile(".").stream('"\u00e9" 1 "\ud800"')),
+    lambda: list(compile(".").stream('"\u00e9" 1 "\ud800"', threads=2)),
+    lambda: compile(".").batch(['"\udc00"']),
 ])
 def test_lone_surrogates_in_arguments(call):
     with pytest.raises(UnicodeEncodeError):

@@ -129,3 +129,16 @@ def test_a_stream_its_own_source_holds_is_collected_with_its_threads():
     while running_threads() > before and time.monotonic() < deadline:
         time.sleep(0.01)
     assert running_threads() == before
+
+
+@pytest.mark.parametrize("threads", [1, 2])
+@pytest.mark.parametrize("char", ["\u00e9", "\u20ac", "\U0001F600"], ids=["latin-1", "bmp", "astral"])
+def test_a_str_that_is_not_ascii_reads_as_its_utf8(char, threads):
+    # Encoded a read at a time: characters of every width fall on the
+    # edges of reads, and a text may hold many of them in a row.
+    texts = ['{"s": "%s", "n": %d}' % (char * (i % 7) + "x" * (i % 5), i) for i in range(60_000)]
+    texts[30_000] = '"%s"' % (char * 300_000)
+    source = "\n".join(texts)
+    program = compile(".")
+    assert list(program.stream(source, threads=threads)) == \
+        list(program.stream(source.encode(), threads=threads))

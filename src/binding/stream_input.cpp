@@ -1,8 +1,12 @@
 #include "binding/stream_input.h"
 
 #include <poll.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -19,10 +23,134 @@
 namespace tamsel::binding {
 namespace {
 
+// The UTF-8 text of a str that is not ASCII, encoded a read at a time from
+// the str's own code points, which nothing can change: without the
+// interpreter lock, and never whole. A lone surrogate, which has no UTF-8
+// form, fails the read that meets it, with the interpreter's own error.
+class StrReader final : public texts::Reader {
+ public:
+  explicit StrReader(PyObject* str)
+      : str_(str),
+        kind_(PyUnicode_KIND(str)),
+        data_(PyUnicode_DATA(str)),
+        length_(static_cast<size_t>(PyUnicode_GET_LENGTH(str))) {}
+
+  Read read(char* into, size_t size, size_t* got, texts::Waiting& waiting) override {
+    const texts::LetGo let_go(waiting);
+    switch (kind_) {
+      case PyUnicode_1BYTE_KIND: *got = encode(static_cast<const Py_UCS1*>(data_), into, size); break;
+      case PyUnicode_2BYTE_KIND: *got = encode(static_cast<const Py_UCS2*>(data_), into, size); break;
+      default: *got = encode(static_cast<const Py_UCS4*>(data_), into, size); break;
+    }
+    // The bytes before a surrogate are read; the read after fails.
+    return surrogate_ && *got == 0 ? Read::kFailed : Read::kOk;
+  }
+  // A read may give a few bytes less than asked, where a character does
+  // not fit: only a read that gives nothing is the end.
+  bool may_wait() const override { return false; }
+  size_t read_size() const override { return size_t{1} << 20; }
+
+  // After a failed read: the interpreter's UnicodeEncodeError for the
+  // surrogate, as encoding the str whole raises it.
+  void raise_error() const {
+    const Py_ssize_t at = static_cast<Py_ssize_t>(at_);
+    PyRef error(PyObject_CallFunction(PyExc_UnicodeEncodeError, "sOnns", "utf-8", str_, at,
+                                      at + 1, "surrogates not allowed"));
+    if (error) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), error.get());
+  }
+
+ private:
+  // Encodes code points from at_ on into `out`, as many whole ones as fit
+  // in `room` bytes; the bytes written.
+  template <class Unit>
+  size_t encode(const Unit* units, char* out, size_t room) {
+    char* const start = out;
+    char* const end = out + room;
+    size_t i = at_;
+    while (i < length_) {
+      // A run of ASCII, found eight bytes at a time and copied whole.
+      const size_t run =
+          ascii_run(units + i, std::min(length_ - i, static_cast<size_t>(end - out)));
+      if (run > 0) {
+        narrow(units + i, run, out);
+        out += run;
+        i += run;
+        continue;
+      }
+      const uint32_t c = units[i];
+      const size_t need = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+      if (static_cast<size_t>(end - out) < need) break;
+      if (c >= 0xD800 && c <= 0xDFFF) {
+        surrogate_ = true;
+        break;
+      }
+      if (need == 2) {
+        *out++ = static_cast<char>(0xC0 | (c >> 6));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
+      } else if (need == 3) {
+        *out++ = static_cast<char>(0xE0 | (c >> 12));
+        *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
+      } else {
+        *out++ = static_cast<char>(0xF0 | (c >> 18));
+        *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
+      }
+      ++i;
+    }
+    at_ = i;
+    return static_cast<size_t>(out - start);
+  }
+
+  // Copies `count` ASCII units as bytes.
+  static void narrow(const Py_UCS1* units, size_t count, char* out) {
+    std::memcpy(out, units, count);
+  }
+  template <class Unit>
+  static void narrow(const Unit* units, size_t count, char* out) {
+    size_t k = 0;
+#if defined(__SSE2__)
+    if constexpr (sizeof(Unit) == 2) {
+      for (; k + 8 <= count; k += 8) {
+        const __m128i wide = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + k));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k), _mm_packus_epi16(wide, wide));
+      }
+    }
+#endif
+    for (; k < count; ++k) out[k] = static_cast<char>(units[k]);
+  }
+
+  // How many of the `count` units at `units` are ASCII before one is not.
+  template <class Unit>
+  static size_t ascii_run(const Unit* units, size_t count) {
+    constexpr uint64_t kHigh = sizeof(Unit) == 1   ? 0x8080808080808080ull
+                               : sizeof(Unit) == 2 ? 0xFF80FF80FF80FF80ull
+                                                   : 0xFFFFFF80FFFFFF80ull;
+    constexpr size_t kPerWord = 8 / sizeof(Unit);
+    size_t i = 0;
+    for (; i + 2 * kPerWord <= count; i += 2 * kPerWord) {
+      uint64_t words[2];
+      std::memcpy(words, units + i, 16);
+      if ((words[0] | words[1]) & kHigh) break;
+    }
+    while (i < count && units[i] < 0x80) ++i;
+    return i;
+  }
+
+  PyObject* const str_;  // borrowed: the input holds it
+  const int kind_;
+  const void* const data_;
+  const size_t length_;
+  size_t at_ = 0;  // the next code point
+  bool surrogate_ = false;
+};
+
 // Bytes in memory: a buffer exported for the life of the input (so that a
 // bytearray cannot be resized under it, nor an mmap closed), or a str. A
-// bytes object and a str never change; anything else may, by any thread,
-// so it is read in copies made with the interpreter lock held.
+// bytes object and an ASCII str never change, and are read where they lie;
+// anything else may, by any thread, so it is read in copies made with the
+// interpreter lock held; a str that is not ASCII is encoded as it is read.
 class MemoryInput final : public StreamInput {
  public:
   bool export_buffer(PyObject* arg, const char* param) {
@@ -36,17 +164,14 @@ class MemoryInput final : public StreamInput {
 #if PY_VERSION_HEX < 0x030C0000
     if (PyUnicode_READY(arg) < 0) return false;
 #endif
+    held_ = PyRef::borrow(arg);
     if (PyUnicode_IS_ASCII(arg)) {
-      held_ = PyRef::borrow(arg);
       bytes_ = std::string_view(static_cast<const char*>(PyUnicode_DATA(arg)),
                                 static_cast<size_t>(PyUnicode_GET_LENGTH(arg)));
-      return true;
+    } else {
+      // Encoded a read at a time, so the stream holds no copy of it whole.
+      encoded_.emplace(arg);
     }
-    // Encoded once, apart, so the str keeps no UTF-8 copy of its own.
-    held_ = PyRef(PyUnicode_AsUTF8String(arg));
-    if (!held_) return false;
-    bytes_ = std::string_view(PyBytes_AS_STRING(held_.get()),
-                              static_cast<size_t>(PyBytes_GET_SIZE(held_.get())));
     return true;
   }
   ~MemoryInput() override { close(); }
@@ -55,14 +180,23 @@ class MemoryInput final : public StreamInput {
     texts::StreamSource source;
     if (copied_) {
       source.reader = &*copied_;
+    } else if (encoded_) {
+      source.reader = &*encoded_;
     } else {
       source.memory = bytes_;
     }
     return source;
   }
-  void raise_read_error() override { PyErr_SetString(PyExc_SystemError, "memory cannot fail"); }
+  void raise_read_error() override {
+    if (encoded_) {
+      encoded_->raise_error();
+      return;
+    }
+    PyErr_SetString(PyExc_SystemError, "memory cannot fail");
+  }
   void close() override {
     copied_.reset();
+    encoded_.reset();
     if (exported_) PyBuffer_Release(&view_);
     exported_ = false;
     held_ = PyRef();
@@ -74,6 +208,7 @@ class MemoryInput final : public StreamInput {
   PyRef held_;
   std::string_view bytes_;
   std::optional<texts::MemoryReader> copied_;
+  std::optional<StrReader> encoded_;
 };
 
 // A file object of the caller's, read through its read1(n) when it has one
