@@ -1,6 +1,5 @@
 #include "binding/stream_input.h"
 
-#include <poll.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -241,9 +240,7 @@ class FileObjectReader final : public texts::Reader {
   // (a buffered file that holds bytes of its own only reads faster).
   bool may_wait() const override {
     if (!short_read_) return false;
-    if (descriptor_ < 0) return true;
-    pollfd ready{descriptor_, POLLIN, 0};
-    return ::poll(&ready, 1, 0) == 0;
+    return descriptor_ < 0 || texts::nothing_ready(descriptor_);
   }
 
   PendingError& error() { return error_; }
@@ -291,8 +288,10 @@ class FileObjectReader final : public texts::Reader {
     PyErr_Clear();
     struct stat status;
     if (fd >= 0 && fstat(fd, &status) == 0 &&
-        (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode) || S_ISCHR(status.st_mode)))
+        (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode) || S_ISCHR(status.st_mode))) {
       descriptor_ = fd;
+      texts::widen_pipe(fd);
+    }
   }
 
   const char* param_ = "";

@@ -16,8 +16,28 @@ namespace {
 // A read of a regular file asks for this much at most: few calls, and a
 // buffer that stays within the shared cache.
 constexpr size_t kLargestFileRead = size_t{4} << 20;
+// A writer that is producing refills a pipe within this: a stream that
+// waits this long before it hands out what it has reads larger pieces, and
+// one that follows a live writer hands out a moment later.
+constexpr int kGraceMilliseconds = 1;
+constexpr int kWidePipe = 1 << 20;
 
 }  // namespace
+
+bool nothing_ready(int fd) {
+  pollfd ready{fd, POLLIN, 0};
+  return ::poll(&ready, 1, kGraceMilliseconds) == 0;
+}
+
+void widen_pipe(int fd) {
+#if defined(F_SETPIPE_SZ)
+  struct stat status;
+  if (fstat(fd, &status) == 0 && S_ISFIFO(status.st_mode) && fcntl(fd, F_GETPIPE_SZ) < kWidePipe)
+    (void)fcntl(fd, F_SETPIPE_SZ, kWidePipe);
+#else
+  (void)fd;
+#endif
+}
 
 FdReader::FdReader(int fd) : fd_(fd) {
   struct stat status;
@@ -25,6 +45,7 @@ FdReader::FdReader(int fd) : fd_(fd) {
     regular_ = true;
     file_size_ = static_cast<uint64_t>(status.st_size);
   }
+  if (!regular_) widen_pipe(fd_);
 }
 
 FdReader::~FdReader() {
@@ -40,11 +61,7 @@ size_t FdReader::read_size() const {
 
 bool FdReader::may_wait() const {
   if (regular_) return false;
-  if (short_read_) {
-    pollfd ready{fd_, POLLIN, 0};
-    return ::poll(&ready, 1, 0) == 0;
-  }
-  return false;
+  return short_read_ && nothing_ready(fd_);
 }
 
 Reader::Read FdReader::read(char* into, size_t size, size_t* got, Waiting& waiting) {

@@ -86,6 +86,13 @@ class FdReader final : public Reader {
   bool short_read_ = false;
 };
 
+// Whether a descriptor that may wait (a pipe, a socket, a terminal) has
+// no bytes ready, given a moment's grace for a writer that is producing.
+bool nothing_ready(int fd);
+// Lets a pipe hold more (up to what the system allows for a user), so that
+// a fast writer and the stream hand over larger reads. Best effort.
+void widen_pipe(int fd);
+
 // What opening a path for reading came to: a descriptor, or the errno of
 // the failure (EISDIR for a directory, which open() itself allows), or a
 // stop asked for while open() waited (a FIFO waits for its writer).
