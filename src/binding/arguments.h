@@ -7,9 +7,11 @@
 
 #include <span>
 
-#include "binding/text_run.h"
+#include "texts/result_form.h"
 
 namespace tamsel::binding {
+
+using texts::ResultForm;
 
 // A keyword-only option of a function besides its one argument: its name,
 // and the value given (borrowed), if any.

@@ -1,8 +1,8 @@
 // TamselProgram.batch(): one list of results for each of many separate
 // documents, in one call.
 //
-// The documents are taken, with the interpreter lock held, in chunks of
-// about kChunkBytes of text. Each chunk runs without the lock, on the
+// The documents are taken, with the interpreter lock held, in groups of
+// about kGroupBytes of text. Each group runs without the lock, on the
 // caller's thread or on threads of the batch's own (`threads`), and the
 // entries of its documents are made in order as it comes back.
 #include <Python.h>
@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "binding/arguments.h"
-#include "binding/batch_objects.h"
+#include "binding/result_objects.h"
 #include "binding/borrow.h"
 #include "binding/errors.h"
 #include "binding/json_input.h"
@@ -24,11 +24,12 @@
 #include "binding/lock_release.h"
 #include "binding/program.h"
 #include "binding/py_ref.h"
-#include "binding/text_run.h"
+#include "binding/collector_pause.h"
+#include "binding/python_sink.h"
 #include "binding/types.h"
 #include "runtime/call_runtime.h"
 #include "texts/parser_lease.h"
-#include "texts/text_batch.h"
+#include "texts/text_results.h"
 #include "texts/worker_pool.h"
 
 namespace tamsel::binding {
@@ -36,20 +37,20 @@ namespace {
 
 using texts::WorkerPool;
 
-constexpr size_t kChunkBytes = size_t{1} << 20;
+constexpr size_t kGroupBytes = size_t{1} << 20;
 
 // The documents of a run, and what they made. Each text is read where it
 // lies, followed by its NUL byte, when nothing can change it: a bytes object
 // or an ASCII str of the caller's, or a str's UTF-8 encoded here. A text in
 // a buffer that another thread may change (a bytearray) is copied.
-struct Chunk {
+struct Group {
   std::vector<std::string_view> texts;
   std::vector<PyRef> encoded;
   std::string copies;
   std::vector<std::pair<size_t, size_t>> copied;  // text, and its offset in `copies`
   size_t bytes = 0;
   Py_ssize_t first = 0;  // the number of the first
-  TextBatch batch;
+  texts::TextResults results;
   WorkerPool::Slot* slot = nullptr;
 
   // Points the copied texts at their copies, once all are made.
@@ -59,9 +60,9 @@ struct Chunk {
   }
 };
 
-// Adds the UTF-8 text of document `index` to the chunk, as input() or
+// Adds the UTF-8 text of document `index` to the group, as input() or
 // input_bytes() would read it; false with an exception set.
-bool stage_document(PyObject* item, Py_ssize_t index, Chunk& chunk) {
+bool stage_document(PyObject* item, Py_ssize_t index, Group& group) {
   std::string_view text;
   Py_buffer view{};
   bool exported = false;
@@ -78,7 +79,7 @@ bool stage_document(PyObject* item, Py_ssize_t index, Chunk& chunk) {
       if (!encoded) return false;
       text = std::string_view(PyBytes_AS_STRING(encoded.get()),
                               static_cast<size_t>(PyBytes_GET_SIZE(encoded.get())));
-      chunk.encoded.push_back(std::move(encoded));
+      group.encoded.push_back(std::move(encoded));
     }
   } else if (PyBytes_CheckExact(item)) {
     text = std::string_view(PyBytes_AS_STRING(item), static_cast<size_t>(PyBytes_GET_SIZE(item)));
@@ -104,23 +105,24 @@ bool stage_document(PyObject* item, Py_ssize_t index, Chunk& chunk) {
     return false;
   }
   if (exported) {
-    chunk.copied.emplace_back(chunk.texts.size(), chunk.copies.size());
-    chunk.copies.append(text);
-    chunk.copies.push_back('\0');
+    group.copied.emplace_back(group.texts.size(), group.copies.size());
+    group.copies.append(text);
+    group.copies.push_back('\0');
   }
-  chunk.texts.push_back(text);
-  chunk.bytes += text.size();
+  group.texts.push_back(text);
+  group.bytes += text.size();
   return true;
 }
 
-// Runs the chunk's documents, with no Python object touched.
-void run_chunk(const texts::Program& program, const ResultForm& form, Chunk& chunk,
+// Runs the group's documents, with no Python object touched.
+void run_group(const texts::Program& program, const ResultForm& form, Group& group,
                JsonParser& parser, runtime::CallRuntime& call, runtime::CallBounds::Poll poll) {
-  for (size_t i = 0; i < chunk.texts.size(); ++i) {
-    const std::string_view text = chunk.texts[i];
+  const texts::RunRules rules{program, form, poll};
+  for (size_t i = 0; i < group.texts.size(); ++i) {
+    const std::string_view text = group.texts[i];
     parser.lend_text(text);
-    if (!texts::run_quietly(texts::RunRules{program, form, poll}, parser, text.size(), call,
-                            TextRecord(static_cast<uint64_t>(chunk.first) + i, 0), chunk.batch))
+    if (!group.results.add(rules, parser, text.size(), call,
+                           texts::TextRecord(static_cast<uint64_t>(group.first) + i, 0)))
       return;
   }
 }
@@ -158,17 +160,17 @@ class BatchCall {
   bool run(size_t threads) {
     if (threads > 1) {
       pool_.emplace(threads);
-      while (!pieces_.empty() || next_ < count_) {
-        while (next_ < count_ && pieces_.size() < 2 * threads) {
-          std::unique_ptr<Chunk> chunk = stage();
-          if (!chunk) return false;
-          pieces_.push_back(std::move(chunk));
-          Chunk& queued = *pieces_.back();
+      while (!groups_.empty() || next_ < count_) {
+        while (next_ < count_ && groups_.size() < 2 * threads) {
+          std::unique_ptr<Group> group = stage();
+          if (!group) return false;
+          groups_.push_back(std::move(group));
+          Group& queued = *groups_.back();
           queued.slot = pool_->submit([this, &queued](WorkerPool::Worker& worker) {
-            run_chunk(*program_, form_, queued, worker.parser, worker.call, WorkerPool::stopping);
+            run_group(*program_, form_, queued, worker.parser, worker.call, WorkerPool::stopping);
           });
         }
-        Chunk& oldest = *pieces_.front();
+        Group& oldest = *groups_.front();
         {
           InterpreterWaiting waiting;
           if (!pool_->wait(oldest.slot, waiting)) return false;
@@ -181,60 +183,60 @@ class BatchCall {
         pool_->release(oldest.slot);
         oldest.slot = nullptr;
         const bool taken = take(oldest);
-        pieces_.pop_front();
+        groups_.pop_front();
         if (!taken) return false;
       }
       return true;
     }
     texts::ParserLease lease;
     while (next_ < count_) {
-      std::unique_ptr<Chunk> chunk = stage();
-      if (!chunk) return false;
+      std::unique_ptr<Group> group = stage();
+      if (!group) return false;
       {
         runtime::CallRuntime call;
         LockRelease lock;
-        if (chunk->bytes >= kReleaseLockFrom) lock.release();
-        run_chunk(*program_, form_, *chunk, lease.parser(), call, signals_pending);
+        if (group->bytes >= kReleaseLockFrom) lock.release();
+        run_group(*program_, form_, *group, lease.parser(), call, signals_pending);
       }
-      if (!take(*chunk)) return false;
+      if (!take(*group)) return false;
     }
     return true;
   }
 
  private:
-  // Copies the next documents into a new chunk; nullptr with an exception set.
-  std::unique_ptr<Chunk> stage() {
-    auto chunk = std::make_unique<Chunk>();
-    chunk->first = next_;
-    while (next_ < count_ && (chunk->texts.empty() || chunk->bytes < kChunkBytes)) {
-      if (!stage_document(PySequence_Fast_GET_ITEM(documents_, next_), next_, *chunk))
+  // Takes the next documents into a new group; nullptr with an exception set.
+  std::unique_ptr<Group> stage() {
+    auto group = std::make_unique<Group>();
+    group->first = next_;
+    while (next_ < count_ && (group->texts.empty() || group->bytes < kGroupBytes)) {
+      if (!stage_document(PySequence_Fast_GET_ITEM(documents_, next_), next_, *group))
         return nullptr;
       ++next_;
     }
-    chunk->settle();
-    return chunk;
+    group->settle();
+    return group;
   }
 
-  // Makes the entries of a chunk that ran; false with an exception set.
-  bool take(Chunk& chunk) {
-    const TextBatch& batch = chunk.batch;
-    if (batch.stopped) {
-      raise_failure(batch.stop.failure, batch.stop.message);
+  // Makes the entries of a group that ran; false with an exception set.
+  bool take(Group& group) {
+    const texts::TextResults& results = group.results;
+    if (results.stopped) {
+      raise_failure(results.stop.failure, results.stop.message);
       if (!PyErr_Occurred()) PyErr_NoMemory();
       return false;
     }
     runtime::CallRuntime call;
-    call.bound(runtime::CallBounds::budget_for(chunk.bytes), signals_pending);
+    call.bound(runtime::CallBounds::budget_for(group.bytes), signals_pending);
     const CollectorPause collector_paused;
-    const bool taken = hand_out(
-        batch, [](const TextRecord& record) { return TextPlace{record.index}; },
-        [&](const TextRecord& record, std::vector<PyObject*>& results, PyObject* error) {
+    const bool taken = make_objects(
+        results, [](const texts::TextRecord& record) { return TextPlace{record.index}; },
+        [&](const texts::TextRecord& record, std::vector<PyObject*>& objects, PyObject* error) {
           if (error && !skip_bad_) {
             PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error)), error);
             Py_DECREF(error);
             return false;
           }
-          PyObject* entry = error ? error : entry_of(results, form_.first_only);
+          PyObject* entry = error ? error : entry_of(objects, form_.first_only);
           if (!entry) return false;
           PyList_SET_ITEM(entries_, static_cast<Py_ssize_t>(record.index), entry);
           return true;
@@ -249,9 +251,9 @@ class BatchCall {
   const ResultForm& form_;
   const bool skip_bad_;
   Py_ssize_t next_ = 0;  // the first document not staged
-  std::deque<std::unique_ptr<Chunk>> pieces_;
+  std::deque<std::unique_ptr<Group>> groups_;
   // Declared last, so that it stops and joins its threads before the
-  // chunks they read go.
+  // groups they read go.
   std::optional<WorkerPool> pool_;
 };
 
@@ -292,12 +294,12 @@ PyObject* program_batch(PyObject* self, PyObject* args, PyObject* kwargs) {
   PyRef entries(PyList_New(PySequence_Fast_GET_SIZE(documents.get())));
   if (!entries) return nullptr;
 
-  ProgramObject& program = *as_program(self);
-  SharedBorrow borrow(*program.borrow);
+  ProgramState& program = program_state(self);
+  SharedBorrow borrow(program.borrow);
   if (!borrow.held()) return nullptr;
   bool ok = false;
   run_guarded([&] {
-    BatchCall call(*program.program, documents.get(), entries.get(), form, skip_bad);
+    BatchCall call(program.program, documents.get(), entries.get(), form, skip_bad);
     ok = call.run(threads);
   });
   return ok ? entries.release() : nullptr;

@@ -161,10 +161,6 @@ PyObject* from_tape(ResultTape::Reader& reader) {
 
 PyObject* to_python(ResultTape::Reader& reader) { return from_tape(reader); }
 
-PyObject* to_python(DocumentRef ref) { return to_python_view(View(ref)); }
-
-PyObject* to_python(const engine::EvalValue& result) { return to_python_view(result.view()); }
-
-PyObject* to_python(const Value& v) { return to_python_view(View(v)); }
+PyObject* to_python(const View& v) { return to_python_view(v); }
 
 }  // namespace tamsel::binding

@@ -65,12 +65,6 @@ void raise_value_error(const std::string& message) {
   if (text) PyErr_SetObject(PyExc_ValueError, text.get());
 }
 
-void raise_json_error(const JsonError& error, std::string_view text, TextOrigin origin) {
-  raise_value_error(error.message());
-  const std::string note = json_hint(text, error, origin);
-  if (!note.empty()) add_note(note);
-}
-
 void raise_panic(const std::string& message) {
   PyObject* type = panic_exception_type();
   if (!type) return;
@@ -139,15 +133,36 @@ PyObject* text_error(PyObject* type, PyObject* message, const TextPlace& place) 
 
 }  // namespace
 
-PyObject* new_text_error(bool fault, const std::string& message, const TextPlace& place,
-                         const std::string& note) {
+void raise_outcome(const texts::TextOutcome& outcome, bool ours) {
+  using Kind = texts::TextOutcome::Kind;
+  switch (outcome.kind) {
+    case Kind::kRan: return;
+    case Kind::kMalformed:
+      raise_value_error(outcome.message);
+      if (!outcome.note.empty()) add_note(outcome.note);
+      return;
+    case Kind::kFault: raise_panic(outcome.message); return;
+    case Kind::kStopped:
+      raise_failure(outcome.stopped_by, {});
+      // A stop asked for by the module itself leaves nothing pending.
+      if (!PyErr_Occurred()) PyErr_NoMemory();
+      return;
+    case Kind::kRefused:
+      if (!ours) raise_panic_from_pending();
+      return;
+  }
+}
+
+PyObject* new_text_error(const texts::TextOutcome& outcome, const TextPlace& place) {
+  const bool fault = outcome.kind == texts::TextOutcome::Kind::kFault;
   PyObject* type = fault ? panic_exception_type() : text_error_type();
   if (!type) return nullptr;
+  const std::string& message = outcome.message;
   const std::string& text = fault && message.empty() ? std::string("internal fault") : message;
   PyRef owned(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
   if (!owned) return nullptr;
   PyObject* error = text_error(type, owned.get(), place);
-  if (error && !note.empty()) add_note_to(error, note);
+  if (error && !outcome.note.empty()) add_note_to(error, outcome.note);
   return error;
 }
 

@@ -1,4 +1,5 @@
-// The one place where failures become Python exceptions.
+// The one place where failures, and what became of a text, become Python
+// exceptions.
 #pragma once
 
 #include <Python.h>
@@ -6,12 +7,10 @@
 #include <cstdint>
 #include <new>
 #include <string>
-#include <string_view>
 
 #include "runtime/exception_state.h"
 #include "runtime/failure.h"
-#include "value/json.h"
-#include "value/json_hint.h"
+#include "texts/text_outcome.h"
 
 namespace tamsel::binding {
 
@@ -24,11 +23,6 @@ PyObject* panic_exception_type();
 PyObject* text_error_type();
 
 void raise_value_error(const std::string& message);
-// Raises ValueError with the message of `error`, for a text (all of it, or
-// at least its start) that failed with it, and beside it the note of
-// json_hint when the text looks like something in particular.
-void raise_json_error(const JsonError& error, std::string_view text,
-                      TextOrigin origin = TextOrigin::kDocument);
 void raise_panic(const std::string& message);
 // Replaces the pending Python exception (a failed object creation inside a
 // run) by PanicException carrying its text.
@@ -43,26 +37,32 @@ struct TextPlace {
   uint64_t line = 0;
 };
 
-// The exception of a bad text whose error is `message`: a TamselTextError
-// (a ValueError), or with `fault` a PanicException, whose message starts
-// with the text's place ("text 3 at byte 120 (line 4): ..." in a stream,
-// "text 3: ..." in a batch) and which carries it as attributes: `index`,
-// for a stream `offset` and `line` (None in a batch), and `message`, the
-// error's own text. A `note` that is not empty goes beside the message, as
-// json_hint() gives it for the text. nullptr with an exception set if that
-// fails.
-PyObject* new_text_error(bool fault, const std::string& message, const TextPlace& place,
-                         const std::string& note = {});
+// Raises the exception of what became of the one document of a call
+// (input(), first(), the bytes methods): ValueError for a malformed text,
+// with its note beside the message; PanicException for a fault; for a stop,
+// the poll's exception (pending already) or MemoryError. A result the
+// interpreter could not make leaves its exception as it is in the module's
+// own methods (`ours`), and becomes PanicException in input() and first().
+void raise_outcome(const texts::TextOutcome& outcome, bool ours);
+
+// The exception of the bad text at `place` (a malformed one or a fault, as
+// `outcome` says): a TamselTextError (a ValueError) or a PanicException,
+// whose message starts with the text's place ("text 3 at byte 120 (line 4):
+// ..." in a stream, "text 3: ..." in a batch) and which carries it as
+// attributes: `index`, for a stream `offset` and `line` (None in a batch),
+// and `message`, the error's own text, with the outcome's note beside it.
+// nullptr with an exception set if that fails.
+PyObject* new_text_error(const texts::TextOutcome& outcome, const TextPlace& place);
 
 using runtime::reserve_exception_state;
+
+// Raises the Python exception of a failure (as current_failure() tells it).
+void raise_failure(runtime::Failure failure, const std::string& message);
 
 // Runs `work` and turns an internal fault escaping it into PanicException:
 // also passing the call's memory budget (running out of the system's memory
 // raises MemoryError). A call stopped by a signal handler leaves that
 // handler's exception set. Returns false when it raised.
-// Raises the Python exception of a failure (as current_failure() tells it).
-void raise_failure(runtime::Failure failure, const std::string& message);
-
 template <class Work>
 bool run_guarded(Work&& work) {
   reserve_exception_state();

@@ -9,41 +9,45 @@
 namespace tamsel::binding {
 namespace {
 
-// The C++ members are constructed in place after tp_alloc and destroyed in
-// dealloc, so creating an iterator costs one allocation besides its items.
-struct IterObject {
-  PyObject_HEAD
+// Made in place after tp_alloc and destroyed in dealloc, as the state of
+// every type here is: creating an iterator costs one allocation besides its
+// items.
+struct IterState {
   std::vector<PyObject*> items;  // strong references not yet handed out
-  size_t cursor;
+  size_t cursor = 0;
   BorrowFlag borrow;
 };
 
-IterObject* as_iter(PyObject* self) { return reinterpret_cast<IterObject*>(self); }
+struct IterObject {
+  PyObject_HEAD
+  IterState state;
+};
+
+IterState& iter_state(PyObject* self) { return reinterpret_cast<IterObject*>(self)->state; }
 
 PyObject* iter_iter(PyObject* self) {
-  SharedBorrow borrow(as_iter(self)->borrow);
+  SharedBorrow borrow(iter_state(self).borrow);
   if (!borrow.held()) return nullptr;
   Py_INCREF(self);
   return self;
 }
 
 PyObject* iter_next(PyObject* self) {
-  IterObject* it = as_iter(self);
-  ExclusiveBorrow borrow(it->borrow);
+  IterState& it = iter_state(self);
+  ExclusiveBorrow borrow(it.borrow);
   if (!borrow.held()) return nullptr;
-  if (it->cursor < it->items.size()) {
-    PyObject* item = it->items[it->cursor];
-    it->items[it->cursor++] = nullptr;  // the caller now owns it
+  if (it.cursor < it.items.size()) {
+    PyObject* item = it.items[it.cursor];
+    it.items[it.cursor++] = nullptr;  // the caller now owns it
     return item;
   }
   return nullptr;  // exhausted: StopIteration, for this and every later call
 }
 
 void iter_dealloc(PyObject* self) {
-  IterObject* it = as_iter(self);
-  for (size_t i = it->cursor; i < it->items.size(); ++i) Py_XDECREF(it->items[i]);
-  it->items.~vector();
-  it->borrow.~BorrowFlag();
+  IterState& it = iter_state(self);
+  for (size_t i = it.cursor; i < it.items.size(); ++i) Py_XDECREF(it.items[i]);
+  it.~IterState();
   PyTypeObject* type = Py_TYPE(self);
   type->tp_free(self);
   Py_DECREF(type);
@@ -85,10 +89,8 @@ PyObject* new_iter(std::vector<PyObject*> items) {
     release_all(items);
     return nullptr;
   }
-  IterObject* it = as_iter(self);
-  new (&it->items) std::vector<PyObject*>(std::move(items));  // cannot throw
-  it->cursor = 0;
-  new (&it->borrow) BorrowFlag();
+  IterState& it = *new (&iter_state(self)) IterState();  // cannot throw
+  it.items = std::move(items);
   return self;
 }
 

@@ -1,4 +1,4 @@
-// The module entry: compile(), the two classes and PanicException.
+// The module entry: compile(), the three types and the two exceptions.
 #include <Python.h>
 
 #include <cstdint>

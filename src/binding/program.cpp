@@ -1,5 +1,6 @@
 // TamselProgram: a compiled query, run over JSON text by input() and first().
 #include <cstdlib>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -14,7 +15,8 @@
 #include "binding/program.h"
 #include "binding/py_ref.h"
 #include "texts/parser_lease.h"
-#include "binding/text_run.h"
+#include "binding/collector_pause.h"
+#include "binding/python_sink.h"
 #include "runtime/call_runtime.h"
 #include "binding/types.h"
 #include "engine/needed_parts.h"
@@ -45,7 +47,7 @@ bool load_bytes(PyObject* arg, JsonParser& parser, size_t* size) {
 // results: all of them into a new TamselVonkIter, or only the first (None
 // when there is none) when `first_only`. Returns a new reference, or
 // nullptr with an exception set.
-PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, const ResultForm& form,
+PyObject* run(const ProgramState& program, PyObject* arg, LoadText load, const ResultForm& form,
               bool ours) {
   OwnedObjects results;
   bool ran = false;
@@ -56,8 +58,7 @@ PyObject* run(ProgramObject* program, PyObject* arg, LoadText load, const Result
     size_t size = 0;
     if (!load(arg, lease.parser(), &size)) return;
     const CollectorPause collector_paused;
-    ran = run_text(**program->program, lease.parser(), size, form, results.objects, call,
-                   ours) == TextOutcome::kRan;
+    ran = run_document(*program.program, lease.parser(), size, form, results.objects, call, ours);
   });
   if (!ran) return nullptr;
   if (form.first_only) {
@@ -80,7 +81,7 @@ struct RunMethod {
   LoadText load;
   bool first_only;
   bool takes_options;
-  bool ours;  // not input() or first(): see run_text
+  bool ours;  // not input() or first(): see run_document
   // For a method that takes only a str, the one that takes bytes as well.
   const char* bytes_method;
 };
@@ -125,9 +126,10 @@ PyObject* program_run(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   ResultForm form;
   form.first_only = method.first_only;
   if (method.takes_options && !read_form_options(options, &form)) return nullptr;
-  SharedBorrow borrow(*as_program(self)->borrow);
+  ProgramState& program = program_state(self);
+  SharedBorrow borrow(program.borrow);
   if (!borrow.held()) return nullptr;
-  return run(as_program(self), arg, method.load, form, method.ours);
+  return run(program, arg, method.load, form, method.ours);
 }
 
 // Pickling and copying rebuild the program from its query text.
@@ -136,18 +138,15 @@ PyObject* program_reduce(PyObject* self, PyObject*) {
   if (!module) return nullptr;
   PyRef compile(PyObject_GetAttrString(module.get(), "compile"));
   if (!compile) return nullptr;
-  return Py_BuildValue("(O(O))", compile.get(), as_program(self)->query);
+  return Py_BuildValue("(O(O))", compile.get(), program_state(self).query.get());
 }
 
 PyObject* program_repr(PyObject* self) {
-  return PyUnicode_FromFormat("tamsel_vonk.compile(%R)", as_program(self)->query);
+  return PyUnicode_FromFormat("tamsel_vonk.compile(%R)", program_state(self).query.get());
 }
 
 void program_dealloc(PyObject* self) {
-  ProgramObject* program = as_program(self);
-  delete program->program;
-  Py_XDECREF(program->query);
-  delete program->borrow;
+  program_state(self).~ProgramState();
   PyTypeObject* type = Py_TYPE(self);
   type->tp_free(self);
   Py_DECREF(type);
@@ -258,24 +257,21 @@ PyObject* new_program(query::Pipeline pipeline, PyObject* query) {
   if (!type) return nullptr;
   PyObject* self = type->tp_alloc(type, 0);
   if (!self) return nullptr;
-  ProgramObject* program = as_program(self);
-  program->program = nullptr;
-  program->borrow = nullptr;
+  ProgramState& program = *new (&program_state(self)) ProgramState();
   // A str subclass may carry state of its own; the program keeps plain text.
-  program->query = PyUnicode_CheckExact(query) ? (Py_INCREF(query), query)
-                                               : PyUnicode_FromObject(query);
-  if (!program->query) {
+  program.query = PyRef(PyUnicode_CheckExact(query) ? (Py_INCREF(query), query)
+                                                    : PyUnicode_FromObject(query));
+  if (!program.query) {
     Py_DECREF(self);
     return nullptr;
   }
   bool ok = run_guarded([&] {
-    program->borrow = new BorrowFlag();
     auto compiled = std::make_shared<texts::Program>();
     compiled->pipeline = std::move(pipeline);
     Projection needed = engine::needed_parts(compiled->pipeline);
     if (!needed.is_whole() && !whole_documents_forced())
       compiled->reading = std::make_unique<ReadingPlan>(std::move(needed));
-    program->program = new std::shared_ptr<const texts::Program>(std::move(compiled));
+    program.program = std::move(compiled);
   });
   if (!ok) {
     Py_DECREF(self);

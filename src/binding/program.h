@@ -1,5 +1,9 @@
 // The TamselProgram object, for the files that run it: program.cpp (input,
 // first and the bytes methods), stream.cpp and batch.cpp.
+//
+// Each of the module's three types holds its C++ state the same way: one
+// struct after the object's header, made in place when the object is and
+// destroyed in its dealloc.
 #pragma once
 
 #include <Python.h>
@@ -7,20 +11,26 @@
 #include <memory>
 
 #include "binding/borrow.h"
+#include "binding/py_ref.h"
 #include "texts/program.h"
 
 namespace tamsel::binding {
 
-struct ProgramObject {
-  PyObject_HEAD
+struct ProgramState {
   // What the runs read: shared with the streams and batches that run it,
   // whose threads may outlive a call.
-  std::shared_ptr<const texts::Program>* program;
-  PyObject* query;  // the query text, an exact str, for repr and pickling
-  BorrowFlag* borrow;
+  std::shared_ptr<const texts::Program> program;
+  PyRef query;  // the query text, an exact str, for repr and pickling
+  BorrowFlag borrow;
 };
 
-inline ProgramObject* as_program(PyObject* self) { return reinterpret_cast<ProgramObject*>(self); }
-inline const texts::Program& program_of(PyObject* self) { return **as_program(self)->program; }
+struct ProgramObject {
+  PyObject_HEAD
+  ProgramState state;
+};
+
+inline ProgramState& program_state(PyObject* self) {
+  return reinterpret_cast<ProgramObject*>(self)->state;
+}
 
 }  // namespace tamsel::binding

@@ -4,6 +4,7 @@
 #include <Python.h>
 
 #include <utility>
+#include <vector>
 
 namespace tamsel::binding {
 
@@ -37,6 +38,19 @@ class PyRef {
 
  private:
   PyObject* p_ = nullptr;
+};
+
+// Python objects owned until handed on; released on every other path.
+struct OwnedObjects {
+  std::vector<PyObject*> objects;
+  OwnedObjects() = default;
+  OwnedObjects(const OwnedObjects&) = delete;
+  OwnedObjects& operator=(const OwnedObjects&) = delete;
+  ~OwnedObjects() { clear(); }
+  void clear() {
+    for (PyObject* object : objects) Py_XDECREF(object);
+    objects.clear();
+  }
 };
 
 }  // namespace tamsel::binding

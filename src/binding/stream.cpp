@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "binding/arguments.h"
-#include "binding/batch_objects.h"
+#include "binding/collector_pause.h"
 #include "binding/borrow.h"
 #include "binding/errors.h"
 #include "binding/interpreter_waiting.h"
@@ -24,7 +24,8 @@
 #include "binding/program.h"
 #include "binding/py_ref.h"
 #include "binding/stream_input.h"
-#include "binding/text_run.h"
+#include "binding/python_sink.h"
+#include "binding/result_objects.h"
 #include "binding/types.h"
 #include "runtime/call_runtime.h"
 #include "texts/text_stream.h"
@@ -41,17 +42,18 @@ size_t piece_bytes() {
   return bytes > 0 ? static_cast<size_t>(bytes) : texts::StreamOptions{}.piece_bytes;
 }
 
-// What a batch made, in order: results (or per text, their lists), and the
-// errors of skipped texts, which join `skipped` when iteration passes them.
-struct Made {
+// What the stream hands out, in order: results (or per text, their lists),
+// and the errors of skipped texts, which join `skipped` when iteration
+// passes them.
+struct Entry {
   PyObject* object;
   bool skipped;
 };
 
 // Everything a running stream holds; gone once the stream ends.
-struct StreamState {
-  ~StreamState() {
-    for (size_t i = cursor; i < made.size(); ++i) Py_XDECREF(made[i].object);
+struct StreamRun {
+  ~StreamRun() {
+    for (size_t i = cursor; i < entries.size(); ++i) Py_XDECREF(entries[i].object);
     // The threads stop before the bytes they read go. A process forked
     // from the one that made them has no copies of them: there they are
     // left as they are.
@@ -67,34 +69,40 @@ struct StreamState {
   bool per_text = false;
   bool skip_bad = false;
 
-  std::vector<Made> made;
+  std::vector<Entry> entries;
   size_t cursor = 0;
   // Raised once everything made before it has been handed out.
   PendingError error;
   bool source_done = false;
 };
 
-struct StreamObject {
-  PyObject_HEAD
-  StreamState* state;  // nullptr once the stream has ended
-  PyObject* skipped;   // a list
+// Made in place after tp_alloc and destroyed in dealloc, as the state of
+// every type here is.
+struct StreamState {
+  std::unique_ptr<StreamRun> run;  // none once the stream has ended
+  PyRef skipped;                   // a list, once asked for or added to
   BorrowFlag borrow;
 };
 
-StreamObject* as_stream(PyObject* self) { return reinterpret_cast<StreamObject*>(self); }
+struct StreamObject {
+  PyObject_HEAD
+  StreamState state;
+};
 
-void end_stream(StreamObject* stream) { delete std::exchange(stream->state, nullptr); }
+StreamState& stream_state(PyObject* self) { return reinterpret_cast<StreamObject*>(self)->state; }
 
-// Room in `made` for `more` entries, made before any object moves there,
-// so that nothing fails once one has; grown by doubling.
-void make_room(StreamState& s, size_t more) {
-  const size_t needed = s.made.size() + more;
-  if (needed > s.made.capacity()) s.made.reserve(std::max(needed, 2 * s.made.capacity()));
+void end_stream(StreamState& stream) { stream.run.reset(); }
+
+// Room for `more` entries, made before any object moves there, so that
+// nothing fails once one has; grown by doubling.
+void make_room(StreamRun& s, size_t more) {
+  const size_t needed = s.entries.size() + more;
+  if (needed > s.entries.capacity()) s.entries.reserve(std::max(needed, 2 * s.entries.capacity()));
 }
 
 // Adds the results of one text (strong references, taken over); false with
 // an exception set.
-bool add_results(StreamState& s, std::vector<PyObject*>& results) {
+bool add_results(StreamRun& s, std::vector<PyObject*>& results) {
   make_room(s, s.per_text ? 1 : results.size());
   if (s.per_text) {
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(results.size()));
@@ -103,10 +111,10 @@ bool add_results(StreamState& s, std::vector<PyObject*>& results) {
       PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), results[i]);
     }
     results.clear();
-    s.made.push_back({list, false});
+    s.entries.push_back({list, false});
     return true;
   }
-  for (PyObject* result : results) s.made.push_back({result, false});
+  for (PyObject* result : results) s.entries.push_back({result, false});
   results.clear();
   return true;
 }
@@ -114,7 +122,7 @@ bool add_results(StreamState& s, std::vector<PyObject*>& results) {
 // Records `error` (taken over), the exception of a bad text: kept to be
 // raised, or handed out in the text's place, or added to `skipped` when
 // iteration passes it, as the policy says.
-void record_bad_text(StreamState& s, PyObject* error) {
+void record_bad_text(StreamRun& s, PyObject* error) {
   make_room(s, 1);
   if (!s.skip_bad) {
     s.error.keep(error);
@@ -122,19 +130,19 @@ void record_bad_text(StreamState& s, PyObject* error) {
     return;
   }
   // One entry a text: the error stands in its list's place.
-  s.made.push_back({error, !s.per_text});
+  s.entries.push_back({error, !s.per_text});
 }
 
-// Makes the Python objects of what `batch` made and adds them to what the
-// stream hands out; false with an exception set.
-bool take_batch(StreamState& s, const texts::TextBatch& batch) {
+// Makes the Python objects of what the engine's texts made and adds them
+// to what the stream hands out; false with an exception set.
+bool take_results(StreamRun& s, const texts::TextResults& results) {
   runtime::CallRuntime call;
-  call.bound(runtime::CallBounds::budget_for(batch.bytes), signals_pending);
+  call.bound(runtime::CallBounds::budget_for(results.bytes), signals_pending);
   const CollectorPause collector_paused;
   bool taken = false;
   const bool guarded = run_guarded([&] {
-    taken = hand_out(
-        batch,
+    taken = make_objects(
+        results,
         [](const texts::TextRecord& record) {
           return TextPlace{record.index, true, record.offset, record.line};
         },
@@ -151,27 +159,26 @@ bool take_batch(StreamState& s, const texts::TextBatch& batch) {
 // Runs the engine's next texts and makes their objects. False with an
 // exception set when something other than a bad text stopped it (Ctrl-C,
 // no memory, a failed read comes after what was read before it).
-bool run_batch(StreamState& s) {
+bool run_next(StreamRun& s) {
   if (!s.engine->usable()) {
     PyErr_SetString(PyExc_RuntimeError,
                     "this stream runs on threads of the process that made it: "
                     "a process made by fork() must start a stream of its own");
     return false;
   }
-  ProgramObject& program = *as_program(s.program.get());
-  SharedBorrow borrow(*program.borrow);
+  SharedBorrow borrow(program_state(s.program.get()).borrow);
   if (!borrow.held()) return false;
-  const texts::TextBatch* batch = nullptr;
+  const texts::TextResults* results = nullptr;
   texts::Stop stop;
   texts::TextStream::Step step;
   const bool guarded = run_guarded([&] {
     InterpreterWaiting waiting;
-    step = s.engine->next(waiting, &batch, &stop);
+    step = s.engine->next(waiting, &results, &stop);
   });
   if (!guarded) return false;
   switch (step) {
     case texts::TextStream::Step::kTexts:
-      return take_batch(s, *batch) && PyErr_CheckSignals() >= 0;
+      return take_results(s, *results) && PyErr_CheckSignals() >= 0;
     case texts::TextStream::Step::kEnd:
       s.source_done = true;
       return true;
@@ -190,35 +197,31 @@ bool run_batch(StreamState& s) {
 }
 
 PyObject* stream_next(PyObject* self) {
-  StreamObject* stream = as_stream(self);
-  ExclusiveBorrow borrow(stream->borrow);
+  StreamState& stream = stream_state(self);
+  ExclusiveBorrow borrow(stream.borrow);
   if (!borrow.held()) return nullptr;
   for (;;) {
-    StreamState* s = stream->state;
+    StreamRun* s = stream.run.get();
     if (!s) return nullptr;
-    while (s->cursor < s->made.size()) {
-      const Made made = s->made[s->cursor];
-      s->made[s->cursor++].object = nullptr;
-      if (!made.skipped) return made.object;
-      const int appended = PyList_Append(stream->skipped, made.object);
-      Py_DECREF(made.object);
-      if (appended < 0) {
+    while (s->cursor < s->entries.size()) {
+      const Entry entry = s->entries[s->cursor];
+      s->entries[s->cursor++].object = nullptr;
+      if (!entry.skipped) return entry.object;
+      const PyRef error(entry.object);
+      if (!stream.skipped) stream.skipped = PyRef(PyList_New(0));
+      if (!stream.skipped || PyList_Append(stream.skipped.get(), error.get()) < 0) {
         end_stream(stream);
         return nullptr;
       }
     }
-    s->made.clear();
+    s->entries.clear();
     s->cursor = 0;
     if (s->error.held()) {
       s->error.raise();
       end_stream(stream);
       return nullptr;
     }
-    if (s->source_done) {
-      end_stream(stream);
-      return nullptr;
-    }
-    if (!run_batch(*s)) {
+    if (s->source_done || !run_next(*s)) {
       end_stream(stream);
       return nullptr;
     }
@@ -226,15 +229,15 @@ PyObject* stream_next(PyObject* self) {
 }
 
 PyObject* stream_iter(PyObject* self) {
-  SharedBorrow borrow(as_stream(self)->borrow);
+  SharedBorrow borrow(stream_state(self).borrow);
   if (!borrow.held()) return nullptr;
   Py_INCREF(self);
   return self;
 }
 
 PyObject* stream_close(PyObject* self, PyObject*) {
-  StreamObject* stream = as_stream(self);
-  ExclusiveBorrow borrow(stream->borrow);
+  StreamState& stream = stream_state(self);
+  ExclusiveBorrow borrow(stream.borrow);
   if (!borrow.held()) return nullptr;
   end_stream(stream);
   Py_RETURN_NONE;
@@ -256,12 +259,12 @@ PyObject* stream_exit(PyObject* self, PyObject*) {
 // that a cycle through its source (a file object that keeps its own stream)
 // is found and freed with the stream's threads.
 int stream_traverse(PyObject* self, visitproc visit, void* arg) {
-  StreamObject* stream = as_stream(self);
+  const StreamState& stream = stream_state(self);
   Py_VISIT(Py_TYPE(self));
-  Py_VISIT(stream->skipped);
-  if (StreamState* s = stream->state) {
+  Py_VISIT(stream.skipped.get());
+  if (const StreamRun* s = stream.run.get()) {
     Py_VISIT(s->program.get());
-    for (size_t i = s->cursor; i < s->made.size(); ++i) Py_VISIT(s->made[i].object);
+    for (size_t i = s->cursor; i < s->entries.size(); ++i) Py_VISIT(s->entries[i].object);
     if (const int visited = s->error.traverse(visit, arg)) return visited;
     if (s->input) {
       if (const int visited = s->input->traverse(visit, arg)) return visited;
@@ -271,31 +274,27 @@ int stream_traverse(PyObject* self, visitproc visit, void* arg) {
 }
 
 int stream_clear(PyObject* self) {
-  StreamObject* stream = as_stream(self);
+  StreamState& stream = stream_state(self);
   end_stream(stream);
-  Py_CLEAR(stream->skipped);
+  stream.skipped = PyRef();
   return 0;
 }
 
 void stream_dealloc(PyObject* self) {
   PyObject_GC_UnTrack(self);
-  StreamObject* stream = as_stream(self);
-  end_stream(stream);
-  Py_XDECREF(stream->skipped);
-  stream->borrow.~BorrowFlag();
+  stream_state(self).~StreamState();
   PyTypeObject* type = Py_TYPE(self);
   type->tp_free(self);
   Py_DECREF(type);
 }
 
 PyObject* stream_get_skipped(PyObject* self, void*) {
-  StreamObject* stream = as_stream(self);
-  if (!stream->skipped) {
-    stream->skipped = PyList_New(0);
-    if (!stream->skipped) return nullptr;
+  StreamState& stream = stream_state(self);
+  if (!stream.skipped) {
+    stream.skipped = PyRef(PyList_New(0));
+    if (!stream.skipped) return nullptr;
   }
-  Py_INCREF(stream->skipped);
-  return stream->skipped;
+  return PyRef::borrow(stream.skipped.get()).release();
 }
 
 PyMethodDef stream_methods[] = {
@@ -375,9 +374,7 @@ PyObject* program_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
 
   PyTypeObject* type = stream_type();
   if (!type) return nullptr;
-  PyRef skipped(PyList_New(0));
-  if (!skipped) return nullptr;
-  auto state = std::make_unique<StreamState>();
+  auto state = std::make_unique<StreamRun>();
   state->program = PyRef::borrow(self);
   state->form = form;
   state->per_text = per_text;
@@ -394,7 +391,7 @@ PyObject* program_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
         options.piece_bytes = piece_bytes();
         // A str that names a file, meant as a path, fails as JSON: the hint says so.
         options.origin = PyUnicode_Check(source_arg) ? TextOrigin::kStreamOfStr : TextOrigin::kStream;
-        state->engine = texts::make_text_stream(*as_program(self)->program, threads, options,
+        state->engine = texts::make_text_stream(program_state(self).program, threads, options,
                                                 state->input->source());
       }) ||
       !state->engine)
@@ -402,10 +399,8 @@ PyObject* program_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
 
   PyObject* object = type->tp_alloc(type, 0);
   if (!object) return nullptr;
-  StreamObject* stream = as_stream(object);
-  stream->state = state.release();
-  stream->skipped = skipped.release();
-  new (&stream->borrow) BorrowFlag();
+  new (&stream_state(object)) StreamState();
+  stream_state(object).run = std::move(state);
   return object;
 }
 

@@ -1,5 +1,6 @@
-// The module's two classes. Both are created on first use and kept for the
-// life of the process; neither can be instantiated from Python.
+// The module's three types: TamselProgram, TamselVonkIter and TamselStream.
+// Each is created on first use and kept for the life of the process; none
+// can be instantiated from Python.
 #pragma once
 
 #include <Python.h>

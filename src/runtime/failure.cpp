@@ -4,7 +4,7 @@
 #include <new>
 
 #include "runtime/bounds.h"
-#include "value/fault.h"
+#include "runtime/fault.h"
 
 namespace tamsel::runtime {
 

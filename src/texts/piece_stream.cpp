@@ -5,7 +5,7 @@
 
 #include "tamsel_limits.h"
 #include "texts/window.h"
-#include "value/text_splitter.h"
+#include "texts/text_splitter.h"
 
 namespace tamsel::texts {
 namespace {
@@ -43,7 +43,7 @@ struct PieceStream::Piece {
   // What the worker made: the texts' outcomes, how the run ended, the texts
   // it took, and for a read piece its line breaks (its bytes are gone when a
   // later piece needs its lines counted).
-  TextBatch batch;
+  TextResults results;
   WindowStep step = WindowStep::kEnd;
   uint64_t texts = 0;
   size_t passed = 0;  // where its last finished text ends
@@ -159,7 +159,7 @@ void PieceStream::queue(std::unique_ptr<Piece> piece) {
       framing.splitter.set_window(p.bytes, !p.open_end);
       const WindowRun run{{*program_, options_.form, WorkerPool::stopping, options_.origin},
                           options_.stop_at_bad, SIZE_MAX};
-      p.step = run_window(run, framing, p.bytes, p.padded, worker.parser, worker.call, p.batch);
+      p.step = run_window(run, framing, p.bytes, p.padded, worker.parser, worker.call, p.results);
       p.texts = framing.splitter.taken();
       p.passed = p.step == WindowStep::kNeedMore ? framing.splitter.passed() : p.bytes.size();
       if (p.count_lines) p.line_breaks = count_line_breaks(p.bytes.data(), p.passed);
@@ -411,7 +411,7 @@ void PieceStream::count_lines_to(uint64_t offset) {
   lines_counted_to_ = offset;
 }
 
-TextStream::Step PieceStream::next(Waiting& waiting, const TextBatch** batch, Stop* stop) {
+TextStream::Step PieceStream::next(Waiting& waiting, const TextResults** results, Stop* stop) {
   handed_.reset();
   for (;;) {
     if (ended_) return Step::kEnd;
@@ -446,29 +446,27 @@ TextStream::Step PieceStream::next(Waiting& waiting, const TextBatch** batch, St
     std::unique_ptr<Piece> piece = std::move(pieces_.front());
     pieces_.pop_front();
     if (piece->step == WindowStep::kStopped) {
-      *stop = piece->batch.stop;
+      *stop = piece->results.stop;
       ended_ = true;
       return Step::kStopped;
     }
     if (piece->refused) {
-      TextRecord record(0, 0);
-      record.kind = TextRecord::Kind::kMalformed;
-      record.message = JsonParser::size_error(piece->refused)->message();
-      record.line = 1;
-      piece->batch.texts.push_back(std::move(record));
+      TextRecord place(0, 0);
+      place.line = 1;
+      piece->results.add_unrun(std::move(place), too_long(piece->refused), 0);
       piece->texts = 1;
     }
     // The piece's places, counted from its start, in the stream's terms.
     bool any_bad = false;
-    for (TextRecord& record : piece->batch.texts) {
+    for (TextRecord& record : piece->results.texts) {
       record.index += texts_before_;
       record.offset += piece->offset;
-      any_bad |= record.kind != TextRecord::Kind::kRan;
+      any_bad |= !record.outcome.ran();
     }
     if (any_bad) {
       if (!source_.reader) count_lines_to(piece->offset);
-      for (TextRecord& record : piece->batch.texts) {
-        if (record.kind != TextRecord::Kind::kRan) record.line += line_ - 1;
+      for (TextRecord& record : piece->results.texts) {
+        if (!record.outcome.ran()) record.line += line_ - 1;
       }
     }
     texts_before_ += piece->texts;
@@ -478,7 +476,7 @@ TextStream::Step PieceStream::next(Waiting& waiting, const TextBatch** batch, St
     }
     if (piece->step == WindowStep::kBadText || piece->refused) ended_ = true;
     work_.run += piece->passed;
-    work_.parsed += piece->batch.parsed;
+    work_.parsed += piece->results.parsed;
     // A piece whose likely end was not between texts: the pieces after it
     // did not start where texts do.
     if (piece->open_end && !ended_ && !piece->at_failure && piece->passed < piece->bytes.size() &&
@@ -487,7 +485,7 @@ TextStream::Step PieceStream::next(Waiting& waiting, const TextBatch** batch, St
       return Step::kStopped;
     }
     handed_ = std::move(piece);
-    *batch = &handed_->batch;
+    *results = &handed_->results;
     return Step::kTexts;
   }
 }

@@ -33,7 +33,7 @@ class PieceStream final : public TextStream {
               const StreamOptions& options, StreamSource source);
   ~PieceStream() override;
 
-  Step next(Waiting& waiting, const TextBatch** batch, Stop* stop) override;
+  Step next(Waiting& waiting, const TextResults** results, Stop* stop) override;
   const StreamWork& work() const override { return work_; }
   bool usable() const override { return pool_.usable(); }
 

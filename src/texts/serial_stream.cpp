@@ -7,7 +7,7 @@ namespace tamsel::texts {
 namespace {
 
 // About this much text is run before the stream hands out what it made.
-constexpr size_t kBatchBytes = size_t{1} << 20;
+constexpr size_t kRunBytes = size_t{1} << 20;
 
 Window window_of(const StreamSource& source) {
   if (source.reader) return Window(*source.reader);
@@ -26,16 +26,14 @@ SerialStream::SerialStream(std::shared_ptr<const Program> program, const StreamO
 void SerialStream::refuse_long_text() {
   TextSplitter& splitter = framing_.splitter;
   const size_t size = window_.bytes().size() - splitter.passed();
-  TextRecord record(splitter.taken(), window_.offset() + splitter.passed());
-  record.kind = TextRecord::Kind::kMalformed;
-  record.message = JsonParser::size_error(size)->message();
-  record.line = splitter.line_of(record.offset);
-  batch_.texts.push_back(std::move(record));
+  TextRecord place(splitter.taken(), window_.offset() + splitter.passed());
+  place.line = splitter.line_of(place.offset);
+  results_.add_unrun(std::move(place), too_long(size), 0);
 }
 
-TextStream::Step SerialStream::next(Waiting& waiting, const TextBatch** batch, Stop* stop) {
-  batch_.clear();
-  *batch = &batch_;
+TextStream::Step SerialStream::next(Waiting& waiting, const TextResults** results, Stop* stop) {
+  results_.clear();
+  *results = &results_;
   switch (then_) {
     case Then::kGoOn: break;
     case Then::kEnd: return Step::kEnd;
@@ -55,32 +53,32 @@ TextStream::Step SerialStream::next(Waiting& waiting, const TextBatch** batch, S
     splitter.set_window(window_.bytes(), window_.at_end());
     window_set_ = true;
   }
-  // The arena of every text of the batch.
+  // The arena of every text of the run.
   runtime::CallRuntime call;
   ParserLease lease;
   for (;;) {
     const std::string_view window = window_.bytes();
     const WindowRun run{{*program_, options_.form, options_.poll, options_.origin},
-                        options_.stop_at_bad, kBatchBytes - static_cast<size_t>(batch_.bytes)};
+                        options_.stop_at_bad, kRunBytes - static_cast<size_t>(results_.bytes)};
     WindowStep step;
     {
       // Nothing else can change the window's bytes: the stream's own
       // memory, or a buffer of the window's.
       const bool long_enough = window.size() - splitter.passed() >= kLetGoFrom;
       if (long_enough) waiting.let_go();
-      step = run_window(run, framing_, window, window_.padded(), lease.parser(), call, batch_);
+      step = run_window(run, framing_, window, window_.padded(), lease.parser(), call, results_);
       waiting.take_back();
     }
     if (step == WindowStep::kStopped) {
-      *stop = batch_.stop;
+      *stop = results_.stop;
       return Step::kStopped;
     }
     if (step == WindowStep::kEnd || step == WindowStep::kBadText) then_ = Then::kEnd;
     if (step != WindowStep::kNeedMore) break;
-    if (batch_.bytes >= kBatchBytes) break;
+    if (results_.bytes >= kRunBytes) break;
     // A source that gives what it has (a pipe) hands out what is made
     // before it waits for more.
-    if (!batch_.texts.empty() && window_.may_wait()) break;
+    if (!results_.texts.empty() && window_.may_wait()) break;
     if (window.size() - splitter.passed() > kMaxInputSize) {
       // A text that no parse would take: it ends the stream, since its end
       // is not worth reading on for.
@@ -104,9 +102,9 @@ TextStream::Step SerialStream::next(Waiting& waiting, const TextBatch** batch, S
     splitter.set_window(window_.bytes(), window_.at_end());
     stretch_.forget();
   }
-  work_.run += batch_.bytes;
-  work_.parsed += batch_.parsed;
-  if (batch_.texts.empty() && then_ != Then::kGoOn) return next(waiting, batch, stop);
+  work_.run += results_.bytes;
+  work_.parsed += results_.parsed;
+  if (results_.texts.empty() && then_ != Then::kGoOn) return next(waiting, results, stop);
   return Step::kTexts;
 }
 

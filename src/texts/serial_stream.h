@@ -9,7 +9,7 @@
 #include "texts/text_stream.h"
 #include "texts/window.h"
 #include "texts/window_run.h"
-#include "value/indexed_stretch.h"
+#include "texts/indexed_stretch.h"
 
 namespace tamsel::texts {
 
@@ -18,7 +18,7 @@ class SerialStream final : public TextStream {
   SerialStream(std::shared_ptr<const Program> program, const StreamOptions& options,
                StreamSource source);
 
-  Step next(Waiting& waiting, const TextBatch** batch, Stop* stop) override;
+  Step next(Waiting& waiting, const TextResults** results, Stop* stop) override;
   const StreamWork& work() const override { return work_; }
 
  private:
@@ -31,7 +31,7 @@ class SerialStream final : public TextStream {
   Window window_;
   IndexedStretch stretch_;
   StreamFraming framing_;
-  TextBatch batch_;
+  TextResults results_;
   bool window_set_ = false;
   // What the next call gives, once the texts before it are handed out.
   enum class Then { kGoOn, kEnd, kReadFailed } then_ = Then::kGoOn;

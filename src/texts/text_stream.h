@@ -1,4 +1,4 @@
-// The texts of one source, run in order a batch at a time: what stream()
+// The texts of one source, run in order some at a time: what stream()
 // runs. One thread runs them as the window over the source slides
 // (serial_stream.h); more cut the source into pieces that start and end
 // between texts and run them at once (piece_stream.h). Either way the texts
@@ -15,7 +15,7 @@
 #include "texts/reader.h"
 #include "texts/result_form.h"
 #include "texts/stop.h"
-#include "texts/text_batch.h"
+#include "texts/text_results.h"
 #include "texts/waiting.h"
 
 namespace tamsel::texts {
@@ -63,7 +63,7 @@ struct StreamWork {
 class TextStream {
  public:
   enum class Step {
-    kTexts,       // the next texts, in `batch`, valid until the next call
+    kTexts,       // the next texts, in `results`, valid until the next call
     kEnd,         // no text is left (or the stream stopped at a bad text)
     kReadFailed,  // the reader failed; the texts before were handed out
     kStopped,     // the waiting, a poll or the system's memory stopped it: `stop`
@@ -72,7 +72,7 @@ class TextStream {
   virtual ~TextStream() = default;
   // Called with what `waiting` guards held; lets go of it only to wait or
   // to run texts that nothing else may change.
-  virtual Step next(Waiting& waiting, const TextBatch** batch, Stop* stop) = 0;
+  virtual Step next(Waiting& waiting, const TextResults** results, Stop* stop) = 0;
   virtual const StreamWork& work() const = 0;
   // Whether this process is the one that made the stream's threads (a
   // process made by fork() has no copies of them and must leave it be).

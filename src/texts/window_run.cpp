@@ -12,24 +12,24 @@ constexpr uint64_t kPollEveryBytes = uint64_t{256} << 10;
 
 WindowStep run_window(const WindowRun& run, StreamFraming& framing, std::string_view window,
                       bool padded, JsonParser& parser, runtime::CallRuntime& call,
-                      TextBatch& batch) {
+                      TextResults& results) {
   TextSplitter& splitter = framing.splitter;
-  const uint64_t bytes_at_start = batch.bytes;
+  const uint64_t bytes_at_start = results.bytes;
   // A text's own run polls only when it is long; many short ones poll here.
-  uint64_t poll_at = batch.bytes + kPollEveryBytes;
+  uint64_t poll_at = results.bytes + kPollEveryBytes;
   // After each text filed: the step that ends the run, if one does.
   auto after_text = [&](const TextSplitter::Text& text) -> std::optional<WindowStep> {
-    TextRecord& record = batch.texts.back();
-    if (record.kind != TextRecord::Kind::kRan) {
+    TextRecord& record = results.texts.back();
+    if (!record.outcome.ran()) {
       record.line = splitter.line_of(text.offset);
       if (run.stop_at_bad) return WindowStep::kBadText;
     }
-    if (batch.bytes - bytes_at_start >= run.batch_bytes) return WindowStep::kFull;
-    if (batch.bytes >= poll_at) {
-      poll_at = batch.bytes + kPollEveryBytes;
+    if (results.bytes - bytes_at_start >= run.most_bytes) return WindowStep::kFull;
+    if (results.bytes >= poll_at) {
+      poll_at = results.bytes + kPollEveryBytes;
       if (run.rules.poll && run.rules.poll()) {
-        batch.stopped = true;
-        batch.stop = Stop{};
+        results.stopped = true;
+        results.stop = Stop{};
         return WindowStep::kStopped;
       }
     }
@@ -44,8 +44,8 @@ WindowStep run_window(const WindowRun& run, StreamFraming& framing, std::string_
       if (const auto read = framing.stretch.read(parser, *plan, window, padded, framing.lines,
                                                  splitter.passed(), first)) {
         splitter.take_until(read->end);
-        if (!run_quietly(run.rules, read->document, read->size, call,
-                         TextRecord(text.index, text.offset), batch))
+        if (!results.add(run.rules, read->document, read->size, call,
+                       TextRecord(text.index, text.offset)))
           return WindowStep::kStopped;
         if (const auto step = after_text(text)) return *step;
         continue;
@@ -55,28 +55,24 @@ WindowStep run_window(const WindowRun& run, StreamFraming& framing, std::string_
     const TextSplitter::Step step = splitter.next(&text);
     if (step == TextSplitter::Step::kEnd) return WindowStep::kEnd;
     if (step == TextSplitter::Step::kNeedMore) return WindowStep::kNeedMore;
-    TextRecord record(text.index, text.offset);
+    const TextRecord place(text.index, text.offset);
     const size_t size = text.bytes.size();
-    if (auto error = JsonParser::size_error(size)) {
+    if (JsonParser::size_error(size)) {
       if (text.guess) {
         // The line was not one text: find the text the framing rules give.
         splitter.refute();
         continue;
       }
-      record.kind = TextRecord::Kind::kMalformed;
-      record.message = error->message();
-      batch.bytes += size;
-      batch.texts.push_back(std::move(record));
+      results.add_unrun(place, too_long(size), size);
     } else {
       std::memcpy(parser.work_buffer(size), text.bytes.data(), size);
-      const size_t filed = batch.texts.size();
-      if (!run_quietly(run.rules, parser, size, call, std::move(record), batch))
-        return WindowStep::kStopped;
-      if (text.guess && batch.texts.back().kind != TextRecord::Kind::kRan) {
+      const size_t filed = results.texts.size();
+      if (!results.add(run.rules, parser, size, call, place)) return WindowStep::kStopped;
+      if (text.guess && !results.texts.back().outcome.ran()) {
         // The line was not one text (or failed as one): unfile it, and find
         // the text the framing rules give.
-        batch.texts.resize(filed);
-        batch.bytes -= size;
+        results.texts.resize(filed);
+        results.bytes -= size;
         splitter.refute();
         continue;
       }

@@ -1,7 +1,7 @@
 // The texts of a stream's window run one after another, with no Python
 // object touched: found by the stream's framing, read from an indexed
 // stretch where the program reads for a projection, and each run as
-// text_batch.h runs it.
+// text_results.h files it.
 #pragma once
 
 #include <cstddef>
@@ -9,11 +9,11 @@
 #include <string_view>
 
 #include "texts/program.h"
-#include "texts/text_batch.h"
+#include "texts/text_results.h"
 #include "runtime/call_runtime.h"
-#include "value/indexed_stretch.h"
+#include "texts/indexed_stretch.h"
 #include "value/json.h"
-#include "value/text_splitter.h"
+#include "texts/text_splitter.h"
 
 namespace tamsel::texts {
 
@@ -33,24 +33,24 @@ struct StreamFraming {
 };
 
 enum class WindowStep {
-  kFull,      // about `batch_bytes` of texts ran
+  kFull,      // about `most_bytes` of texts ran
   kNeedMore,  // the next text may go on past the window: it must grow
   kEnd,       // the stream's texts are all run
   kBadText,   // a bad text ran, and the caller stops at one
-  kStopped,   // the poll or the system's memory stopped the run (batch.stopped)
+  kStopped,   // the poll or the system's memory stopped the run (results.stopped)
 };
 
 // Runs texts from the framing's place in `window` (the splitter's window;
-// `padded` as for IndexedStretch::read), adding what they make to `batch`,
+// `padded` as for IndexedStretch::read), adding what they make to `results`,
 // until one of the steps above. Records carry the stream's offsets, and a
 // bad text's line in `line`.
 struct WindowRun {
   RunRules rules;
   bool stop_at_bad;
-  size_t batch_bytes;
+  size_t most_bytes;
 };
 WindowStep run_window(const WindowRun& run, StreamFraming& framing, std::string_view window,
                       bool padded, JsonParser& parser, runtime::CallRuntime& call,
-                      TextBatch& batch);
+                      TextResults& results);
 
 }  // namespace tamsel::texts

@@ -28,7 +28,7 @@
 #include "texts/parser_lease.h"
 #include "texts/stop.h"
 #include "texts/waiting.h"
-#include "value/indexed_stretch.h"
+#include "texts/indexed_stretch.h"
 #include "value/json.h"
 
 namespace tamsel::texts {

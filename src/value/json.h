@@ -54,7 +54,7 @@ class JsonParser {
   std::variant<Value, JsonError> parse(std::string_view text, bool view_strings = true);
 
   // Parses exactly one JSON value and leaves it in the parser: the returned
-  // root (a simdjson::dom::element, see json_ref.h) reads it in place and is
+  // root (a simdjson::dom::element, see document_ref.h) reads it in place and is
   // valid until the next parse, end_run() or the parser's destruction.
   std::variant<simdjson::dom::element, JsonError> parse_document(std::string_view text);
 

@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "runtime/bounds.h"
-#include "value/fault.h"
+#include "runtime/fault.h"
 
 namespace tamsel {
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "tamsel_limits.h"
-#include "value/fault.h"
+#include "runtime/fault.h"
 
 namespace tamsel {
 
@@ -105,7 +105,7 @@ class Value {
   }
   static Value object(ObjectMap map);
   // An array or object of the parsed input document, by reference: its
-  // document and its position there (json_ref.h makes and reads these). It
+  // document and its position there (document_ref.h makes and reads these). It
   // is read through a View (value/view.h), never through as_array() or
   // as_object(); copying it copies the reference.
   static Value document_part(Kind kind, const void* document, uint32_t position) {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "texts/cut_finder.h"
-#include "value/text_splitter.h"
+#include "texts/text_splitter.h"
 
 namespace tamsel::texts {
 namespace {

@@ -80,7 +80,7 @@ inline Outcome run_stream(std::shared_ptr<const Program> program, size_t threads
   auto stream = make_text_stream(std::move(program), threads, options, source);
   Outcome outcome;
   for (;;) {
-    const TextBatch* batch = nullptr;
+    const TextResults* batch = nullptr;
     Stop stop;
     const TextStream::Step step = stream->next(waiting, &batch, &stop);
     if (step != TextStream::Step::kTexts) {
@@ -89,9 +89,9 @@ inline Outcome run_stream(std::shared_ptr<const Program> program, size_t threads
     }
     ResultTape::Reader reader(batch->tape);
     for (const TextRecord& record : batch->texts) {
-      if (record.kind != TextRecord::Kind::kRan) {
+      if (!record.outcome.ran()) {
         outcome.made.push_back(std::to_string(record.index) + "@" + std::to_string(record.offset) +
-                               ":" + std::to_string(record.line) + " " + record.message);
+                               ":" + std::to_string(record.line) + " " + record.outcome.message);
         continue;
       }
       for (uint32_t i = 0; i < record.results; ++i) {

@@ -169,7 +169,7 @@ TEST(TextStream, ThreadsHandOutWhatAnOpenPipeHasGiven) {
       Waiting waiting;
       std::vector<std::string> made;
       while (made.size() < (lines ? 2u : 3u)) {
-        const TextBatch* batch = nullptr;
+        const TextResults* batch = nullptr;
         Stop stop;
         ASSERT_EQ(stream->next(waiting, &batch, &stop), TextStream::Step::kTexts);
         ResultTape::Reader tape(batch->tape);
@@ -182,7 +182,7 @@ TEST(TextStream, ThreadsHandOutWhatAnOpenPipeHasGiven) {
       }
       EXPECT_EQ(made.back(), lines ? "[2]" : "\"three\"") << threads;
       close(ends[1]);
-      const TextBatch* batch = nullptr;
+      const TextResults* batch = nullptr;
       Stop stop;
       EXPECT_EQ(stream->next(waiting, &batch, &stop), TextStream::Step::kEnd);
     }

@@ -29,7 +29,7 @@
 #include "engine/render.h"
 #include "parser/builtin_table.h"
 #include "parser/parser.h"
-#include "value/fault.h"
+#include "runtime/fault.h"
 #include "value/json.h"
 #include "value/document_ref.h"
 #include "generators.h"

@@ -43,7 +43,7 @@
 #include "parser/builtin_table.h"
 #include "parser/parser.h"
 #include "value/document_ref.h"
-#include "value/fault.h"
+#include "runtime/fault.h"
 #include "value/json.h"
 #include "value/projection.h"
 #include "value/reading_plan.h"

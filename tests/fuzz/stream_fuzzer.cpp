@@ -3,12 +3,14 @@
 //
 // The reference splits the whole stream at once by the framing rules alone
 // (every guess refuted) and parses each text alone, whole. The stream under
-// test comes in windows of a few bytes to a few hundred, grown as a file
-// source grows them; its texts are read as the stream reads them: from an
-// indexed stretch where it can, else from a guessed line confirmed by its
-// parse, else by the framing rules, through the projection of a query. Each
-// text must have the same number, the same offset and the same outcome: the
-// same parse error, or the same results (as JSON text) and fault.
+// test is the module's own (texts/text_stream.h): read a few bytes to a few
+// hundred at a time, or from memory, on one to three threads that cut it
+// into pieces of a few bytes to a few hundred; its texts are read as the
+// stream reads them: from an indexed stretch where it can, else from a
+// guessed line confirmed by its parse, else by the framing rules, through
+// the projection of a query. Each text must have the same number, the same
+// offset and the same outcome: the same parse error, or the same results
+// (as JSON text) and fault.
 //
 // A stream is the input's bytes as they stand, or generated texts joined by
 // white space or nothing, now and then one byte broken; the query is one of
@@ -18,7 +20,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,16 +34,18 @@
 #include "engine/render.h"
 #include "generators.h"
 #include "parser/parser.h"
-#include "value/fault.h"
-#include "value/indexed_stretch.h"
+#include "runtime/fault.h"
+#include "texts/text_splitter.h"
+#include "texts/text_stream.h"
 #include "value/json.h"
 #include "value/reading_plan.h"
-#include "value/text_splitter.h"
+#include "value/result_tape.h"
 
 namespace {
 
 using namespace tamsel;
 using namespace tamsel::fuzz;
+using texts::TextSplitter;
 
 constexpr std::string_view kQueries[] = {
     ".a", ".[0]", ".a.b", "select(.a == 1) | .b", ".[1], .a", ".c.[0].a", "select(.b) | .a",
@@ -103,57 +109,62 @@ std::vector<Outcome> reference(std::string_view stream, bool lines,
   return outcomes;
 }
 
-std::vector<Outcome> streamed(std::string_view stream, bool lines, size_t step,
-                              const query::Pipeline& pipeline, ReadingPlan& plan) {
-  static JsonParser parser;
-  TextSplitter splitter(lines);
-  IndexedStretch stretch;
-  // The window, with room after it that a reader may look into.
-  std::vector<char> buffer;
-  size_t given = 0;
-  auto slide = [&] {
-    const size_t passed = splitter.hand_over();
-    buffer.erase(buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(passed));
-    buffer.resize(buffer.size() - 64);
-    const size_t more = std::min(step + buffer.size(), stream.size() - given);
-    buffer.insert(buffer.end(), stream.begin() + given, stream.begin() + given + more);
-    given += more;
-    const size_t size = buffer.size();
-    buffer.resize(size + 64, '\x7f');
-    splitter.set_window(std::string_view(buffer.data(), size), given == stream.size());
-    stretch.forget();
-  };
-  buffer.resize(64);
-  slide();
+// Gives at most `step` bytes a read, as a pipe or a file object might.
+class StepReader final : public texts::Reader {
+ public:
+  StepReader(std::string_view bytes, size_t step) : bytes_(bytes), step_(step) {}
+  Read read(char* into, size_t size, size_t* got, texts::Waiting&) override {
+    *got = std::min({size, step_, bytes_.size() - at_});
+    std::memcpy(into, bytes_.data() + at_, *got);
+    at_ += *got;
+    return Read::kOk;
+  }
+  bool may_wait() const override { return false; }
+
+ private:
+  std::string_view bytes_;
+  size_t step_;
+  size_t at_ = 0;
+};
+
+// The stream as the module runs it: read `step` bytes at a time (or from
+// memory), on `threads` threads cutting pieces of about `piece` bytes.
+std::vector<Outcome> streamed(std::string_view stream, bool lines, size_t step, size_t threads,
+                              size_t piece, std::shared_ptr<const texts::Program> program) {
+  StepReader reader(stream, step);
+  texts::StreamSource source;
+  if (step > 250) {
+    source.memory = stream;
+  } else {
+    source.reader = &reader;
+  }
+  texts::StreamOptions options;
+  options.lines = lines;
+  options.stop_at_bad = false;
+  options.form.as_json = true;
+  options.piece_bytes = piece;
+  auto run = texts::make_text_stream(std::move(program), threads, options, source);
+  texts::Waiting waiting;
   std::vector<Outcome> outcomes;
-  uint64_t refused = UINT64_MAX;
   for (;;) {
-    TextSplitter::Text text;
-    size_t first = 0;
-    if (splitter.start(&text, &first) == TextSplitter::Step::kText && text.offset != refused) {
-      const std::string_view window(buffer.data(), buffer.size() - 64);
-      if (auto read = stretch.read(parser, plan, window, true, lines, splitter.passed(), first)) {
-        splitter.take_until(read->end);
-        outcomes.push_back({text.index, text.offset, results_of(read->document, pipeline)});
-        continue;
+    const texts::TextResults* results = nullptr;
+    texts::Stop stop;
+    if (run->next(waiting, &results, &stop) != texts::TextStream::Step::kTexts) break;
+    ResultTape::Reader tape(results->tape);
+    for (const texts::TextRecord& record : results->texts) {
+      std::string text;
+      switch (record.outcome.kind) {
+        case texts::TextOutcome::Kind::kRan:
+          for (uint32_t i = 0; i < record.results; ++i) {
+            tape.tag();
+            text += std::string(tape.string()) + "\n";
+          }
+          break;
+        case texts::TextOutcome::Kind::kFault: text = "fault: " + record.outcome.message; break;
+        default: text = "error: " + record.outcome.message; break;
       }
-      refused = text.offset;
+      outcomes.push_back({record.index, record.offset, std::move(text)});
     }
-    const TextSplitter::Step step_taken = splitter.next(&text);
-    if (step_taken == TextSplitter::Step::kEnd) break;
-    if (step_taken == TextSplitter::Step::kNeedMore) {
-      slide();
-      continue;
-    }
-    std::string error;
-    const auto root = parse_alone(parser, text.bytes, &plan, &error);
-    if (text.guess && !root) {
-      splitter.refute();
-      continue;
-    }
-    outcomes.push_back({text.index, text.offset,
-                        root ? results_of(*root, pipeline) : "error: " + error});
-    splitter.take();
   }
   return outcomes;
 }
@@ -164,6 +175,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider fdp(data, size);
   const bool lines = fdp.ConsumeBool();
   const size_t step = fdp.ConsumeIntegralInRange<size_t>(1, 300);
+  const size_t threads = fdp.ConsumeIntegralInRange<size_t>(1, 3);
+  const size_t piece = fdp.ConsumeIntegralInRange<size_t>(1, 200);
   const std::string_view query = pick(fdp, kQueries);
   std::string stream;
   if (fdp.ConsumeBool()) {
@@ -181,14 +194,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   auto compiled = query::compile_query(std::string(query));
   if (std::holds_alternative<query::CompileError>(compiled)) std::abort();
-  const query::Pipeline& pipeline = std::get<query::Pipeline>(compiled);
-  ReadingPlan plan(engine::needed_parts(pipeline));
+  auto program = std::make_shared<texts::Program>();
+  program->pipeline = std::get<query::Pipeline>(std::move(compiled));
+  program->reading = std::make_unique<ReadingPlan>(engine::needed_parts(program->pipeline));
 
-  const std::vector<Outcome> expected = reference(stream, lines, pipeline);
-  const std::vector<Outcome> got = streamed(stream, lines, step, pipeline, plan);
+  const std::vector<Outcome> expected = reference(stream, lines, program->pipeline);
+  const std::vector<Outcome> got = streamed(stream, lines, step, threads, piece, program);
   if (got != expected) {
-    std::fprintf(stderr, "the stream gives other texts or outcomes\n  query: %s, lines %d, step %zu\n"
-                 "  stream: %s\n", std::string(query).c_str(), lines, step, escaped(stream).c_str());
+    std::fprintf(stderr,
+                 "the stream gives other texts or outcomes\n  query: %s, lines %d, step %zu, "
+                 "threads %zu, piece %zu\n  stream: %s\n",
+                 std::string(query).c_str(), lines, step, threads, piece, escaped(stream).c_str());
     for (size_t i = 0; i < std::max(got.size(), expected.size()); ++i) {
       auto show = [](const std::vector<Outcome>& outcomes, size_t i) {
         return i < outcomes.size() ? std::to_string(outcomes[i].index) + " @" +

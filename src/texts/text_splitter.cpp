@@ -1,4 +1,4 @@
-#include "value/text_splitter.h"
+#include "texts/text_splitter.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include <immintrin.h>
 #endif
 
-namespace tamsel {
+namespace tamsel::texts {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
@@ -296,4 +296,4 @@ void TextSplitter::refute() {
   scan_at_ = end_ = pos_;
 }
 
-}  // namespace tamsel
+}  // namespace tamsel::texts

@@ -33,7 +33,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace tamsel {
+namespace tamsel::texts {
 
 class TextSplitter {
  public:
@@ -137,4 +137,4 @@ inline bool is_json_space(char c) { return c == ' ' || c == '\n' || c == '\r' ||
 // How many line breaks the `size` bytes at `text` hold.
 uint64_t count_line_breaks(const char* text, size_t size);
 
-}  // namespace tamsel
+}  // namespace tamsel::texts

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "value/text_splitter.h"
+#include "texts/text_splitter.h"
 
-namespace tamsel {
+namespace tamsel::texts {
 namespace {
 
 struct Found {
@@ -120,4 +120,4 @@ TEST(TextSplitter, CountsLinesAcrossWindows) {
 }
 
 }  // namespace
-}  // namespace tamsel
+}  // namespace tamsel::texts

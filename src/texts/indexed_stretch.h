@@ -20,7 +20,7 @@
 #include "value/json.h"
 #include "value/reading_plan.h"
 
-namespace tamsel {
+namespace tamsel::texts {
 
 class IndexedStretch {
  public:
@@ -54,4 +54,4 @@ class IndexedStretch {
   size_t none_before_ = 0;
 };
 
-}  // namespace tamsel
+}  // namespace tamsel::texts

@@ -1,11 +1,11 @@
-#include "value/indexed_stretch.h"
+#include "texts/indexed_stretch.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "value/text_splitter.h"
+#include "texts/text_splitter.h"
 
-namespace tamsel {
+namespace tamsel::texts {
 namespace {
 
 // How far past a text its reader may look.
@@ -90,4 +90,4 @@ std::optional<IndexedStretch::Read> IndexedStretch::read(JsonParser& parser, Rea
   return read;
 }
 
-}  // namespace tamsel
+}  // namespace tamsel::texts

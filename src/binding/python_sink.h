@@ -1,0 +1,48 @@
+// The results of one document of a call (input(), first(), the bytes
+// methods) made Python objects at once.
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "binding/lock_release.h"
+#include "runtime/call_runtime.h"
+#include "texts/program.h"
+#include "texts/result_form.h"
+#include "texts/result_sink.h"
+#include "texts/waiting.h"
+#include "value/json.h"
+
+namespace tamsel::binding {
+
+using texts::ResultForm;
+
+// Texts from this size up are parsed and evaluated with the interpreter
+// lock released, where the method allows it.
+inline constexpr size_t kReleaseLockFrom = texts::kLetGoFrom;
+
+// Runs the program over the `size` bytes of text that `parser` holds
+// (written to its work buffer or lent) and appends the results to
+// `objects`, as new references. False, with nothing appended, with the
+// exception of what became of the text set.
+//
+// `ours`: the call is one of the module's own methods (the bytes methods),
+// not input() or first(), which hold the lock throughout, on the calling
+// thread alone, and report a Python object the interpreter cannot make as
+// PanicException. Ours parse and evaluate a text of kReleaseLockFrom bytes
+// or more without the interpreter lock (the caller must make sure nothing
+// changes the text meanwhile), may parse a large one on a thread of its
+// own, and leave the interpreter's own exception (MemoryError) for an
+// object it cannot make, as Python code expects.
+//
+// The run's values come from the arena of `call`, which must outlive the
+// handling of the exception a run leaves, whose message may lie in it.
+// Call it with a CollectorPause held, so that conversion stays linear.
+bool run_document(const texts::Program& program, JsonParser& parser, size_t size,
+                  const ResultForm& form, std::vector<PyObject*>& objects,
+                  runtime::CallRuntime& call, bool ours);
+
+}  // namespace tamsel::binding

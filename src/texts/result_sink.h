@@ -1,0 +1,32 @@
+// Where the results of one text go, one by one and in order: the tape of a
+// run of many texts (text_results.h), or the Python objects of a call (the
+// binding's).
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "value/view.h"
+
+namespace tamsel::texts {
+
+class ResultSink {
+ public:
+  virtual ~ResultSink() = default;
+
+  // `count` results follow; `text_room` bytes are worth taking at once
+  // for their JSON text, when they come as text.
+  virtual void expect(size_t count, size_t text_room) = 0;
+  // A result as a value; false when it cannot be taken.
+  virtual bool take(View value) = 0;
+  // A result as JSON text: written to text(), then taken by end_text(),
+  // false when it cannot be.
+  virtual std::string& text() = 0;
+  virtual bool end_text() = 0;
+  // Every result is in; false when they cannot all be taken.
+  virtual bool finish() { return true; }
+  // The text did not run to its end: what it gave goes.
+  virtual void drop() = 0;
+};
+
+}  // namespace tamsel::texts

@@ -1,0 +1,128 @@
+#include "texts/text_run.h"
+
+#include <variant>
+
+#if defined(__GLIBC__)
+#include <malloc.h>  // malloc_trim
+#endif
+
+#include "engine/evaluator.h"
+#include "engine/render.h"
+#include "texts/stop.h"
+
+namespace tamsel::texts {
+namespace {
+
+// A run that built a lot leaves the allocator holding the freed memory;
+// past this much it is handed back to the system when the run ends.
+constexpr int64_t kTrimAfter = int64_t{256} << 20;
+
+void release_free_memory_after(int64_t peak) {
+#if defined(__GLIBC__)
+  if (peak > kTrimAfter) malloc_trim(0);
+#else
+  (void)peak;
+#endif
+}
+
+// Evaluates the program over `document`, with the arena of `call` serving
+// and a budget for the text's size, and hands the results on as the form
+// says: false when the sink refused one.
+bool evaluate_into(const RunRules& rules, DocumentRef document, size_t size,
+                   runtime::CallRuntime& call, ResultSink& sink) {
+  // What the run builds from here on is charged to it; the poll may stop it.
+  call.bound(runtime::CallBounds::budget_for(size), rules.poll);
+  engine::ResultList found;
+  {
+    const runtime::ArenaInUse in_use = call.evaluating();
+    found = engine::evaluate(rules.program.pipeline, engine::EvalValue::document(document),
+                             rules.form.first_only);
+  }
+  const ResultForm& form = rules.form;
+  const size_t count = form.first_only && !found.empty() ? 1 : found.size();
+  // A lone container result (the whole document, as often as not) takes
+  // about as much text as the document, a little more laid out. Room not
+  // written to costs no memory.
+  const bool lone_container =
+      count == 1 && (found[0].kind() == Kind::Array || found[0].kind() == Kind::Object);
+  sink.expect(count, form.as_json && lone_container ? size + (form.pretty ? size / 2 : 0) + 64 : 0);
+  for (size_t i = 0; i < count; ++i) {
+    if (!form.as_json) {
+      if (!sink.take(found[i].view())) return false;
+      continue;
+    }
+    std::string& text = sink.text();
+    if (form.pretty) {
+      engine::append_pretty_json_text(text, found[i].view(), form.indent);
+    } else {
+      engine::append_json_text(text, found[i].view());
+    }
+    if (!sink.end_text()) return false;
+  }
+  return sink.finish();
+}
+
+// Runs `work` (which parses and evaluates, or returns a JSON error's
+// outcome), and tells what became of the text.
+template <class Work>
+TextOutcome run_guarded(runtime::CallRuntime& call, ResultSink& sink, Work&& work) {
+  TextOutcome outcome;
+  try {
+    outcome = work();
+  } catch (...) {
+    Stop stop = current_stop();
+    if (stop.failure == runtime::Failure::kFault) {
+      outcome.kind = TextOutcome::Kind::kFault;
+      outcome.message = std::move(stop.message);
+    } else {
+      outcome.kind = TextOutcome::Kind::kStopped;
+      outcome.stopped_by = stop.failure;
+    }
+  }
+  if (!outcome.ran()) sink.drop();
+  release_free_memory_after(call.peak());
+  call.unbound();
+  return outcome;
+}
+
+TextOutcome refused() {
+  TextOutcome outcome;
+  outcome.kind = TextOutcome::Kind::kRefused;
+  return outcome;
+}
+
+}  // namespace
+
+TextOutcome run_text(const RunRules& rules, JsonParser& parser, size_t size,
+                     runtime::CallRuntime& call, ResultSink& sink) {
+  return run_guarded(call, sink, [&] {
+    auto parsed = parser.parse_work_buffer(size, rules.program.reading.get(),
+                                           rules.parse_apart ? rules.poll : nullptr);
+    if (auto* error = std::get_if<JsonError>(&parsed)) {
+      TextOutcome outcome;
+      outcome.kind = TextOutcome::Kind::kMalformed;
+      outcome.message = error->message();
+      outcome.note = json_hint(parser.last_text(), *error, rules.origin);
+      return outcome;
+    }
+    if (!evaluate_into(rules, std::get<DocumentRef>(parsed), size, call, sink)) return refused();
+    return TextOutcome();
+  });
+}
+
+TextOutcome too_long(uint64_t size) {
+  TextOutcome outcome;
+  outcome.kind = TextOutcome::Kind::kMalformed;
+  outcome.message = JsonParser::size_error(size)->message();
+  return outcome;
+}
+
+TextOutcome run_text(const RunRules& rules, DocumentRef document, size_t size,
+                     runtime::CallRuntime& call, ResultSink& sink) {
+  return run_guarded(call, sink, [&] {
+    if (!evaluate_into(rules, document, size, call, sink)) return refused();
+    return TextOutcome();
+  });
+}
+
+}  // namespace tamsel::texts
