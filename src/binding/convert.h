@@ -3,18 +3,77 @@
 
 #include <Python.h>
 
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+#include "binding/key_cache.h"
+#include "value/document_ref.h"
 #include "value/result_tape.h"
 #include "value/view.h"
 
 namespace tamsel::binding {
 
-// A new Python object for `v` (None, bool, int, float, str, list, dict), or
-// nullptr with the Python exception set. Never changes `v`. Document parts,
-// whether results themselves or held by built values, are read off the
-// document's tape.
-PyObject* to_python(const View& v);
-// The same for the next value of a result tape; a JSON text there becomes
-// its bytes. On failure the reader's place is lost: read no further.
-PyObject* to_python(ResultTape::Reader& reader);
+// Makes the Python objects of one call's results, with the interpreter lock
+// held. Every object is new, except for the short keys that the module's
+// own methods share (Keys::kShared): the str of such a key is taken from the
+// process's key cache (key_cache.h), and kept there for the next dict that
+// has it. input() and first() convert with Keys::kSeparate: their objects
+// are all created separately, and no cache is read or kept.
+class Converter {
+ public:
+  enum class Keys { kSeparate, kShared };
+  explicit Converter(Keys keys) : share_keys_(keys == Keys::kShared) {}
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+
+  // A new Python object for `v` (None, bool, int, float, str, list, dict),
+  // or nullptr with the Python exception set. Never changes `v`. Document
+  // parts, whether results themselves or held by built values, are read off
+  // the document's tape.
+  PyObject* object_of(const View& v);
+  // The same for the next value of a result tape; a JSON text there becomes
+  // its bytes. On failure the reader's place is lost: read no further.
+  PyObject* object_of(ResultTape::Reader& reader);
+
+ private:
+  // The key's str: a new reference, or with `*borrowed` set, the cache's
+  // own, valid while the cache is held; nullptr with an exception set.
+  PyObject* key_of(std::string_view text, bool* borrowed);
+  PyObject* new_string(std::string_view text);
+  PyObject* built_list(const View& array);
+  PyObject* built_dict(const View& object);
+  PyObject* document_value(const simdjson::dom::document& doc, size_t& at);
+  PyObject* document_list(const simdjson::dom::document& doc, size_t& at);
+  PyObject* document_dict(const simdjson::dom::document& doc, size_t& at);
+
+  // The Python objects of a result are part of what the call builds: each
+  // is charged to the call's memory budget (an estimate of the interpreter's
+  // size for it: a header, and 8 bytes a list slot or 32 a dict member), and
+  // each counts as work between polls for Ctrl-C. They are settled with the
+  // call's bounds every few hundred objects, or at once for a large one,
+  // before it is made; settling throws, which the references held on the way
+  // up release. A key taken from the cache is no new object.
+  void charge(size_t payload) {
+    owed_bytes_ += kObjectHeader + payload;
+    if (owed_bytes_ >= kSettleBytes) settle();
+  }
+  void count_work(size_t units = 1) {
+    owed_work_ += units;
+    if (owed_work_ >= kSettleWork) settle();
+  }
+  void settle();
+
+  static constexpr size_t kObjectHeader = 48;
+  static constexpr size_t kSettleBytes = size_t{64} << 10;
+  static constexpr size_t kSettleWork = 256;
+  size_t owed_bytes_ = 0;
+  size_t owed_work_ = 0;
+
+  const bool share_keys_;
+  // Taken when the first key is made, so that a run that lets go of the
+  // interpreter lock does not hold the cache meanwhile.
+  std::optional<KeyCacheLease> lease_;
+};
 
 }  // namespace tamsel::binding

@@ -12,8 +12,8 @@ namespace {
 // made bytes objects together.
 class PythonSink final : public texts::ResultSink {
  public:
-  PythonSink(std::vector<PyObject*>& objects, LockRelease& lock)
-      : objects_(objects), kept_(objects.size()), lock_(lock) {}
+  PythonSink(std::vector<PyObject*>& objects, LockRelease& lock, Converter::Keys keys)
+      : objects_(objects), kept_(objects.size()), lock_(lock), converter_(keys) {}
 
   void expect(size_t count, size_t text_room) override {
     objects_.reserve(kept_ + count);
@@ -21,7 +21,7 @@ class PythonSink final : public texts::ResultSink {
   }
   bool take(View value) override {
     lock_.take_back();
-    PyObject* object = to_python(value);
+    PyObject* object = converter_.object_of(value);
     if (!object) return false;
     objects_.push_back(object);
     return true;
@@ -54,6 +54,7 @@ class PythonSink final : public texts::ResultSink {
   std::vector<PyObject*>& objects_;
   const size_t kept_;
   LockRelease& lock_;
+  Converter converter_;
   std::string texts_;
   std::vector<size_t> ends_;
 };
@@ -67,7 +68,8 @@ bool run_document(const texts::Program& program, JsonParser& parser, size_t size
   LockRelease lock;
   if (ours && size >= kReleaseLockFrom) lock.release();
   const texts::RunRules rules{program, form, signals_pending, TextOrigin::kDocument, ours};
-  PythonSink sink(objects, lock);
+  PythonSink sink(objects, lock,
+                  ours ? Converter::Keys::kShared : Converter::Keys::kSeparate);
   const texts::TextOutcome outcome = texts::run_text(rules, parser, size, call, sink);
   lock.take_back();
   if (outcome.ran()) return true;

@@ -36,7 +36,8 @@ inline constexpr size_t kReleaseLockFrom = texts::kLetGoFrom;
 // or more without the interpreter lock (the caller must make sure nothing
 // changes the text meanwhile), may parse a large one on a thread of its
 // own, and leave the interpreter's own exception (MemoryError) for an
-// object it cannot make, as Python code expects.
+// object it cannot make, as Python code expects. Ours share the str objects
+// of short keys (convert.h); input() and first() create every object anew.
 //
 // The run's values come from the arena of `call`, which must outlive the
 // handling of the exception a run leaves, whose message may lie in it.

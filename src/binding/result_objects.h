@@ -21,11 +21,12 @@ namespace tamsel::binding {
 // `take` returns false to stop, with an exception set. Returns false with
 // an exception set when it stopped or could not make an object (whose
 // exception is the interpreter's own); the objects a text was given and
-// did not take are released. Call it inside run_guarded, with bounds open
-// for the conversion's budget and poll.
+// did not take are released. Short keys are shared (convert.h). Call it
+// inside run_guarded, with bounds open for the conversion's budget and poll.
 template <class Place, class Take>
 bool make_objects(const texts::TextResults& results, Place&& place, Take&& take) {
   ResultTape::Reader reader(results.tape);
+  Converter converter(Converter::Keys::kShared);
   OwnedObjects objects;
   for (const texts::TextRecord& record : results.texts) {
     if (!record.outcome.ran()) {
@@ -35,7 +36,7 @@ bool make_objects(const texts::TextResults& results, Place&& place, Take&& take)
     }
     objects.objects.reserve(record.results);
     for (uint32_t i = 0; i < record.results; ++i) {
-      PyObject* item = to_python(reader);
+      PyObject* item = converter.object_of(reader);
       if (!item) return false;
       objects.objects.push_back(item);
     }

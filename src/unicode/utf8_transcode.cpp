@@ -75,7 +75,99 @@ size_t encode(const Unit* in, size_t n, char* out) {
   return static_cast<size_t>(out - start);
 }
 
+// Widens a block of 8 ASCII bytes at `in` to units at `out`; false, writing
+// nothing, when the block is not all ASCII.
+template <class Unit>
+bool widen_ascii_block(const unsigned char* in, Unit* out) {
+  if (load_word(in) & kHighBits8) return false;
+  Bytes bytes;
+  std::memcpy(&bytes, in, sizeof bytes);
+  const Block<Unit> units = __builtin_convertvector(bytes, Block<Unit>);
+  std::memcpy(out, &units, sizeof units);
+  return true;
+}
+
+// An ASCII byte starts a run that may be long (keys, markup, Latin text):
+// it is widened 8 bytes at a time while they last. Other text goes one
+// character at a time, without a block check for each.
+template <class Unit>
+void decode(std::string_view text, Unit* out) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i < n) {
+    const unsigned char lead = s[i];
+    if (lead < 0x80) {
+      while (i + kBlock <= n && widen_ascii_block(s + i, out)) {
+        out += kBlock;
+        i += kBlock;
+      }
+      if (i < n && s[i] < 0x80) *out++ = s[i++];
+      continue;
+    }
+    char32_t c;
+    if (lead < 0xE0) {
+      c = ((lead & 0x1Fu) << 6) | (s[i + 1] & 0x3Fu);
+      i += 2;
+    } else if (lead < 0xF0) {
+      c = ((lead & 0x0Fu) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu);
+      i += 3;
+    } else {
+      c = ((lead & 0x07u) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) |
+          (s[i + 3] & 0x3Fu);
+      i += 4;
+    }
+    *out++ = static_cast<Unit>(c);
+  }
+}
+
 }  // namespace
+
+// Most text is ASCII, and is found so a word at a time. From the first
+// other byte on, 16 bytes at a time: the largest byte so far in each lane,
+// and in each lane the bytes that start a character (all but 80 to BF),
+// counted in 8 bits for up to 255 blocks before they are added up.
+UnitsNeeded units_needed(std::string_view text) {
+  using Lanes [[gnu::vector_size(16)]] = unsigned char;
+  using SignedLanes [[gnu::vector_size(16)]] = signed char;
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i + 8 <= n && (load_word(s + i) & kHighBits8) == 0) i += 8;
+  while (i < n && s[i] < 0x80) ++i;
+  UnitsNeeded needed;
+  if (i == n) {
+    needed.count = n;
+    return needed;
+  }
+  size_t starts = i;
+  Lanes top = {};
+  while (i + 16 <= n) {
+    Lanes counts = {};
+    for (size_t blocks = 0; blocks < 255 && i + 16 <= n; ++blocks, i += 16) {
+      Lanes bytes;
+      std::memcpy(&bytes, s + i, sizeof bytes);
+      top = bytes > top ? bytes : top;
+      counts -= reinterpret_cast<Lanes>(reinterpret_cast<SignedLanes>(bytes) > -65);
+    }
+    for (size_t lane = 0; lane < 16; ++lane) starts += counts[lane];
+  }
+  unsigned char widest = 0;
+  for (size_t lane = 0; lane < 16; ++lane) widest = std::max(widest, top[lane]);
+  for (; i < n; ++i) {
+    starts += static_cast<signed char>(s[i]) > -65;
+    widest = std::max(widest, s[i]);
+  }
+  needed.count = starts;
+  needed.ascii = false;
+  // Leads C2 and C3 encode U+0080 to U+00FF; up to EF, the rest of the BMP.
+  needed.width = widest < 0xC4 ? 1 : widest < 0xF0 ? 2 : 4;
+  return needed;
+}
+
+void decode_latin1(std::string_view text, uint8_t* out) { decode(text, out); }
+void decode_ucs2(std::string_view text, uint16_t* out) { decode(text, out); }
+void decode_ucs4(std::string_view text, uint32_t* out) { decode(text, out); }
 
 size_t encode_latin1(const uint8_t* in, size_t n, char* out) {
   return encode<uint8_t, false>(in, n, out);
