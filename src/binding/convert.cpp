@@ -64,42 +64,56 @@ class Key {
 // type in the top byte (a number's value in the word after it), strings in
 // the string buffer as a 32-bit length and their bytes. An array or object
 // word holds its member count (saturated at kCountSaturated) and the
-// position after its closing word.
+// position after its closing word, where the next value starts.
 constexpr uint64_t kPayload = simdjson::internal::JSON_VALUE_MASK;
 constexpr uint32_t kCountSaturated = simdjson::internal::JSON_COUNT_MASK;
 
-const simdjson::dom::document& document_of(DocumentRef ref, size_t* at) {
-  const auto tape = std::bit_cast<simdjson::internal::tape_ref>(ref);
-  *at = tape.json_index;
-  return *tape.doc;
-}
+char type_of(uint64_t word) { return static_cast<char>(word >> 56); }
+bool opens_container(uint64_t word) { return type_of(word) == '[' || type_of(word) == '{'; }
 
-std::string_view tape_string(const simdjson::dom::document& doc, uint64_t word) {
-  const uint8_t* at = doc.string_buf.get() + (word & kPayload);
-  uint32_t length;
-  std::memcpy(&length, at, sizeof length);
-  return std::string_view(reinterpret_cast<const char*>(at + sizeof length), length);
-}
-
-uint64_t tape_number(const simdjson::dom::document& doc, size_t at) {
+uint64_t number_after(const uint64_t* at) {
   uint64_t bits;
-  std::memcpy(&bits, &doc.tape[at + 1], sizeof bits);
+  std::memcpy(&bits, at + 1, sizeof bits);
   return bits;
 }
 
-// The members of the container at `at` whose count the tape saturated,
-// counted by stepping over them.
-size_t counted_members(const simdjson::dom::document& doc, size_t at, bool object) {
-  const size_t end = static_cast<uint32_t>(doc.tape[at]) - 1;  // its closing word
-  size_t count = 0;
-  for (size_t i = at + 1; i < end; ++count) {
-    if (object) ++i;  // the key
-    i = simdjson::internal::tape_ref(&doc, i).after_element();
-  }
-  return count;
-}
-
 }  // namespace
+
+struct Converter::Tape {
+  explicit Tape(const simdjson::dom::document& doc)
+      : words(doc.tape.get()), strings(doc.string_buf.get()) {}
+  const uint64_t* words;
+  const uint8_t* strings;
+
+  std::string_view string(uint64_t word) const {
+    const uint8_t* at = strings + (word & kPayload);
+    uint32_t length;
+    std::memcpy(&length, at, sizeof length);
+    return std::string_view(reinterpret_cast<const char*>(at + sizeof length), length);
+  }
+  // Where the value after the one at `at` starts.
+  const uint64_t* next(const uint64_t* at) const {
+    switch (type_of(*at)) {
+      case '[':
+      case '{': return words + static_cast<uint32_t>(*at);
+      case 'l':
+      case 'u':
+      case 'd': return at + 2;
+      default: return at + 1;
+    }
+  }
+  // The elements or members of the container at `at`.
+  size_t count(const uint64_t* at) const {
+    const size_t count = (*at >> 32) & kCountSaturated;
+    if (count < kCountSaturated) return count;
+    // Saturated: counted by stepping over them.
+    const bool object = type_of(*at) == '{';
+    const uint64_t* const end = next(at) - 1;  // the closing word
+    size_t counted = 0;
+    for (const uint64_t* p = at + 1; p < end; ++counted) p = next(object ? p + 1 : p);
+    return counted;
+  }
+};
 
 void Converter::settle() {
   const size_t bytes = std::exchange(owed_bytes_, 0);
@@ -109,8 +123,7 @@ void Converter::settle() {
 }
 
 PyObject* Converter::new_string(std::string_view text) {
-  charge(text.size());
-  count_work(1 + text.size() / runtime::kTextBytesPerUnit);
+  made(text.size(), 1 + text.size() / runtime::kTextBytesPerUnit);
   return new_str(text);
 }
 
@@ -134,7 +147,7 @@ PyObject* Converter::key_of(std::string_view text, bool* borrowed) {
 }
 
 PyObject* Converter::built_list(const View& array) {
-  charge(8 * array.size());
+  made(8 * array.size());
   PyRef list(PyList_New(static_cast<Py_ssize_t>(array.size())));
   if (!list) return nullptr;
   Py_ssize_t i = 0;
@@ -147,7 +160,7 @@ PyObject* Converter::built_list(const View& array) {
 }
 
 PyObject* Converter::built_dict(const View& object) {
-  charge(32 * object.size());
+  made(32 * object.size());
   PyRef dict(new_dict(object.size()));
   if (!dict) return nullptr;
   for (const View::Member& member : object.members()) {
@@ -161,93 +174,82 @@ PyObject* Converter::built_dict(const View& object) {
   return dict.release();
 }
 
-PyObject* Converter::document_list(const simdjson::dom::document& doc, size_t& at) {
-  const uint64_t word = doc.tape[at];
-  size_t count = (word >> 32) & kCountSaturated;
-  if (count == kCountSaturated) count = counted_members(doc, at, false);
-  charge(8 * count);
+// The scalar at `at`; inlined into the loops over members, which meet
+// mostly scalars.
+[[gnu::always_inline]] inline PyObject* Converter::document_scalar(const Tape& tape,
+                                                                   const uint64_t* at) {
+  const uint64_t word = *at;
+  switch (type_of(word)) {
+    case '"': return new_string(tape.string(word));
+    case 'l': made_scalar(); return PyLong_FromLongLong(static_cast<int64_t>(number_after(at)));
+    case 'u': made_scalar(); return PyLong_FromUnsignedLongLong(number_after(at));
+    case 'd': made_scalar(); return PyFloat_FromDouble(std::bit_cast<double>(number_after(at)));
+    case 't': counted(); Py_RETURN_TRUE;
+    case 'f': counted(); Py_RETURN_FALSE;
+    default: counted(); Py_RETURN_NONE;  // 'n'
+  }
+}
+
+PyObject* Converter::document_list(const Tape& tape, const uint64_t* at) {
+  const size_t count = tape.count(at);
+  made(8 * count);
   PyRef list(PyList_New(static_cast<Py_ssize_t>(count)));
   if (!list) return nullptr;
-  ++at;
+  const uint64_t* element = at + 1;
   for (size_t i = 0; i < count; ++i) {
-    PyObject* item = document_value(doc, at);
-    if (!item) return nullptr;
+    PyObject* item = opens_container(*element) ? document_value(tape, element)
+                                               : document_scalar(tape, element);
+    if (!item) return nullptr;  // the list releases what it holds so far
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    element = tape.next(element);
   }
-  ++at;  // the closing word
   return list.release();
 }
 
-PyObject* Converter::document_dict(const simdjson::dom::document& doc, size_t& at) {
-  const uint64_t word = doc.tape[at];
-  size_t count = (word >> 32) & kCountSaturated;
-  if (count == kCountSaturated) count = counted_members(doc, at, true);
-  charge(32 * count);
+PyObject* Converter::document_dict(const Tape& tape, const uint64_t* at) {
+  const size_t count = tape.count(at);
+  made(32 * count);
   PyRef dict(new_dict(count));
   if (!dict) return nullptr;
-  ++at;
+  const uint64_t* member = at + 1;
   for (size_t i = 0; i < count; ++i) {
-    const std::string_view key_text = tape_string(doc, doc.tape[at++]);
-    PyRef value(document_value(doc, at));
+    const std::string_view key_text = tape.string(*member++);
+    PyRef value(opens_container(*member) ? document_value(tape, member)
+                                         : document_scalar(tape, member));
     if (!value) return nullptr;
     bool borrowed;
     PyObject* str = key_of(key_text, &borrowed);
     const Key key(str, borrowed);
     if (!key.get() || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
+    member = tape.next(member);
   }
-  ++at;  // the closing word
   return dict.release();
 }
 
-// The value at `at` on the tape, and `at` moved past it.
-PyObject* Converter::document_value(const simdjson::dom::document& doc, size_t& at) {
-  count_work();
-  const uint64_t word = doc.tape[at];
-  switch (static_cast<char>(word >> 56)) {
-    case '"':
-      ++at;
-      return new_string(tape_string(doc, word));
-    case 'l': {
-      const auto i = static_cast<int64_t>(tape_number(doc, at));
-      at += 2;
-      charge(0);
-      return PyLong_FromLongLong(i);
-    }
-    case 'u': {
-      const uint64_t u = tape_number(doc, at);
-      at += 2;
-      charge(0);
-      return PyLong_FromUnsignedLongLong(u);
-    }
-    case 'd': {
-      const double d = std::bit_cast<double>(tape_number(doc, at));
-      at += 2;
-      charge(0);
-      return PyFloat_FromDouble(d);
-    }
-    case '[': return document_list(doc, at);
-    case '{': return document_dict(doc, at);
-    case 't': ++at; Py_RETURN_TRUE;
-    case 'f': ++at; Py_RETURN_FALSE;
-    default: ++at; Py_RETURN_NONE;  // 'n'
+PyObject* Converter::document_value(const Tape& tape, const uint64_t* at) {
+  switch (type_of(*at)) {
+    case '[': return document_list(tape, at);
+    case '{': return document_dict(tape, at);
+    default: return document_scalar(tape, at);
   }
 }
 
 PyObject* Converter::object_of(const View& v) {
   if (v.in_document()) {
-    size_t at = 0;
-    const simdjson::dom::document& doc = document_of(v.document_ref(), &at);
-    return document_value(doc, at);
+    const auto ref = std::bit_cast<simdjson::internal::tape_ref>(v.document_ref());
+    const Tape tape(*ref.doc);
+    return document_value(tape, tape.words + ref.json_index);
   }
-  count_work();
+
   switch (v.kind()) {
-    case Kind::Null: Py_RETURN_NONE;
+    case Kind::Null: counted(); Py_RETURN_NONE;
     case Kind::Bool:
+      counted();
       if (v.as_bool()) Py_RETURN_TRUE;
       Py_RETURN_FALSE;
-    case Kind::I64: charge(0); return PyLong_FromLongLong(v.as_i64());
-    case Kind::U64: charge(0); return PyLong_FromUnsignedLongLong(v.as_u64());
-    case Kind::F64: charge(0); return PyFloat_FromDouble(v.as_f64());
+    case Kind::I64: made_scalar(); return PyLong_FromLongLong(v.as_i64());
+    case Kind::U64: made_scalar(); return PyLong_FromUnsignedLongLong(v.as_u64());
+    case Kind::F64: made_scalar(); return PyFloat_FromDouble(v.as_f64());
     case Kind::String: return new_string(v.as_string());
     case Kind::Array: return built_list(v);
     case Kind::Object: return built_dict(v);
@@ -256,25 +258,24 @@ PyObject* Converter::object_of(const View& v) {
 }
 
 PyObject* Converter::object_of(ResultTape::Reader& reader) {
-  count_work();
   switch (reader.tag()) {
-    case ResultTape::kNull: Py_RETURN_NONE;
-    case ResultTape::kFalse: Py_RETURN_FALSE;
-    case ResultTape::kTrue: Py_RETURN_TRUE;
+    case ResultTape::kNull: counted(); Py_RETURN_NONE;
+    case ResultTape::kFalse: counted(); Py_RETURN_FALSE;
+    case ResultTape::kTrue: counted(); Py_RETURN_TRUE;
     case ResultTape::kI64:
-      charge(0);
+      made_scalar();
       return PyLong_FromLongLong(static_cast<int64_t>(reader.number()));
-    case ResultTape::kU64: charge(0); return PyLong_FromUnsignedLongLong(reader.number());
-    case ResultTape::kF64: charge(0); return PyFloat_FromDouble(reader.f64());
+    case ResultTape::kU64: made_scalar(); return PyLong_FromUnsignedLongLong(reader.number());
+    case ResultTape::kF64: made_scalar(); return PyFloat_FromDouble(reader.f64());
     case ResultTape::kString: return new_string(reader.string());
     case ResultTape::kText: {
       const std::string_view text = reader.string();
-      charge(text.size());
+      made(text.size());
       return PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
     }
     case ResultTape::kArray: {
       const uint32_t count = reader.count();
-      charge(8 * size_t{count});
+      made(8 * size_t{count});
       PyRef list(PyList_New(count));
       if (!list) return nullptr;
       for (uint32_t i = 0; i < count; ++i) {
@@ -286,7 +287,7 @@ PyObject* Converter::object_of(ResultTape::Reader& reader) {
     }
     case ResultTape::kObject: {
       const uint32_t count = reader.count();
-      charge(32 * size_t{count});
+      made(32 * size_t{count});
       PyRef dict(new_dict(count));
       if (!dict) return nullptr;
       for (uint32_t i = 0; i < count; ++i) {

@@ -4,6 +4,7 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -43,24 +44,34 @@ class Converter {
   PyObject* new_string(std::string_view text);
   PyObject* built_list(const View& array);
   PyObject* built_dict(const View& object);
-  PyObject* document_value(const simdjson::dom::document& doc, size_t& at);
-  PyObject* document_list(const simdjson::dom::document& doc, size_t& at);
-  PyObject* document_dict(const simdjson::dom::document& doc, size_t& at);
+  // A part of the parsed document, read off its tape: the value whose word
+  // is at `at` (convert.cpp says how the tape is laid out).
+  struct Tape;
+  PyObject* document_value(const Tape& tape, const uint64_t* at);
+  PyObject* document_scalar(const Tape& tape, const uint64_t* at);
+  PyObject* document_list(const Tape& tape, const uint64_t* at);
+  PyObject* document_dict(const Tape& tape, const uint64_t* at);
 
   // The Python objects of a result are part of what the call builds: each
   // is charged to the call's memory budget (an estimate of the interpreter's
   // size for it: a header, and 8 bytes a list slot or 32 a dict member), and
   // each counts as work between polls for Ctrl-C. They are settled with the
-  // call's bounds every few hundred objects, or at once for a large one,
-  // before it is made; settling throws, which the references held on the way
-  // up release. A key taken from the cache is no new object.
-  void charge(size_t payload) {
+  // call's bounds every few hundred objects, and a container's slots at
+  // once when they are many, before it is made; settling throws, which the
+  // references held on the way up release. A key taken from the cache is no
+  // new object.
+  void made(size_t payload = 0, size_t work = 1) {
     owed_bytes_ += kObjectHeader + payload;
-    if (owed_bytes_ >= kSettleBytes) settle();
+    owed_work_ += work;
+    if (owed_work_ >= kSettleWork || owed_bytes_ >= kSettleBytes) settle();
   }
-  void count_work(size_t units = 1) {
-    owed_work_ += units;
-    if (owed_work_ >= kSettleWork) settle();
+  void made_scalar() {
+    owed_bytes_ += kObjectHeader;
+    counted();
+  }
+  // A value that takes no new object (None, True, False).
+  void counted() {
+    if (++owed_work_ >= kSettleWork) settle();
   }
   void settle();
 
