@@ -55,7 +55,7 @@ class TamselProgram:
     def stream(self, source: StreamSource, *, lines: bool = False, per_text: bool = False,
                first: bool = False, errors: Literal["raise", "skip"] = "raise",
                as_json: bool = False, indent: Indent = None,
-               threads: int = 1) -> TamselStream:
+               threads: int = 1, decompress: bool = True) -> TamselStream:
         """Runs the query over every JSON text of `source`, in order, and
         returns an iterator over the results, read and run a batch of about
         a MiB of text at a time.
@@ -71,6 +71,9 @@ class TamselProgram:
         place. `as_json` yields each result as the bytes of its JSON text,
         laid out by `indent`. `threads` (1 to 256) parses and runs pieces of
         about a MiB on threads of the stream's own, with the same results.
+        A source that starts as gzip or zstd data does is decompressed as
+        it is read (unless `decompress` is False); a broken archive raises
+        ValueError.
         """
     def batch(self, texts: Iterable[Union[str, ReadableBuffer]], *, first: bool = False,
               errors: Literal["raise", "skip"] = "raise", as_json: bool = False,

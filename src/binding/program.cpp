@@ -188,7 +188,7 @@ PyMethodDef program_methods[] = {
     {"stream", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(program_stream)),
      METH_VARARGS | METH_KEYWORDS,
      "stream($self, source, *, lines=False, per_text=False, first=False, errors='raise',\n"
-     "       as_json=False, indent=None, threads=1)\n--\n\n"
+     "       as_json=False, indent=None, threads=1, decompress=True)\n--\n\n"
      "Runs the query over every JSON text of source, in order, and returns a\n"
      "TamselStream over the results, read and run a batch of about a MiB of text\n"
      "at a time.\n"
@@ -206,7 +206,9 @@ PyMethodDef program_methods[] = {
      "as_json, indent: results as the bytes of their JSON text, as for\n"
      "  input_bytes().\n"
      "threads: parse and run pieces of about a MiB on this many threads of the\n"
-     "  stream's own (1 to 256); the results are those of one thread."},
+     "  stream's own (1 to 256); the results are those of one thread.\n"
+     "decompress: a source that starts as gzip or zstd data does is decompressed\n"
+     "  as it is read, on a thread of its own; a broken archive raises ValueError."},
     {"batch", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(program_batch)),
      METH_VARARGS | METH_KEYWORDS,
      "batch($self, texts, *, first=False, errors='raise', as_json=False, indent=None,\n"
