@@ -317,3 +317,16 @@ def test_the_command_line_names_a_broken_archive(tmp_path):
     raw = cli("-l", ".", stdin=b"\x00\x01\n" * 1000)
     assert raw.returncode == 4
     assert raw.stderr.count(b"\n") < 5
+
+
+@pytest.mark.parametrize("threads", THREADS)
+@pytest.mark.parametrize("source", ["bytes", "path", "file object", "pipe"])
+@pytest.mark.parametrize("form", ["gzip", "zstd"])
+def test_an_archive_larger_than_a_read(tmp_path, form, source, threads):
+    # Text that hardly compresses: the archive's first read fills more than
+    # the decoder's input buffer holds.
+    rows = [os.urandom(600).hex() for _ in range(6000)]
+    data = FORMATS[form](b"".join(b'"%s"\n' % row.encode() for row in rows))
+    assert len(data) > 3 << 20
+    made = SOURCES[source](data, written(tmp_path, data))
+    assert list(compile(".").stream(made, threads=threads)) == rows

@@ -84,7 +84,9 @@ Reader::Read DecodingReader::read_first(char* into, size_t size, size_t* got, Wa
     mode_ = Mode::kPlain;
     return Read::kOk;
   }
-  buffer_.reset(new char[kInput]);
+  // The first read may have been larger than the input buffer.
+  input_capacity_ = std::max(kInput, *got);
+  buffer_.reset(new char[input_capacity_]);
   std::memcpy(buffer_.get(), into, *got);
   input_ = buffer_.get();
   input_end_ = *got;
@@ -128,7 +130,17 @@ Reader::Read DecodingReader::refill(Waiting& waiting, size_t* got) {
     input_begin_ = 0;
     input_end_ = left;
   }
-  const Read outcome = inner_->read(buffer_.get() + input_end_, kInput - input_end_, got, waiting);
+  if (input_end_ == input_capacity_) {
+    // A header larger than the buffer (a gzip name or comment of megabytes)
+    // is read whole: the decoder takes it only whole.
+    std::unique_ptr<char[]> larger(new char[input_capacity_ * 2]);
+    std::memcpy(larger.get(), buffer_.get(), input_end_);
+    buffer_ = std::move(larger);
+    input_ = buffer_.get();
+    input_capacity_ *= 2;
+  }
+  const Read outcome =
+      inner_->read(buffer_.get() + input_end_, input_capacity_ - input_end_, got, waiting);
   if (outcome != Read::kOk) return outcome;
   if (*got == 0) input_done_ = true;
   input_end_ += *got;

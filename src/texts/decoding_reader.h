@@ -93,6 +93,7 @@ class DecodingReader final : public Reader {
 
   // Compressed input: the memory given, or a buffer the inner reader fills.
   std::unique_ptr<char[]> buffer_;
+  size_t input_capacity_ = 0;  // the size of buffer_
   const char* input_ = nullptr;
   size_t input_begin_ = 0;
   size_t input_end_ = 0;
