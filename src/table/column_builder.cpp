@@ -203,12 +203,7 @@ void append_tape_json(std::string& out, ResultTape::Reader& reader) {
 }
 
 ColumnBuilder::ColumnBuilder(const ColumnType& type, bool open_structs, std::string path)
-    : open_structs_(open_structs), path_(std::move(path)) {
-  type_.kind = type.kind;
-  type_.json = type.json;
-  type_.name = type.name;
-  type_.nullable = type.nullable;
-  type_.metadata = type.metadata;
+    : type_(type), open_structs_(open_structs), path_(std::move(path)) {
   if (type.is_string() || type.is_list()) offsets_.push<int64_t>(0);
   for (const ColumnType& child : type.children) {
     std::string child_path = type.is_list() ? path_ + "[]"
@@ -441,6 +436,7 @@ bool ColumnBuilder::append_row(ResultTape::Reader& reader, Mismatch policy, Misf
 
 ColumnType ColumnBuilder::finished_type(bool may_grow) const {
   ColumnType type = type_;
+  type.children.clear();
   for (const ColumnBuilder& child : children_) type.children.push_back(child.finished_type(may_grow));
   if (may_grow && offsets_.size() >= sizeof(int64_t)) {
     const int64_t end = reinterpret_cast<const int64_t*>(offsets_.data())[offsets_.size() / 8 - 1];
