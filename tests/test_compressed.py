@@ -320,6 +320,20 @@ def test_the_command_line_names_a_broken_archive(tmp_path):
 
 
 @pytest.mark.parametrize("threads", THREADS)
+@pytest.mark.parametrize("source", ["bytes", "path", "file object"])
+@pytest.mark.parametrize("form", ["gzip members", "zstd frames"])
+def test_a_table_reads_an_archive(tmp_path, form, source, threads):
+    pa = pytest.importorskip("pyarrow")
+    data = FORMATS[form](TEXT)
+    made = SOURCES[source](data, written(tmp_path, data))
+    table = pa.table(compile(".").table(made, columns={"n": ".n"}, lines=True, threads=threads))
+    assert table.column("n").to_pylist() == EXPECTED
+    broken = SOURCES[source](data[:-5], written(tmp_path, data[:-5], "broken"))
+    with pytest.raises(ValueError, match="data ends inside a"):
+        pa.table(compile(".").table(broken, columns={"n": ".n"}, errors="skip", threads=threads))
+
+
+@pytest.mark.parametrize("threads", THREADS)
 @pytest.mark.parametrize("source", ["bytes", "path", "file object", "pipe"])
 @pytest.mark.parametrize("form", ["gzip", "zstd"])
 def test_an_archive_larger_than_a_read(tmp_path, form, source, threads):
