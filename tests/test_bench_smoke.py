@@ -122,3 +122,10 @@ def test_every_sweep_case_runs():
     for case in sweep.CASES:
         times = sweep.sweep(case, 0.001, 0.0)
         assert len(times) == sweep.STEPS, case[0]
+
+
+def test_tables_bench_peers_agree_with_ours():
+    pytest.importorskip("polars")
+    import tables
+    rows = tables.main(["--quick"])
+    assert rows and [row for row in rows if row[3] == "differs"] == []

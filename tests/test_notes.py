@@ -59,8 +59,8 @@ DOCUMENTS = [
      "InternalError(TapeError) at character 0 ('<')",
      "the text is an HTML page, not JSON (an error page from a server?)"),
     (lambda: IDENTITY.first_bytes(gzip.compress(b"{}")), "InvalidUtf8 at character 1 ('\x8b')",
-     "the text is gzip-compressed data, not JSON: decompress it first "
-     "(`gzip.decompress(data)`, or `stream(gzip.open(path))`)"),
+     "the text is gzip-compressed data, not JSON: `stream()` decompresses it itself, or "
+     "decompress it first"),
     (lambda: list(IDENTITY.input_bytes(bytearray(b"logs/e.jsonl"))),
      "InternalError(TapeError) at character 0 ('l')",
      "the text looks like a file name, not JSON: read the file, or pass a `pathlib.Path` to "

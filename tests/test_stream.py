@@ -5,6 +5,7 @@ running each text by itself."""
 import array
 import contextlib
 import copy
+import gzip
 import io
 import itertools
 import mmap
@@ -708,10 +709,14 @@ def test_ctrl_c_ends_a_long_stream_or_batch(call):
                                   "list(program.stream(pathlib.Path('/dev/zero')))",
                                   "list(program.stream(pathlib.Path('/dev/zero'), threads=2))",
                                   "list(program.stream(pathlib.Path('/dev/zero'), lines=True,"
-                                  " threads=2))"])
+                                  " threads=2))",
+                                  # Decompressed on a thread of the stream's own.
+                                  "list(program.stream(gzip.compress(document, 1)))",
+                                  "list(program.stream(gzip.compress(document, 1), threads=2))"])
 def test_ctrl_c_ends_the_parse_of_one_large_text(call):
     # No parse stops in the middle; the call stops waiting for it.
     setup = """
+        import gzip
         import pathlib
         program = tamsel_vonk.compile("length")
         document = b"[" + b"1," * (32 << 20) + b"1]"
@@ -724,11 +729,13 @@ def test_ctrl_c_ends_the_parse_of_one_large_text(call):
 # Forking while a thread runs is what the test is about.
 @pytest.mark.filterwarnings("ignore:This process .* is multi-threaded")
 @pytest.mark.parametrize("threads", [1, 2])
-def test_a_forked_process_cannot_use_a_stream_read_ahead(tmp_path, threads):
-    # The thread that reads a large file ahead, and the stream's own
-    # threads, are the parent's alone: the child gets an error, not a hang,
-    # and dropping its copy is safe.
-    path = in_file(tmp_path, b"[1]\n" * (2 << 20))
+@pytest.mark.parametrize("compress", [bytes, lambda data: gzip.compress(data, 1)],
+                         ids=["plain", "gzip"])
+def test_a_forked_process_cannot_use_a_stream_read_ahead(tmp_path, compress, threads):
+    # The thread that reads a large file ahead (or decompresses it), and the
+    # stream's own threads, are the parent's alone: the child gets an error,
+    # not a hang, and dropping its copy is safe.
+    path = in_file(tmp_path, compress(b"[1]\n" * (2 << 20)))
     stream = IDENTITY.stream(path, threads=threads)
     assert next(stream) == [1]
     child = os.fork()

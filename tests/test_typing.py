@@ -29,11 +29,14 @@ def test_stub_names_and_parameters_match_the_module():
     top = {node.name: node for node in tree.body
            if isinstance(node, (ast.FunctionDef, ast.ClassDef))}
     assert set(top) == set(tamsel_vonk.__all__) | {"PanicException", "TamselStream",
-                                                   "TamselTextError"}
+                                                   "TamselTextError", "TamselTable",
+                                                   "ArrowSchemaExporter", "ArrowStreamExporter",
+                                                   "ArrowArrayExporter"}
     assert stub_parameters(top["compile"]) == runtime_parameters(tamsel_vonk.compile)
     methods = {node.name: node for node in top["TamselProgram"].body
                if isinstance(node, ast.FunctionDef) and not node.name.startswith("__")}
-    assert set(methods) == {"input", "first", "input_bytes", "first_bytes", "stream", "batch"}
+    assert set(methods) == {"input", "first", "input_bytes", "first_bytes", "stream", "batch",
+                            "table"}
     for name, node in methods.items():
         runtime = runtime_parameters(getattr(tamsel_vonk.TamselProgram, name))
         assert stub_parameters(node)[1:] == runtime, name

@@ -7,10 +7,12 @@
 newest_glibc=34
 
 # finish_wheel PY WORK DOC_ROOT: repairs the one wheel in WORK/raw with
-# auditwheel (which copies libsimdjson into it and gives it the best
+# auditwheel (which copies libsimdjson, libisal and libzstd into it and
+# gives it the best
 # manylinux tag its libraries allow, which must be no newer than above),
-# adds the licence texts of what it carries in compiled form (simdjson, and
-# the headers of xxhash and fast_float; from DOC_ROOT/usr/share/doc), packs
+# adds the licence texts of what it carries in compiled form (simdjson,
+# ISA-L, zstd, and the headers of xxhash and fast_float; from
+# DOC_ROOT/usr/share/doc), packs
 # it into dist/ and sets `wheel_file` to its path. PY is a host Python
 # with auditwheel and wheel; a cross-built wheel's libraries are found
 # through LD_LIBRARY_PATH.
@@ -44,6 +46,8 @@ finish_wheel() {
     sed -i "/^License-File: /{p;s|.*|License-File: $1/copyright|;}" "$dist_info/METADATA"
   }
   add_licence simdjson libsimdjson-dev
+  add_licence isa-l libisal-dev
+  add_licence zstd libzstd-dev
   add_licence xxhash libxxhash-dev
   add_licence fast_float libfast-float-dev
   # No two copies of the same line when the wheel had several License-File lines.
@@ -58,16 +62,22 @@ finish_wheel() {
 }
 
 # Python code for a Python that has the wheel installed, run from the
-# checkout: a query, and the proof that the process mapped the wheel's own
-# libsimdjson and no other.
+# checkout: a query over a document and over gzip and zstd data, and the
+# proof that the process mapped the wheel's own libsimdjson, libisal and
+# libzstd and no other.
 # shellcheck disable=SC2034  # used by the scripts that source this one
 wheel_check='
-import tamsel_vonk
+import gzip, tamsel_vonk
 program = tamsel_vonk.compile(".books.[] | select(.price < 10) | .title")
 with open("examples/sample.json", encoding="utf-8") as f:
     print(list(program.input(f.read())))
-mapped = {line.split()[-1] for line in open("/proc/self/maps") if "simdjson" in line}
-bundled = [path for path in mapped if "/tamsel_vonk.libs/" in path]
-assert bundled and len(mapped) == 1, f"libsimdjson mapped from {sorted(mapped)}"
-print("libsimdjson from", bundled[0].split("/site-packages/")[-1])
+zstd_frame = bytes.fromhex("28b52ffd0058390000") + b"[1,2,3]"  # zstd -c --no-check
+assert list(tamsel_vonk.compile(".[]").stream(gzip.compress(b"[1,2,3]"))) == [1, 2, 3]
+assert list(tamsel_vonk.compile(".[]").stream(zstd_frame)) == [1, 2, 3]
+maps = [line.split()[-1] for line in open("/proc/self/maps")]
+for name in ("simdjson", "isal", "zstd"):
+    mapped = {path for path in maps if "/lib" + name in path}
+    bundled = [path for path in mapped if "/tamsel_vonk.libs/" in path]
+    assert bundled and len(mapped) == 1, f"lib{name} mapped from {sorted(mapped)}"
+    print("lib" + name, "from", bundled[0].split("/site-packages/")[-1])
 '

@@ -2,8 +2,8 @@
 
 import os
 from types import TracebackType
-from typing import (Any, BinaryIO, Callable, Iterable, Iterator, List, Literal, Optional, Tuple,
-                    Type, Union, final)
+from typing import (Any, BinaryIO, Callable, Dict, Iterable, Iterator, List, Literal, Optional,
+                    Protocol, Tuple, Type, Union, final)
 
 # Any object that exports a buffer of bytes (bytes, bytearray, memoryview,
 # mmap.mmap, array.array); the *_bytes methods also need it contiguous.
@@ -55,7 +55,7 @@ class TamselProgram:
     def stream(self, source: StreamSource, *, lines: bool = False, per_text: bool = False,
                first: bool = False, errors: Literal["raise", "skip"] = "raise",
                as_json: bool = False, indent: Indent = None,
-               threads: int = 1) -> TamselStream:
+               threads: int = 1, decompress: bool = True) -> TamselStream:
         """Runs the query over every JSON text of `source`, in order, and
         returns an iterator over the results, read and run a batch of about
         a MiB of text at a time.
@@ -71,6 +71,9 @@ class TamselProgram:
         place. `as_json` yields each result as the bytes of its JSON text,
         laid out by `indent`. `threads` (1 to 256) parses and runs pieces of
         about a MiB on threads of the stream's own, with the same results.
+        A source that starts as gzip or zstd data does is decompressed as
+        it is read (unless `decompress` is False); a broken archive raises
+        ValueError.
         """
     def batch(self, texts: Iterable[Union[str, ReadableBuffer]], *, first: bool = False,
               errors: Literal["raise", "skip"] = "raise", as_json: bool = False,
@@ -81,7 +84,54 @@ class TamselProgram:
         (PanicException for an internal fault); with errors="skip", its
         entry is that exception instead. `as_json`, `indent` and `threads`
         are those of stream()."""
+    def table(self, source: Union[StreamSource, Iterable[Union[str, ReadableBuffer, None]],
+                                  ArrowStringColumn], *,
+              columns: Optional[Dict[str, str]] = None, lines: bool = False,
+              errors: Literal["raise", "skip"] = "raise", threads: int = 1,
+              schema: Optional[ArrowSchemaExporter] = None,
+              mismatch: Literal["raise", "null"] = "raise",
+              batch_rows: Optional[int] = None, decompress: bool = True) -> TamselTable:
+        """Runs the query over every text of `source` and returns its results
+        as rows of Arrow columns: each result is a row; `columns` maps each
+        column's name to a query whose first result on the row is its value
+        (null when it has none). Without `columns` the rows are objects and
+        their members the columns. `source` is what stream() takes, an
+        iterable of documents, or an Arrow string column. Types come from
+        `schema` (any object with __arrow_c_schema__) or the first batch; a
+        value that does not fit raises ValueError, or with mismatch="null"
+        is null."""
     def __reduce__(self) -> Tuple[Callable[[str], TamselProgram], Tuple[str]]: ...
+
+# Arrow data through the PyCapsule interface: a schema (pyarrow.schema), and
+# a column of strings (a pyarrow array, a polars Series).
+class ArrowSchemaExporter(Protocol):
+    def __arrow_c_schema__(self) -> object: ...
+
+class ArrowStreamExporter(Protocol):
+    def __arrow_c_stream__(self, requested_schema: object = None) -> object: ...
+
+class ArrowArrayExporter(Protocol):
+    def __arrow_c_array__(self, requested_schema: object = None) -> Tuple[object, object]: ...
+
+ArrowStringColumn = Union[ArrowStreamExporter, ArrowArrayExporter]
+
+@final
+class TamselTable:
+    """The results of one TamselProgram.table() call as rows of Arrow
+    columns, for pyarrow.table(t), polars.DataFrame(t),
+    pandas.DataFrame.from_arrow(t) and DuckDB. A table is read once."""
+
+    # The exceptions of the texts skipped so far (errors="skip"), in order.
+    skipped: List[Union[TamselTextError, PanicException]]
+
+    def __arrow_c_stream__(self, requested_schema: object = None) -> object: ...
+    def __arrow_c_array__(self, requested_schema: object = None) -> Tuple[object, object]: ...
+    def __arrow_c_schema__(self) -> object: ...
+    def close(self) -> None:
+        """Stops the table and releases what it holds."""
+    def __enter__(self) -> TamselTable: ...
+    def __exit__(self, exc_type: Optional[Type[BaseException]],
+                 exc: Optional[BaseException], traceback: Optional[TracebackType]) -> None: ...
 
 @final
 class TamselVonkIter(Iterator[Any]):

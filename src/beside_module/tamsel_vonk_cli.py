@@ -824,6 +824,10 @@ def _each_input(run: _Run, files: list[str], stdin: _Reader,
             action(where, _as_file(stdin) if name == "-" else _FilePath(name))
         except OSError as exc:
             run.fail(EXIT_FILE, where, f"cannot read: {exc.strerror or exc}")
+        except tamsel_vonk.TamselTextError as exc:  # binary data, which ends the input
+            run.bad(_at_line(where, exc), exc)
+        except ValueError as exc:  # a broken archive, or one in a format not read here
+            run.fail(EXIT_FILE, where, f"cannot read: {exc}")
 
 
 def _reading(file: object) -> Callable[[], bytes]:
@@ -1062,7 +1066,7 @@ def _slurp(run: _Run, args: _Args, stdin: _Reader) -> None:
         with _IDENTITY.stream(source, lines=args.lines, errors=errors) as values:
             try:
                 documents.extend(values)
-            except (ValueError, tamsel_vonk.PanicException) as exc:
+            except (tamsel_vonk.TamselTextError, tamsel_vonk.PanicException) as exc:
                 run.bad(_at_line(name, exc, first_line), exc)
             for skipped in values.skipped:
                 run.bad(_at_line(name, skipped, first_line), skipped)

@@ -88,6 +88,8 @@ PyObject* create_module() {
     return nullptr;
   PyObject* stream = reinterpret_cast<PyObject*>(stream_type());
   if (!stream || PyObject_SetAttrString(module.get(), "TamselStream", stream) < 0) return nullptr;
+  PyObject* table = reinterpret_cast<PyObject*>(table_type());
+  if (!table || PyObject_SetAttrString(module.get(), "TamselTable", table) < 0) return nullptr;
   return module.release();
 }
 

@@ -25,14 +25,6 @@
 namespace tamsel::binding {
 namespace {
 
-// TAMSEL_VONK_WHOLE_DOCUMENT set to anything but "" or "0" when a program is
-// compiled makes it read every document whole, as a query that reads all of
-// it does: the tests run both ways, and the results must not differ.
-bool whole_documents_forced() {
-  const char* value = std::getenv("TAMSEL_VONK_WHOLE_DOCUMENT");
-  return value && *value && std::string_view(value) != "0";
-}
-
 // Writes the text of a run's argument into the parser's work buffer and
 // stores its length; false with a Python exception set.
 using LoadText = bool (*)(PyObject* arg, JsonParser& parser, size_t* size);
@@ -188,7 +180,7 @@ PyMethodDef program_methods[] = {
     {"stream", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(program_stream)),
      METH_VARARGS | METH_KEYWORDS,
      "stream($self, source, *, lines=False, per_text=False, first=False, errors='raise',\n"
-     "       as_json=False, indent=None, threads=1)\n--\n\n"
+     "       as_json=False, indent=None, threads=1, decompress=True)\n--\n\n"
      "Runs the query over every JSON text of source, in order, and returns a\n"
      "TamselStream over the results, read and run a batch of about a MiB of text\n"
      "at a time.\n"
@@ -206,7 +198,9 @@ PyMethodDef program_methods[] = {
      "as_json, indent: results as the bytes of their JSON text, as for\n"
      "  input_bytes().\n"
      "threads: parse and run pieces of about a MiB on this many threads of the\n"
-     "  stream's own (1 to 256); the results are those of one thread."},
+     "  stream's own (1 to 256); the results are those of one thread.\n"
+     "decompress: a source that starts as gzip or zstd data does is decompressed\n"
+     "  as it is read, on a thread of its own; a broken archive raises ValueError."},
     {"batch", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(program_batch)),
      METH_VARARGS | METH_KEYWORDS,
      "batch($self, texts, *, first=False, errors='raise', as_json=False, indent=None,\n"
@@ -219,6 +213,28 @@ PyMethodDef program_methods[] = {
      "A bad document raises TamselTextError (a ValueError), or PanicException for\n"
      "an internal fault; with errors='skip', that exception is its entry instead.\n"
      "as_json, indent and threads are those of stream()."},
+    {"table", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(program_table)),
+     METH_VARARGS | METH_KEYWORDS,
+     "table($self, source, *, columns=None, lines=False, errors='raise', threads=1,\n"
+     "      schema=None, mismatch='raise', batch_rows=None, decompress=True)\n--\n\n"
+     "Runs the query over every text of source and returns a TamselTable: its\n"
+     "results as rows of Arrow columns, read by pyarrow, polars, DuckDB and\n"
+     "pandas without a Python object per value.\n"
+     "\n"
+     "Each result of the query is a row. columns maps each column's name to a\n"
+     "query run on the row: its first result is the value, or null when it has\n"
+     "none, so a missing field never loses a row. With columns=None the rows\n"
+     "are objects, and their members are the columns.\n"
+     "\n"
+     "source: what stream() takes, an iterable of documents (as batch() takes;\n"
+     "  None is a row of nulls), or an Arrow string column (anything with\n"
+     "  __arrow_c_stream__ or __arrow_c_array__ of strings), a document a value.\n"
+     "lines, errors, threads, decompress: as for stream().\n"
+     "schema: an Arrow schema (a pyarrow.schema) whose fields give the columns'\n"
+     "  types; without one, they are inferred from the first batch.\n"
+     "mismatch: 'raise': a value that does not fit its column's type raises\n"
+     "  ValueError naming the column and the row; 'null': it becomes null.\n"
+     "batch_rows: rows a record batch; None for a batch a piece of input."},
     {"__reduce__", program_reduce, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -240,6 +256,11 @@ PyType_Spec program_spec = {
 };
 
 }  // namespace
+
+bool whole_documents_forced() {
+  const char* value = std::getenv("TAMSEL_VONK_WHOLE_DOCUMENT");
+  return value && *value && std::string_view(value) != "0";
+}
 
 PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*) {
   PyErr_SetString(PyExc_TypeError, "No constructor defined");

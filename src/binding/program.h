@@ -33,4 +33,9 @@ inline ProgramState& program_state(PyObject* self) {
   return reinterpret_cast<ProgramObject*>(self)->state;
 }
 
+// TAMSEL_VONK_WHOLE_DOCUMENT set to anything but "" or "0" when a program is
+// compiled makes it read every document whole, as a query that reads all of
+// it does: the tests run both ways, and the results must not differ.
+bool whole_documents_forced();
+
 }  // namespace tamsel::binding

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -183,10 +185,18 @@ bool run_next(StreamRun& s) {
       s.source_done = true;
       return true;
     case texts::TextStream::Step::kReadFailed:
-      s.input->raise_read_error();
+      if (const std::string_view broken = s.engine->broken(); !broken.empty()) {
+        PyErr_SetString(PyExc_ValueError, std::string(broken).c_str());
+      } else {
+        s.input->raise_read_error();
+      }
       s.error.fetch();
       s.source_done = true;
       return true;
+    case texts::TextStream::Step::kNotText:
+      // Raised whatever the policy for bad texts: the source holds none to skip.
+      s.skip_bad = false;
+      return take_results(s, *results);
     case texts::TextStream::Step::kStopped:
       raise_failure(stop.failure, stop.message);
       // A stop asked for by the engine itself leaves nothing pending.
@@ -354,16 +364,16 @@ PyTypeObject* stream_type() {
 }
 
 PyObject* program_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"source", "lines", "per_text", "first", "errors",
-                                   "as_json", "indent", "threads", nullptr};
+  static const char* keywords[] = {"source", "lines", "per_text", "first",      "errors",
+                                   "as_json", "indent", "threads", "decompress", nullptr};
   PyObject* source_arg = nullptr;
-  int lines = 0, per_text = 0, first = 0, as_json = 0;
+  int lines = 0, per_text = 0, first = 0, as_json = 0, decompress = 1;
   PyObject* errors = nullptr;
   PyObject* indent = Py_None;
   PyObject* threads_arg = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$pppOpOO:stream",
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$pppOpOOp:stream",
                                    const_cast<char**>(keywords), &source_arg, &lines, &per_text,
-                                   &first, &errors, &as_json, &indent, &threads_arg))
+                                   &first, &errors, &as_json, &indent, &threads_arg, &decompress))
     return nullptr;
   ResultForm form;
   bool skip_bad = false;
@@ -389,6 +399,7 @@ PyObject* program_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
         options.stop_at_bad = !skip_bad;
         options.poll = signals_pending;
         options.piece_bytes = piece_bytes();
+        options.decompress = decompress;
         // A str that names a file, meant as a path, fails as JSON: the hint says so.
         options.origin = PyUnicode_Check(source_arg) ? TextOrigin::kStreamOfStr : TextOrigin::kStream;
         state->engine = texts::make_text_stream(program_state(self).program, threads, options,

@@ -1,4 +1,5 @@
-// The module's three types: TamselProgram, TamselVonkIter and TamselStream.
+// The module's types: TamselProgram, TamselVonkIter, TamselStream and
+// TamselTable.
 // Each is created on first use and kept for the life of the process; none
 // can be instantiated from Python.
 #pragma once
@@ -29,6 +30,10 @@ PyTypeObject* stream_type();
 // and keyword arguments.
 PyObject* program_stream(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* program_batch(PyObject* self, PyObject* args, PyObject* kwargs);
+
+// TamselTable, the Arrow table of TamselProgram.table(), and that method.
+PyTypeObject* table_type();
+PyObject* program_table(PyObject* self, PyObject* args, PyObject* kwargs);
 
 // Shared by the classes: calling the class raises TypeError.
 PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*);

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "parser/filter.h"
+#include "texts/result_store.h"
 #include "value/reading_plan.h"
 
 namespace tamsel::texts {
@@ -14,6 +15,9 @@ struct Program {
   query::Pipeline pipeline;
   // How it reads documents for the parts it needs, or null to read them whole.
   std::unique_ptr<ReadingPlan> reading;
+  // Where the results of its texts go in place of a run's tape, when set:
+  // a table's rows (src/table).
+  std::shared_ptr<const ResultStoreMaker> stores;
 };
 
 }  // namespace tamsel::texts

@@ -35,6 +35,7 @@ class ReadAheadReader final : public Reader {
   size_t read_size() const override { return kChunk; }
   uint64_t size_hint() const override { return size_hint_; }
   ReadError read_error() const override { return error_; }
+  bool free_threaded() const override { return true; }
 
   // Whether this process is the one that made the reader. A process made
   // by fork() has no copy of its thread, and its copies of the lock and

@@ -54,6 +54,11 @@ class Reader {
 
   // After kFailed, for a reader of the system's files: why.
   virtual ReadError read_error() const { return {}; }
+
+  // Whether read() may be called on a thread of the module's own, with a
+  // waiting that lets go of nothing: not for a reader that needs what the
+  // caller's waiting guards (the binding's file objects).
+  virtual bool free_threaded() const { return false; }
 };
 
 // A file descriptor, closed with the reader.
@@ -71,6 +76,7 @@ class FdReader final : public Reader {
   uint64_t size_hint() const override { return file_size_; }
 
   ReadError read_error() const override { return {error_, false}; }
+  bool free_threaded() const override { return true; }
 
   int fd() const { return fd_; }
   // Gives up the descriptor, for a reader that reads it another way.

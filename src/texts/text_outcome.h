@@ -22,6 +22,9 @@ struct TextOutcome {
   std::string message;
   std::string note;
   runtime::Failure stopped_by = runtime::Failure::kInterrupted;
+  // A malformed text that starts with a byte that is not text (value/
+  // json_hint.h, looks_binary()).
+  bool binary = false;
 
   bool ran() const { return kind == Kind::kRan; }
   // Whether the text itself is to blame, so that a stream may skip it and go on.

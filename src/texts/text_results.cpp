@@ -43,14 +43,21 @@ template <class Text>
 bool file(TextResults& results, const RunRules& rules, Text text, size_t size,
           runtime::CallRuntime& call, TextRecord place) {
   results.parsed += size;
-  TapeSink sink(results.tape);
-  TextOutcome outcome = run_text(rules, text, size, call, sink);
+  TextOutcome outcome;
+  if (const auto& stores = rules.program.stores) {
+    if (!results.store) results.store = stores->make();
+    outcome = run_text(rules, text, size, call, results.store->next_text());
+    place.results = results.store->taken();
+  } else {
+    TapeSink sink(results.tape);
+    outcome = run_text(rules, text, size, call, sink);
+    place.results = sink.count();
+  }
   if (outcome.kind == TextOutcome::Kind::kStopped) {
     results.stopped = true;
     results.stop = Stop{outcome.stopped_by, {}};
     return false;
   }
-  place.results = sink.count();
   place.outcome = std::move(outcome);
   results.bytes += size;
   results.texts.push_back(std::move(place));

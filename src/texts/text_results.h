@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "runtime/call_runtime.h"
+#include "texts/result_store.h"
 #include "texts/stop.h"
 #include "texts/text_outcome.h"
 #include "texts/text_run.h"
@@ -33,6 +34,9 @@ struct TextRecord {
 struct TextResults {
   std::vector<TextRecord> texts;
   ResultTape tape;
+  // Where the results go instead of the tape, for a program that carries
+  // a maker of stores: made when the first text is filed.
+  std::unique_ptr<ResultStore> store;
   // Bytes of the texts run, and bytes given to a parse (a line guessed to
   // be a text and refuted is parsed again, with the text found instead).
   uint64_t bytes = 0;
@@ -55,6 +59,7 @@ struct TextResults {
   void clear() {
     texts.clear();
     tape.clear();
+    if (store) store->clear();
     bytes = 0;
     parsed = 0;
     stopped = false;

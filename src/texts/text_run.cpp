@@ -103,6 +103,7 @@ TextOutcome run_text(const RunRules& rules, JsonParser& parser, size_t size,
       outcome.kind = TextOutcome::Kind::kMalformed;
       outcome.message = error->message();
       outcome.note = json_hint(parser.last_text(), *error, rules.origin);
+      outcome.binary = looks_binary(parser.last_text());
       return outcome;
     }
     if (!evaluate_into(rules, std::get<DocumentRef>(parsed), size, call, sink)) return refused();

@@ -34,6 +34,10 @@ struct StreamOptions {
   size_t piece_bytes = size_t{1} << 20;
   // What the source is, for the hint beside a JSON error.
   TextOrigin origin = TextOrigin::kStream;
+  // Read a source that starts with the mark of gzip or zstd as the text it
+  // holds compressed (and refuse one in a format not read here), rather
+  // than as texts of its own.
+  bool decompress = true;
 };
 
 // Where the texts come from: bytes in memory that stay as they are while
@@ -58,6 +62,7 @@ struct StreamWork {
   uint64_t copied = 0;    // bytes copied from one of the stream's buffers to another
   uint64_t pieces = 0;
   uint64_t most_held = 0; // the most bytes held at once in the stream's buffers
+  uint64_t decompressed = 0;  // bytes of text made by decompression
 };
 
 class TextStream {
@@ -67,6 +72,10 @@ class TextStream {
     kEnd,         // no text is left (or the stream stopped at a bad text)
     kReadFailed,  // the reader failed; the texts before were handed out
     kStopped,     // the waiting, a poll or the system's memory stopped it: `stop`
+    // The source is not text: the texts it starts with all look binary
+    // (TextOutcome::binary). `results` holds the first of them, its note
+    // saying so, and the stream ends, skipping bad texts or not.
+    kNotText,
   };
 
   virtual ~TextStream() = default;
@@ -77,10 +86,15 @@ class TextStream {
   // Whether this process is the one that made the stream's threads (a
   // process made by fork() has no copies of them and must leave it be).
   virtual bool usable() const { return true; }
+  // After kReadFailed: why the source could not be read as text (its
+  // compressed data is broken, or in a format not read here), or "" when
+  // the reader itself failed, as the reader says.
+  virtual std::string_view broken() const { return {}; }
 };
 
 // The stream of `source`'s texts, run on `threads` threads (1: the caller's
-// own). Throws std::system_error when threads cannot be started.
+// own), decompressed as `options` says. Throws std::system_error when
+// threads cannot be started.
 std::unique_ptr<TextStream> make_text_stream(std::shared_ptr<const Program> program,
                                              size_t threads, const StreamOptions& options,
                                              StreamSource source);

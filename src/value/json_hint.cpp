@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "unicode/utf8_transcode.h"
+#include "value/compression.h"
+
 namespace tamsel {
 namespace {
 
@@ -42,32 +45,25 @@ std::string empty_text(std::string_view text, const JsonError&, TextOrigin) {
 }
 
 // Compressed data, by the bytes it starts with.
-std::string compressed(std::string_view text, const JsonError&, TextOrigin) {
-  struct Magic {
-    std::string_view bytes;
-    std::string_view what;
-    std::string_view how;  // how Python decompresses it, if it can
-  };
-  static constexpr Magic kMagic[] = {
-      {"\x1f\x8b"sv, "gzip-compressed data",
-       " (`gzip.decompress(data)`, or `stream(gzip.open(path))`)"},
-      {"\xfd" "7zXZ\x00"sv, "xz-compressed data",
-       " (`lzma.decompress(data)`, or `stream(lzma.open(path))`)"},
-      {"\x28\xb5\x2f\xfd"sv, "zstd-compressed data", ""},
-      {"\x04\x22\x4d\x18"sv, "lz4-compressed data", ""},
-      {"PK\x03\x04"sv, "a zip archive", " (`zipfile`)"},
-  };
-  for (const Magic& magic : kMagic) {
-    if (text.starts_with(magic.bytes)) {
-      std::string line = "the text is ";
-      line.append(magic.what).append(", not JSON: decompress it first").append(magic.how);
-      return line;
-    }
+std::string compressed(std::string_view text, const JsonError&, TextOrigin origin) {
+  const Compression format = compression_of(text);
+  if (format == Compression::kNone) return {};
+  std::string line = "the text is ";
+  if (format == Compression::kZip) {
+    return line.append("a zip archive, not JSON: read its files with `zipfile`");
   }
-  if (text.size() >= 4 && text.starts_with("BZh") && text[3] >= '1' && text[3] <= '9')
-    return "the text is bzip2-compressed data, not JSON: decompress it first "
-           "(`bz2.decompress(data)`, or `stream(bz2.open(path))`)";
-  return {};
+  line.append(compression_name(format)).append("-compressed data, not JSON: ");
+  if (decompressed_here(format)) {
+    if (origin != TextOrigin::kDocument)
+      return line.append("a stream decompresses it itself, unless given decompress=False");
+    return line.append("`stream()` decompresses it itself, or decompress it first");
+  }
+  line.append("decompress it first");
+  if (format == Compression::kBzip2)
+    line.append(" (`bz2.decompress(data)`, or `stream(bz2.open(path))`)");
+  if (format == Compression::kXz)
+    line.append(" (`lzma.decompress(data)`, or `stream(lzma.open(path))`)");
+  return line;
 }
 
 std::string utf16(std::string_view text, const JsonError&, TextOrigin) {
@@ -176,6 +172,20 @@ std::string json_hint(std::string_view text, const JsonError& error, TextOrigin 
     if (!line.empty()) return line;
   }
   return {};
+}
+
+}  // namespace tamsel
+
+namespace tamsel {
+
+bool looks_binary(std::string_view text) {
+  // Only its first byte: mistyped JSON has its stray byte further in, and
+  // text in another encoding (Latin-1) its odd bytes after some ASCII.
+  if (text.empty()) return false;
+  const auto first = static_cast<unsigned char>(text[0]);
+  if ((first < 0x20 && !is_json_ws(text[0])) || first == 0x7f) return true;
+  // Four bytes, so that a sequence it begins is seen whole.
+  return utf8::first_invalid(text.substr(0, 4)) == 0;
 }
 
 }  // namespace tamsel

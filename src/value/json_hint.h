@@ -27,4 +27,11 @@ enum class TextOrigin : uint8_t {
 // "" when it looks like nothing in particular.
 std::string json_hint(std::string_view text, const JsonError& error, TextOrigin origin);
 
+// Whether `text` starts with a byte that is not text at all: a control
+// byte other than JSON's white space, or one that does not begin UTF-8.
+// JSON text holds neither anywhere, and a text that starts with one is
+// binary data (compressed, an image, a database file) rather than mistyped
+// JSON.
+bool looks_binary(std::string_view text);
+
 }  // namespace tamsel

@@ -44,6 +44,9 @@ class ChunkedReader final : public Reader {
     return Read::kOk;
   }
   bool may_wait() const override { return waits_ && short_; }
+  bool free_threaded() const override { return any_thread_; }
+  // Lets a stream read it from a thread of its own, as it reads a file.
+  void read_on_any_thread() { any_thread_ = true; }
   // Fails the read after the first `at` bytes.
   void fail_after(size_t at) {
     fail_at_ = at;
@@ -57,6 +60,7 @@ class ChunkedReader final : public Reader {
   const bool waits_;
   bool short_ = false;
   size_t fail_at_ = 0;
+  bool any_thread_ = false;
 };
 
 // What a stream gave, written out: each result's JSON text, and each bad

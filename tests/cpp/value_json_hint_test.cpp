@@ -37,17 +37,21 @@ TEST(JsonHint, WhatTheTextLooksLike) {
       {"", kDocument, "the text is empty: there is no JSON value in it"},
       {" \n", kDocument, "the text holds only white space: there is no JSON value in it"},
       {"\x1f\x8b\x08\x00"s, kDocument,
-       "the text is gzip-compressed data, not JSON: decompress it first (`gzip.decompress(data)`, "
-       "or `stream(gzip.open(path))`)"},
+       "the text is gzip-compressed data, not JSON: `stream()` decompresses it itself, or "
+       "decompress it first"},
+      {"\x1f\x8b\x08\x00"s, TextOrigin::kStream,
+       "the text is gzip-compressed data, not JSON: a stream decompresses it itself, unless given "
+       "decompress=False"},
       {"\xfd" "7zXZ\x00\x00"s, kDocument,
        "the text is xz-compressed data, not JSON: decompress it first (`lzma.decompress(data)`, "
        "or `stream(lzma.open(path))`)"},
       {"\x28\xb5\x2f\xfd\x00"s, kDocument,
-       "the text is zstd-compressed data, not JSON: decompress it first"},
+       "the text is zstd-compressed data, not JSON: `stream()` decompresses it itself, or "
+       "decompress it first"},
       {"\x04\x22\x4d\x18"s, kDocument,
        "the text is lz4-compressed data, not JSON: decompress it first"},
       {"PK\x03\x04"s, kDocument,
-       "the text is a zip archive, not JSON: decompress it first (`zipfile`)"},
+       "the text is a zip archive, not JSON: read its files with `zipfile`"},
       {"BZh91AY&SY", kDocument,
        "the text is bzip2-compressed data, not JSON: decompress it first (`bz2.decompress(data)`, "
        "or `stream(bz2.open(path))`)"},
@@ -109,6 +113,28 @@ TEST(JsonHint, WhatTheTextLooksLike) {
 TEST(JsonHint, NoneForATextRefusedForItsSize) {
   const JsonError too_large{"InputTooLarge", 0, false, 0};
   EXPECT_EQ(json_hint("", too_large, kDocument), "");
+}
+
+TEST(JsonHint, BinaryStartsWithAControlByteOrOneThatIsNotUtf8) {
+  const struct {
+    std::string text;
+    bool binary;
+  } cases[] = {
+      {"\x1f\x8b\x08", true},
+      {std::string("\x00\x01", 2), true},
+      {"\x7f", true},
+      {"\x80" "abc", true},
+      {"\xf8\x88\x80\x80", true},
+      {"\t\r\n {\"a\": 1", false},
+      {"\xe2\x80\xa6 ok", false},
+      {"\xe2\x80", true},
+      // A stray byte further in is mistyped JSON, or another encoding.
+      {"(\xb5/\xfd", false},
+      {"[1,\x01]", false},
+      {"{\"name\": \"Jos\xe9\"}", false},
+      {"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(looks_binary(c.text), c.binary) << &c - cases;
 }
 
 TEST(JsonHint, TheParserKeepsTheTextItFailedOn) {
