@@ -75,6 +75,7 @@ PROGRAMS = {name: compile(query) for name, query in {
     "whole": ".",
     "remainder": ".a % .b",
 }.items()}
+WHOLE = PROGRAMS["whole"]
 
 # Ways to hand over bytes: a view that starts inside its buffer, too.
 BYTES_KINDS = {
@@ -276,6 +277,26 @@ def test_one_program_from_every_thread_at_once(program):
     with thread_pool() as pool:
         for future in [pool.submit(caller, seed) for seed in range(WORKERS)]:
             result_of(future)
+
+
+def colliding_keys(kind, count):
+    """Keys that differ only in their middle bytes, one set a kind."""
+    return [f"{'k' * 16}{kind}{n:07d}{'e' * 16}" for n in range(count)]
+
+
+def test_key_cache_shared_by_threads():
+    # Calls on several threads share the str objects of short keys: each
+    # kind of document has keys of its own that a cache could confuse with
+    # the others', and the large ones let go of the lock while they parse.
+    jobs = {}
+    for kind, count in itertools.product("ABCD", (50, 20000)):
+        keys = colliding_keys(kind, count)
+        data = encoded([{key: {other: n}} for n, (key, other) in
+                        enumerate(zip(keys, reversed(keys)))])
+        jobs[f"input_bytes {kind} {count}"] = lambda data=data: list(WHOLE.input_bytes(data))
+        jobs[f"batch {kind} {count}"] = lambda data=data: WHOLE.batch([data, data], threads=2)
+        jobs[f"stream {kind} {count}"] = lambda data=data: list(WHOLE.stream(data + data))
+    run_together(jobs)
 
 
 # --- errors raised on threads ---------------------------------------------------------

@@ -291,12 +291,16 @@ PyObject* Converter::object_of(ResultTape::Reader& reader) {
       PyRef dict(new_dict(count));
       if (!dict) return nullptr;
       for (uint32_t i = 0; i < count; ++i) {
-        bool borrowed;
-        PyObject* str = key_of(reader.string(), &borrowed);
-        const Key key(str, borrowed);
-        if (!key.get()) return nullptr;
+        // The key is taken after its value is made: making the value may
+        // put another key in the cache slot of this one, which would
+        // release a key borrowed before.
+        const std::string_view key_text = reader.string();
         PyRef value(object_of(reader));
-        if (!value || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
+        if (!value) return nullptr;
+        bool borrowed;
+        PyObject* str = key_of(key_text, &borrowed);
+        const Key key(str, borrowed);
+        if (!key.get() || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
       }
       return dict.release();
     }

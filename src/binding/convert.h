@@ -39,7 +39,8 @@ class Converter {
 
  private:
   // The key's str: a new reference, or with `*borrowed` set, the cache's
-  // own, valid while the cache is held; nullptr with an exception set.
+  // own, valid only until the next key is made (which may take its slot):
+  // make a member's value before its key. nullptr with an exception set.
   PyObject* key_of(std::string_view text, bool* borrowed);
   PyObject* new_string(std::string_view text);
   PyObject* built_list(const View& array);

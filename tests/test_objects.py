@@ -1,0 +1,96 @@
+"""Which Python objects a call makes anew and which it shares: input() and
+first() make every object anew; the module's own methods share the str of
+a short key between the dicts they make, and must never hand out the wrong
+one, whatever keys meet in the cache behind them."""
+import json
+
+import pytest
+
+from tamsel_vonk import compile
+
+IDENTITY = compile(".")
+
+# Each method, run over one JSON text (bytes), as the list of its results.
+RUNS = {
+    "input": lambda program, text: list(program.input(text.decode())),
+    "first": lambda program, text: [program.first(text.decode())],
+    "input_bytes": lambda program, text: list(program.input_bytes(text)),
+    "first_bytes": lambda program, text: [program.first_bytes(text)],
+    "stream": lambda program, text: list(program.stream(text)),
+    "stream, threads": lambda program, text: list(program.stream(text, threads=2)),
+    "batch": lambda program, text: program.batch([text])[0],
+    "batch, first": lambda program, text: [program.batch([text], first=True)[0]],
+}
+SEPARATE = {"input", "first"}
+
+
+def encoded(value):
+    return json.dumps(value, ensure_ascii=False).encode()
+
+
+@pytest.mark.parametrize("method", RUNS)
+def test_which_methods_share_key_objects(method):
+    run = RUNS[method]
+    text = encoded([{"member": "a value"}, {"member": "a value"}])
+    [first, second] = run(IDENTITY, text)[0]
+    [again] = run(IDENTITY, text)[0][:1]
+    keys = [next(iter(d)) for d in (first, second, again)]
+    shared = method not in SEPARATE
+    assert (keys[0] is keys[1], keys[0] is keys[2]) == (shared, shared)
+    # Values are never shared, by any method.
+    assert first["member"] == second["member"]
+    assert first["member"] is not second["member"]
+
+
+def test_input_and_first_make_each_result_anew():
+    program = compile(".a, .a, .")
+    a, again, whole = program.input('{"a": {"k": "text"}}')
+    assert a == again and a is not again and a["k"] is not again["k"]
+    assert next(iter(a)) is not next(iter(again)) is not next(iter(whole["a"]))
+    one, two = (program.first('{"a": {"k": "text"}}') for _ in range(2))
+    assert one == two and next(iter(one)) is not next(iter(two))
+
+
+def middle(n, fill):
+    """A key of 40 bytes whose first and last 16 are those of every other."""
+    return "k" * 16 + str(n).rjust(8, fill) + "e" * 16
+
+
+# Sets of keys that a cache could take for one another.
+KEY_SETS = {
+    "same ends, other middles": [middle(n, "0") for n in range(300)],
+    "one byte apart, at every place": ["".join("b" if i == j else "a" for i in range(40))
+                                       for j in range(40)],
+    "lengths 0 to 80": ["x" * n for n in range(81)],
+    "prefixes of one another": ["abcdefghijklmnopqrstuvwxyz0123456789"[:n] for n in range(37)],
+    "not ASCII": ["cafe", "caf\u00e9", "caf\u00e8", "\U0001F600", "\u4e2d\u6587", "e\u0301"],
+    "more than a cache holds": [f"key{n}" for n in range(6000)],
+}
+
+
+@pytest.mark.parametrize("method", RUNS)
+@pytest.mark.parametrize("keys", KEY_SETS)
+def test_colliding_keys_never_give_a_wrong_key(method, keys):
+    run = RUNS[method]
+    names = KEY_SETS[keys]
+    flat = {name: n for n, name in enumerate(names)}
+    # Each key with the next one's object inside it, and the set reversed.
+    nested = [{name: {names[(n + 1) % len(names)]: n}} for n, name in enumerate(names)]
+    document = {"flat": flat, "nested": nested, "reversed": dict(reversed(flat.items()))}
+    text = encoded(document)
+    for _ in range(2):
+        [result] = run(IDENTITY, text)
+        assert result == document
+        assert list(result["reversed"]) == list(reversed(names))
+
+
+@pytest.mark.parametrize("method", RUNS)
+def test_a_key_in_the_cache_outlives_the_values_made_before_its_dict(method):
+    # The first text leaves the key `outer` in the cache, and nothing else
+    # holds it once its result is dropped; the second text's dict under
+    # that key holds a key that may take the same place in the cache.
+    outer, inner = middle(1, "X"), middle(2, "Y")
+    run = RUNS[method]
+    for _ in range(3):
+        run(IDENTITY, encoded({outer: 0}))
+        assert run(IDENTITY, encoded({outer: {inner: 1}})) == [{outer: {inner: 1}}]
