@@ -41,7 +41,7 @@ bool load_bytes(PyObject* arg, JsonParser& parser, size_t* size) {
 // nullptr with an exception set.
 PyObject* run(const ProgramState& program, PyObject* arg, LoadText load, const ResultForm& form,
               bool ours) {
-  OwnedObjects results;
+  ResultObjects results;
   bool ran = false;
   // Outlives the guard: an exception's message may lie in its arena.
   runtime::CallRuntime call;
@@ -50,14 +50,14 @@ PyObject* run(const ProgramState& program, PyObject* arg, LoadText load, const R
     size_t size = 0;
     if (!load(arg, lease.parser(), &size)) return;
     const CollectorPause collector_paused;
-    ran = run_document(*program.program, lease.parser(), size, form, results.objects, call, ours);
+    ran = run_document(*program.program, lease.parser(), size, form, results, call, ours);
   });
   if (!ran) return nullptr;
   if (form.first_only) {
-    if (results.objects.empty()) Py_RETURN_NONE;
-    return std::exchange(results.objects.front(), nullptr);
+    if (!results.first) Py_RETURN_NONE;
+    return std::exchange(results.first, nullptr);
   }
-  return new_iter(std::exchange(results.objects, {}));
+  return new_iter(std::exchange(results.all, {}));
 }
 
 // One method: its full name for error texts, its parameter, how its argument

@@ -12,18 +12,22 @@ namespace {
 // made bytes objects together.
 class PythonSink final : public texts::ResultSink {
  public:
-  PythonSink(std::vector<PyObject*>& objects, LockRelease& lock, Converter::Keys keys)
-      : objects_(objects), kept_(objects.size()), lock_(lock), converter_(keys) {}
+  PythonSink(ResultObjects& objects, bool first_only, LockRelease& lock, Converter::Keys keys)
+      : objects_(objects),
+        kept_(objects.all.size()),
+        first_only_(first_only),
+        lock_(lock),
+        converter_(keys) {}
 
   void expect(size_t count, size_t text_room) override {
-    objects_.reserve(kept_ + count);
+    if (!first_only_) objects_.all.reserve(kept_ + count);
     if (text_room) texts_.reserve(text_room);
   }
   bool take(View value) override {
     lock_.take_back();
     PyObject* object = converter_.object_of(value);
     if (!object) return false;
-    objects_.push_back(object);
+    put(object);
     return true;
   }
   std::string& text() override { return texts_; }
@@ -39,20 +43,30 @@ class PythonSink final : public texts::ResultSink {
       PyObject* item =
           PyBytes_FromStringAndSize(texts_.data() + start, static_cast<Py_ssize_t>(end - start));
       if (!item) return false;
-      objects_.push_back(item);
+      put(item);
       start = end;
     }
     return true;
   }
   void drop() override {
     lock_.take_back();
-    for (size_t i = kept_; i < objects_.size(); ++i) Py_DECREF(objects_[i]);
-    objects_.resize(kept_);
+    Py_CLEAR(objects_.first);
+    for (size_t i = kept_; i < objects_.all.size(); ++i) Py_DECREF(objects_.all[i]);
+    objects_.all.resize(kept_);
   }
 
  private:
-  std::vector<PyObject*>& objects_;
+  void put(PyObject* object) {
+    if (!first_only_) {
+      objects_.all.push_back(object);
+    } else {
+      Py_XSETREF(objects_.first, object);  // a run of the first result has one
+    }
+  }
+
+  ResultObjects& objects_;
   const size_t kept_;
+  const bool first_only_;
   LockRelease& lock_;
   Converter converter_;
   std::string texts_;
@@ -62,13 +76,13 @@ class PythonSink final : public texts::ResultSink {
 }  // namespace
 
 bool run_document(const texts::Program& program, JsonParser& parser, size_t size,
-                  const ResultForm& form, std::vector<PyObject*>& objects,
+                  const ResultForm& form, ResultObjects& objects,
                   runtime::CallRuntime& call, bool ours) {
   reserve_exception_state();
   LockRelease lock;
   if (ours && size >= kReleaseLockFrom) lock.release();
   const texts::RunRules rules{program, form, signals_pending, TextOrigin::kDocument, ours};
-  PythonSink sink(objects, lock,
+  PythonSink sink(objects, form.first_only, lock,
                   ours ? Converter::Keys::kShared : Converter::Keys::kSeparate);
   const texts::TextOutcome outcome = texts::run_text(rules, parser, size, call, sink);
   lock.take_back();

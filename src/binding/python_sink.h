@@ -24,10 +24,26 @@ using texts::ResultForm;
 // lock released, where the method allows it.
 inline constexpr size_t kReleaseLockFrom = texts::kLetGoFrom;
 
+// The objects of a run's results, as new references: all of them in order,
+// or for a run of the first result only (ResultForm::first_only), that one
+// (nullptr when there is none), which spares a small call a list.
+struct ResultObjects {
+  std::vector<PyObject*> all;
+  PyObject* first = nullptr;
+
+  ResultObjects() = default;
+  ResultObjects(const ResultObjects&) = delete;
+  ResultObjects& operator=(const ResultObjects&) = delete;
+  ~ResultObjects() {
+    Py_XDECREF(first);
+    for (PyObject* object : all) Py_XDECREF(object);
+  }
+};
+
 // Runs the program over the `size` bytes of text that `parser` holds
-// (written to its work buffer or lent) and appends the results to
-// `objects`, as new references. False, with nothing appended, with the
-// exception of what became of the text set.
+// (written to its work buffer or lent) and puts the results in `objects`.
+// False, with nothing added, with the exception of what became of the text
+// set.
 //
 // `ours`: the call is one of the module's own methods (the bytes methods),
 // not input() or first(), which hold the lock throughout, on the calling
@@ -43,7 +59,7 @@ inline constexpr size_t kReleaseLockFrom = texts::kLetGoFrom;
 // handling of the exception a run leaves, whose message may lie in it.
 // Call it with a CollectorPause held, so that conversion stays linear.
 bool run_document(const texts::Program& program, JsonParser& parser, size_t size,
-                  const ResultForm& form, std::vector<PyObject*>& objects,
+                  const ResultForm& form, ResultObjects& objects,
                   runtime::CallRuntime& call, bool ours);
 
 }  // namespace tamsel::binding

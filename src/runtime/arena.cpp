@@ -126,6 +126,7 @@ TAMSEL_STATIC_TLS constinit thread_local CallArena* current_arena = nullptr;
 CallArena::CallArena() noexcept : outer_(current_arena) {
   static_assert(sizeof(Segment) <= kSlabSize);
   static_assert(class_size(kClasses - 1) == kLargestBlock);
+  static_assert(kClasses <= 32, "one bit of begun_ a size");
   current_arena = this;
 }
 
@@ -143,7 +144,7 @@ size_t CallArena::block_size(size_t size) { return class_size(class_of(size)); }
 
 void* CallArena::allocate(size_t size) noexcept {
   const unsigned size_class = class_of(size);
-  if (Slab* slab = current_[size_class]) {
+  if (Slab* slab = (begun_ >> size_class & 1) ? current_[size_class] : nullptr) {
     if (FreeBlock* block = slab->free) {
       UNPOISON(block, sizeof(FreeBlock));
       slab->free = block->next;
@@ -169,6 +170,10 @@ void* CallArena::allocate(size_t size) noexcept {
 // The current slab of this size is full: it leaves the arena's sight until
 // one of its blocks is freed, and another slab with room takes its place.
 void* CallArena::allocate_slow(size_t size, unsigned size_class) noexcept {
+  if (!(begun_ >> size_class & 1)) {
+    current_[size_class] = partial_[size_class] = nullptr;
+    begun_ |= uint32_t{1} << size_class;
+  }
   Slab* slab = partial_[size_class];
   if (slab) {
     unlist(slab);

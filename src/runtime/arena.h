@@ -80,8 +80,12 @@ class CallArena {
   CallArena* outer_;
   bool serving_ = false;
   size_t live_blocks_ = 0;
-  Slab* current_[kClasses] = {};  // the slab each size is served from
-  Slab* partial_[kClasses] = {};  // other slabs of that size with free blocks
+  // The slab each size is served from, and the other slabs of that size
+  // with free blocks: set for a size when it is first asked for (bit
+  // `size_class` of begun_), so that a small call does not clear them all.
+  uint32_t begun_ = 0;
+  Slab* current_[kClasses];
+  Slab* partial_[kClasses];
   Slab* empty_ = nullptr;         // slabs with no block in use
   Segment* segments_ = nullptr;
   // The segments' addresses, an open-addressing set (capacity a power of 2):
