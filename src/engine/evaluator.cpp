@@ -150,7 +150,32 @@ Value key_of(const ObjectEntry& entry) {
 
 // Entry values are copied into the new objects before `v` is dropped, so the
 // entry pipelines can read `v` by reference even when it is owned.
+size_t path_start(const Pipeline& pipeline);
+std::optional<EvalValue> follow_path(const Pipeline& pipeline, size_t from, EvalValue v);
+
+// When every entry is a path ({id: .id, who: .actor.login}, the usual
+// form), each takes at most one value: at most one object, built straight
+// from the paths without the lists and products of the general case below.
+// False, having done nothing, when an entry is not a path.
+bool apply_path_construct(const ObjectConstruct& construct, const EvalValue& v,
+                          ResultList& out) {
+  for (const ObjectEntry& entry : construct.entries)
+    if (path_start(entry.value) != 0) return false;
+  ObjectMap map = ObjectMap::with_capacity(construct.entries.size());
+  for (const ObjectEntry& entry : construct.entries) {
+    std::optional<EvalValue> value = follow_path(entry.value, 0, v.borrow());
+    if (!value) return true;
+    runtime::note_work();
+    ensure_room_to_wrap(value->view());
+    map.insert(key_of(entry), std::move(*value).take());
+  }
+  reserve_more(out, 1);
+  out.push_back(EvalValue::owned(Value::object(std::move(map))));
+  return true;
+}
+
 void apply_object_construct(const ObjectConstruct& construct, EvalValue v, ResultList& out) {
+  if (apply_path_construct(construct, v, out)) return;
   std::vector<ObjectMap> partial;
   partial.push_back(ObjectMap::with_capacity(construct.entries.size()));
   for (const ObjectEntry& entry : construct.entries) {
