@@ -320,7 +320,14 @@ std::variant<DocumentRef, JsonError> JsonParser::State::parse(std::string_view l
       return s.parser.doc.root();
     }
   }
-  const std::string_view text = buffered();
+  // Nor does the whole parse, which unescapes strings into buffers of its
+  // own; what it reads past the end does not change what it finds.
+  std::string_view text;
+  if (!in_buffer && readable_past_end(lent.data(), size)) {
+    s.last = text = std::string_view(lent.data(), size);
+  } else {
+    text = buffered();
+  }
   auto parse = [&](dom::element* root) {
     const simdjson::error_code code =
         s.parser.parse(reinterpret_cast<const uint8_t*>(text.data()), size, false).get(*root);
@@ -337,12 +344,14 @@ std::variant<DocumentRef, JsonError> JsonParser::State::parse(std::string_view l
     allocate(kRetryDepth);
     code = parse(&root);
   }
+  // A text that fails is looked at again in the work buffer, padded alike
+  // whatever it came from.
   if (code != simdjson::SUCCESS) {
-    auto error = json_scan::diagnose(text);
+    auto error = json_scan::diagnose(buffered());
     return error ? std::move(*error) : fallback_error(code);
   }
   if (deep) {
-    if (auto error = depth_error(s.parser.doc, text)) return std::move(*error);
+    if (auto error = depth_error(s.parser.doc, buffered())) return std::move(*error);
   }
   if (has_zero_double(s.parser.doc)) {
     if (auto error = long_exponent_error(s.parser, text)) return std::move(*error);
