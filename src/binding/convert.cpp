@@ -133,16 +133,13 @@ PyObject* Converter::key_of(std::string_view text, bool* borrowed) {
   if (!lease_) lease_.emplace();
   KeyCache* cache = lease_->cache();
   if (!cache) return new_string(text);
-  PyObject*& slot = cache->slot(text);
-  if (slot && KeyCache::holds(slot, text)) {
+  KeyCache::Slot& slot = cache->slot(text);
+  if (KeyCache::holds(slot, text)) {
     *borrowed = true;
-    return slot;
+    return slot.str;
   }
   PyObject* key = new_string(text);
-  if (key && PyUnicode_IS_ASCII(key)) {
-    Py_INCREF(key);
-    Py_XSETREF(slot, key);
-  }
+  if (key && PyUnicode_IS_ASCII(key)) KeyCache::put(slot, key, text);
   return key;
 }
 

@@ -15,6 +15,7 @@
 
 #include <Python.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -28,14 +29,37 @@ class KeyCache {
   static constexpr size_t kSlots = 2048;
   static constexpr size_t kLongestKey = 64;
 
-  // The slot for a key of these bytes (at most kLongestKey of them).
-  PyObject*& slot(std::string_view text) { return slots_[slot_of(text)]; }
+  // A key's str, with its length and first bytes kept beside it, so that
+  // telling whether a slot holds a key reads the slot alone for most keys
+  // (the str itself lies elsewhere in memory, seldom in the nearest cache).
+  struct Slot {
+    static constexpr size_t kHead = 20;
+    PyObject* str = nullptr;
+    uint32_t length = 0;
+    char head[kHead] = {};
+  };
 
-  // Whether `cached`, the str of a slot, holds exactly the bytes `text`.
-  static bool holds(PyObject* cached, std::string_view text) {
-    return static_cast<size_t>(PyUnicode_GET_LENGTH(cached)) == text.size() &&
-           same_bytes(reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(cached)), text.data(),
-                      text.size());
+  // The slot for a key of these bytes (at most kLongestKey of them).
+  Slot& slot(std::string_view text) { return slots_[slot_of(text)]; }
+
+  // Whether `slot` holds exactly the key `text`.
+  static bool holds(const Slot& slot, std::string_view text) {
+    const size_t n = text.size();
+    if (!slot.str || slot.length != n) return false;
+    if (n <= Slot::kHead) return same_bytes(slot.head, text.data(), n);
+    // An ASCII str's characters follow its header.
+    const char* chars = reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(slot.str));
+    return same_bytes(slot.head, text.data(), Slot::kHead) &&
+           same_bytes(chars + Slot::kHead, text.data() + Slot::kHead, n - Slot::kHead);
+  }
+
+  // Puts `key`, the str of the ASCII key `text`, in `slot` (taking a new
+  // reference), releasing the key it held.
+  static void put(Slot& slot, PyObject* key, std::string_view text) {
+    Py_INCREF(key);
+    Py_XSETREF(slot.str, key);
+    slot.length = static_cast<uint32_t>(text.size());
+    std::memcpy(slot.head, text.data(), std::min(text.size(), Slot::kHead));
   }
 
  private:
@@ -88,7 +112,7 @@ class KeyCache {
   static_assert(std::has_single_bit(kSlots));
   static constexpr int kSlotBits = std::countr_zero(kSlots);
 
-  PyObject* slots_[kSlots] = {};
+  Slot slots_[kSlots] = {};
 };
 
 // The process's key cache for the lifetime of one conversion, or none when
