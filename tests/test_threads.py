@@ -7,6 +7,7 @@ lock while they parse and evaluate; the small ones keep it throughout."""
 import concurrent.futures
 import contextlib
 import faulthandler
+import gzip
 import itertools
 import json
 import os
@@ -97,7 +98,11 @@ assert len(STREAMED) > 4 * MIB
 def streamed_file(tmp_path_factory):
     path = tmp_path_factory.mktemp("threads") / "texts.json"
     path.write_bytes(STREAMED)
+    path.with_name("texts.json.gz").write_bytes(GZIPPED)
     return path
+
+
+GZIPPED = gzip.compress(STREAMED, compresslevel=1)
 
 
 def with_threads(threads):
@@ -219,6 +224,10 @@ STREAMS = {
                                {"lines": True, "per_text": True, "errors": "skip"}),
     "file, lines": (lambda path: path, {"lines": True, "errors": "skip"}),
     "file, first, raising": (lambda path: path, {"first": True}),
+    # Decompressed on a thread of the stream's own, and on the caller's.
+    "gzip file, lines": (lambda path: path.with_name("texts.json.gz"),
+                         {"lines": True, "errors": "skip"}),
+    "gzip bytearray": (lambda path: bytearray(GZIPPED), {"errors": "skip"}),
 }
 
 
