@@ -155,16 +155,18 @@ std::optional<JsonError> long_exponent_error(const dom::parser& parser, std::str
   return std::nullopt;
 }
 
-// Whether the projected reader may read a lent text where it lies: the
-// caller guarantees a NUL after it, and the reader's blocks may reach up to
-// simdjson's padding past its end, which must then lie on the same page
-// (pages are 4 KiB or larger). Under AddressSanitizer, which would rightly
-// report those reads past the object, lent texts are always copied.
+// Whether a lent text may be read where it lies: the caller guarantees a
+// NUL after it, and the reads of the projected reader and of simdjson may
+// reach up to simdjson's padding past its end, which must then lie on the
+// same page (pages are 4 KiB or larger). Under AddressSanitizer or
+// ThreadSanitizer, which would rightly report those reads past the object
+// (as reads of freed memory, where a block freed before lies there), lent
+// texts are always copied.
 bool readable_past_end(const char* text, size_t size) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   return false;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
   return false;
 #endif
 #endif
