@@ -148,8 +148,6 @@ Value key_of(const ObjectEntry& entry) {
   return Value::string_view(entry.key.data(), Value::checked_length(entry.key.size()));
 }
 
-// Entry values are copied into the new objects before `v` is dropped, so the
-// entry pipelines can read `v` by reference even when it is owned.
 size_t path_start(const Pipeline& pipeline);
 std::optional<EvalValue> follow_path(const Pipeline& pipeline, size_t from, EvalValue v);
 
@@ -174,6 +172,8 @@ bool apply_path_construct(const ObjectConstruct& construct, const EvalValue& v,
   return true;
 }
 
+// Entry values are copied into the new objects before `v` is dropped, so the
+// entry pipelines can read `v` by reference even when it is owned.
 void apply_object_construct(const ObjectConstruct& construct, EvalValue v, ResultList& out) {
   if (apply_path_construct(construct, v, out)) return;
   std::vector<ObjectMap> partial;
