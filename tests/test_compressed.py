@@ -201,7 +201,10 @@ def test_a_broken_zstd_archive(tmp_path, source):
     for broken, message in [(data[:len(data) // 2], "zstd data ends inside a frame"),
                             (flipped(data, len(data) // 2), "zstd data is corrupt at byte"),
                             (data + b"{}", "zstd data is followed by bytes that are not zstd "
-                             "at byte %d " % len(data))]:
+                             "at byte %d " % len(data)),
+                            # a frame of `zstd --long=30` from a pipe
+                            (bytes.fromhex("28b52ffd04a04100007b2261223a317d0ae2efece0"),
+                             "zstd data needs a window larger than 128 MiB at byte 0 ")]:
         with pytest.raises(ValueError, match="^" + message):
             list(NUMBER.stream(SOURCES[source](broken, written(tmp_path, broken)),
                                errors="skip"))

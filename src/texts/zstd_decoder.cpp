@@ -28,6 +28,11 @@ class ZstdDecoder final : public Decoder {
         // Bytes after the last frame that do not start another.
         if (ZSTD_getErrorCode(status) == ZSTD_error_prefix_unknown && frame_start_ > 0)
           return fail("is followed by bytes that are not zstd", frame_start_, "", in.pos, to.pos);
+        // A frame of `zstd --long=28` or more: the window it needs would be
+        // held whole, so it is refused rather than held.
+        if (ZSTD_getErrorCode(status) == ZSTD_error_frameParameter_windowTooLarge)
+          return fail("needs a window larger than 128 MiB", frame_start_,
+                      "decompress it first (zstd -d --long=31)", in.pos, to.pos);
         return fail("is corrupt", used() + in.pos, ZSTD_getErrorName(status), in.pos, to.pos);
       }
       // A call with nothing to take or give says only that a frame may come.

@@ -194,18 +194,16 @@ uint8_t* unescape(const uint8_t* p, const uint8_t* end, uint8_t* out) {
 
 // The first backslash in [p, end), or nullptr. Escapes come every few
 // hundred bytes in real text, where a call to memchr costs more than the
-// search; so the first few blocks are searched here. The text may be read
-// past its end.
+// search; so the first few blocks are searched here. Nothing past `end` is
+// read: a piece of a stream ends where the reader may still be writing the
+// next one into the same chunk.
 const uint8_t* find_backslash(const uint8_t* p, const uint8_t* end) {
 #if defined(__SSE2__)
   const __m128i backslash = _mm_set1_epi8('\\');
-  for (const uint8_t* const near = p + 64; p < near && p < end; p += 16) {
+  for (const uint8_t* const near = p + 64; p < near && end - p >= 16; p += 16) {
     const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const auto found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, backslash)));
-    if (found != 0) {
-      const uint8_t* at = p + std::countr_zero(found);
-      return at < end ? at : nullptr;
-    }
+    if (found != 0) return p + std::countr_zero(found);
   }
   if (p >= end) return nullptr;
 #endif
