@@ -26,9 +26,10 @@ bool copy_text(std::string_view text, JsonParser& parser, size_t* size) {
 }
 
 // Lends `text`, which the interpreter keeps NUL-terminated, to the parser.
-bool lend_text(std::string_view text, JsonParser& parser, size_t* size) {
+bool lend_text(std::string_view text, JsonParser& parser, size_t* size,
+               bool parse_in_place = true) {
   if (refuse_size(text.size())) return false;
-  parser.lend_text(text);
+  parser.lend_text(text, parse_in_place);
   *size = text.size();
   return true;
 }
@@ -43,7 +44,7 @@ std::string_view cached_utf8(PyObject* str) {
 
 }  // namespace
 
-bool load_str_text(PyObject* arg, JsonParser& parser, size_t* size) {
+bool load_str_text(PyObject* arg, JsonParser& parser, size_t* size, bool parse_in_place) {
 #if PY_VERSION_HEX < 0x030C0000
   if (PyUnicode_READY(arg) < 0) return false;
 #endif
@@ -51,7 +52,8 @@ bool load_str_text(PyObject* arg, JsonParser& parser, size_t* size) {
   const void* data = PyUnicode_DATA(arg);
   // An ASCII str is its own UTF-8 text, NUL-terminated.
   if (PyUnicode_IS_ASCII(arg))
-    return lend_text(std::string_view(static_cast<const char*>(data), length), parser, size);
+    return lend_text(std::string_view(static_cast<const char*>(data), length), parser, size,
+                     parse_in_place);
   if (std::string_view utf8 = cached_utf8(arg); utf8.data()) return copy_text(utf8, parser, size);
 
   // Every character takes at least one byte, so a text of this many

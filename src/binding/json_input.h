@@ -18,7 +18,9 @@ namespace tamsel::binding {
 // false: the interpreter's UnicodeEncodeError for a `str` with a lone
 // surrogate, ValueError for a text too large to parse, TypeError for a
 // buffer that is not contiguous.
-bool load_str_text(PyObject* arg, JsonParser& parser, size_t* size);
+// An ASCII `str` is lent; unless `parse_in_place`, a whole parse of it
+// reads a copy (see JsonParser::lend_text).
+bool load_str_text(PyObject* arg, JsonParser& parser, size_t* size, bool parse_in_place = true);
 
 // Exports the one contiguous run of bytes of `arg` into `view`, for the
 // caller to release; false with an exception set: the object's own, or a

@@ -29,6 +29,12 @@ namespace {
 // stores its length; false with a Python exception set.
 using LoadText = bool (*)(PyObject* arg, JsonParser& parser, size_t* size);
 
+// input() and first() parse a copy of their text, as they always have (the
+// projected reader alone reads it where it lies, building nothing on it).
+bool load_input_text(PyObject* arg, JsonParser& parser, size_t* size) {
+  return load_str_text(arg, parser, size, /*parse_in_place=*/false);
+}
+
 // The bytes methods take a `str` too, which cannot change while they run.
 bool load_bytes(PyObject* arg, JsonParser& parser, size_t* size) {
   if (PyUnicode_Check(arg)) return load_str_text(arg, parser, size);
@@ -79,9 +85,9 @@ struct RunMethod {
 };
 
 constexpr RunMethod kInput{"TamselProgram.input()", "json_text", check_str_argument,
-                           load_str_text, false, false, false, "input_bytes"};
+                           load_input_text, false, false, false, "input_bytes"};
 constexpr RunMethod kFirst{"TamselProgram.first()", "json_text", check_str_argument,
-                           load_str_text, true, false, false, "first_bytes"};
+                           load_input_text, true, false, false, "first_bytes"};
 constexpr RunMethod kInputBytes{"TamselProgram.input_bytes()", "json_bytes",
                                 check_str_or_bytes_argument, load_bytes, false, true, true,
                                 nullptr};

@@ -211,6 +211,7 @@ struct JsonParser::State {
   dom::parser parser;
   ProjectedTapeReader projected;
   std::string_view lent;  // a text lent for the next parse, if any
+  bool lent_in_place = true;  // and whether the whole parse may read it there
   std::string_view last;  // the text the last parse read
   std::unique_ptr<char[]> buffer;  // the padded work buffer
   size_t buffer_capacity = 0;
@@ -268,7 +269,10 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_document(std::string_view
   return parse_work_buffer(text.size());
 }
 
-void JsonParser::lend_text(std::string_view text) { state_->lent = text; }
+void JsonParser::lend_text(std::string_view text, bool parse_in_place) {
+  state_->lent = text;
+  state_->lent_in_place = parse_in_place;
+}
 
 std::string_view JsonParser::last_text() const { return state_->last; }
 
@@ -325,7 +329,7 @@ std::variant<DocumentRef, JsonError> JsonParser::State::parse(std::string_view l
   // Nor does the whole parse, which unescapes strings into buffers of its
   // own; what it reads past the end does not change what it finds.
   std::string_view text;
-  if (!in_buffer && readable_past_end(lent.data(), size)) {
+  if (!in_buffer && s.lent_in_place && readable_past_end(lent.data(), size)) {
     s.last = text = std::string_view(lent.data(), size);
   } else {
     text = buffered();

@@ -82,7 +82,10 @@ class JsonParser {
   // reads it where it lies when it safely can, and copies it into the work
   // buffer otherwise. The text must be followed by a NUL byte and stay
   // unchanged until that parse returns; nothing parsed refers into it.
-  void lend_text(std::string_view text);
+  // Unless `parse_in_place`, a text the projected reader does not take is
+  // copied into the work buffer for the whole parse (input() and first()
+  // parse a copy of their text).
+  void lend_text(std::string_view text, bool parse_in_place = true);
 
   // Reads the text that starts at the k-th structural character of an
   // indexed stretch of many texts, for a plan's projection, and stores the
