@@ -49,6 +49,7 @@ struct PieceStream::Piece {
   size_t passed = 0;  // where its last finished text ends
   bool count_lines = false;
   uint64_t line_breaks = 0;
+  std::string broken;  // why the array of elements broke in it
 };
 
 PieceStream::PieceStream(std::shared_ptr<const Program> program, size_t threads,
@@ -57,9 +58,14 @@ PieceStream::PieceStream(std::shared_ptr<const Program> program, size_t threads,
       options_(options),
       source_(source),
       in_flight_(2 * threads),
-      speculating_(!options.lines),
+      speculating_(!options.lines && !options.elements),
       finder_(options.lines, true),
-      pool_(threads) {}
+      pool_(threads) {
+  if (options_.elements) {
+    elements_ = std::make_unique<TextSplitter>(false, true, &*options_.elements);
+    elements_->frame_only();
+  }
+}
 
 PieceStream::~PieceStream() = default;
 
@@ -112,6 +118,7 @@ size_t likely_cut(std::string_view region, size_t target) {
 }  // namespace
 
 PieceStream::Place PieceStream::place_to_cut(std::string_view region, size_t target) {
+  if (elements_) return {element_cut(region, target), false};
   if (!speculating_) return {find_cut(region, target), false};
   return {likely_cut(region, target), true};
 }
@@ -121,6 +128,32 @@ size_t PieceStream::certain_cut(std::string_view region) {
   CutFinder finder(options_.lines, region_offset_ == 0);
   finder.look(region);
   return finder.last_cut();
+}
+
+size_t PieceStream::element_cut(std::string_view region, size_t target) {
+  if (elements_broken_) return region.size();
+  // The splitter's window: the region from where it stands on.
+  const size_t from = static_cast<size_t>(elements_window_ + elements_->passed() - region_offset_);
+  elements_window_ += elements_->passed();
+  const bool at_end = !source_.reader || (read_all_ && !read_failed_);
+  elements_->set_window(region.substr(from), at_end);
+  size_t cut = 0;
+  for (;;) {
+    TextSplitter::Text text;
+    const TextSplitter::Step step = elements_->next(&text);
+    if (step == TextSplitter::Step::kBroken) {
+      // The piece that runs the rest says why.
+      elements_broken_ = true;
+      return region.size();
+    }
+    if (step != TextSplitter::Step::kText) return cut;
+    if (!text.member && text.index > 0 && text.offset > region_offset_) {
+      cut = static_cast<size_t>(text.offset - region_offset_);
+      // Left untaken: the next look starts with it.
+      if (cut >= target) return cut;
+    }
+    elements_->take();
+  }
 }
 
 size_t PieceStream::find_cut(std::string_view region, size_t target) {
@@ -154,13 +187,17 @@ void PieceStream::queue(std::unique_ptr<Piece> piece) {
   try {
     p.slot = pool_.submit([this, &p](WorkerPool::Worker& worker) {
       worker.stretch.forget();
-      StreamFraming framing(options_.lines, worker.stretch, p.offset == 0);
+      const ElementPath* elements = options_.elements ? &*options_.elements : nullptr;
+      StreamFraming framing(options_.lines, worker.stretch, p.offset == 0, elements);
       if (!p.last) framing.splitter.no_rest_guess();
-      framing.splitter.set_window(p.bytes, !p.open_end);
+      // A piece of elements ends just before one, after a comma: the array
+      // goes on after it.
+      framing.splitter.set_window(p.bytes, elements ? p.last : !p.open_end);
       const WindowRun run{{*program_, options_.form, WorkerPool::stopping, options_.origin},
                           options_.stop_at_bad, SIZE_MAX};
       p.step = run_window(run, framing, p.bytes, p.padded, worker.parser, worker.call, p.results);
       p.texts = framing.splitter.taken();
+      if (p.step == WindowStep::kBroken) p.broken = framing.splitter.broken(p.offset);
       p.passed = p.step == WindowStep::kNeedMore ? framing.splitter.passed() : p.bytes.size();
       if (p.count_lines) p.line_breaks = count_line_breaks(p.bytes.data(), p.passed);
     });
@@ -171,6 +208,9 @@ void PieceStream::queue(std::unique_ptr<Piece> piece) {
 }
 
 void PieceStream::queue_region(size_t size, bool last, bool open_end) {
+  // Past an array found broken nothing is cut: the piece that holds where
+  // it broke is the last.
+  if (elements_broken_) last = true;
   auto piece = std::make_unique<Piece>();
   piece->offset = region_offset_;
   piece->last = last;
@@ -190,7 +230,7 @@ void PieceStream::queue_region(size_t size, bool last, bool open_end) {
     region_size_ -= size;
   }
   region_offset_ += size;
-  if (!speculating_) finder_.cut(std::min(size, finder_.last_cut()));
+  if (!speculating_ && !elements_) finder_.cut(std::min(size, finder_.last_cut()));
   reach_ = 0;
   if (last) source_done_ = true;
   note_held();
@@ -414,7 +454,13 @@ void PieceStream::count_lines_to(uint64_t offset) {
 TextStream::Step PieceStream::next(Waiting& waiting, const TextResults** results, Stop* stop) {
   handed_.reset();
   for (;;) {
-    if (ended_) return Step::kEnd;
+    if (ended_) {
+      if (!broken_.empty() && !broken_said_) {
+        broken_said_ = true;
+        return Step::kReadFailed;
+      }
+      return Step::kEnd;
+    }
     while (!source_done_ && pieces_.size() < in_flight_) {
       const Cut cut = this->cut(waiting);
       if (cut == Cut::kStopped) {
@@ -475,6 +521,10 @@ TextStream::Step PieceStream::next(Waiting& waiting, const TextResults** results
       lines_counted_to_ = piece->offset + piece->passed;
     }
     if (piece->step == WindowStep::kBadText || piece->refused) ended_ = true;
+    if (piece->step == WindowStep::kBroken) {
+      ended_ = true;
+      broken_ = std::move(piece->broken);
+    }
     work_.run += piece->passed;
     work_.parsed += piece->results.parsed;
     // A piece whose likely end was not between texts: the pieces after it

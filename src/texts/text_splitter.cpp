@@ -88,10 +88,10 @@ TextSplitter::TextSplitter(bool lines, bool at_stream_start, const ElementPath* 
   }
 }
 
-std::string TextSplitter::broken() const {
+std::string TextSplitter::broken(uint64_t base) const {
   if (!frame_) return std::string();
   return "not one JSON array of elements: " + frame_->broken() + " at byte " +
-         std::to_string(broken_offset_);
+         std::to_string(base + broken_offset_);
 }
 
 void TextSplitter::refuse_member(std::string_view why) {
@@ -314,15 +314,31 @@ bool TextSplitter::scan_value() {
   } else {
     for (; i < size && !closed; ++i) {
       const char c = w[i];
-      if (in_string_) {
-        if (escaped_) {
-          escaped_ = false;
-        } else if (c == '\\') {
-          escaped_ = true;
-        } else if (c == '"') {
+      if (in_string_ && !escaped_) {
+        // To the quote that closes the string, found by memchr: it is the
+        // first one after an even run of backslashes.
+        const void* quote = std::memchr(w + i, '"', size - i);
+        if (!quote) {
+          // The string goes on past the window: is its last byte an
+          // escaping backslash?
+          size_t run = 0;
+          while (size - run > i && w[size - 1 - run] == '\\') ++run;
+          escaped_ = run % 2 == 1;
+          i = size - 1;
+          continue;
+        }
+        const size_t q = static_cast<size_t>(static_cast<const char*>(quote) - w);
+        size_t run = 0;
+        while (q - run > i && w[q - 1 - run] == '\\') ++run;
+        i = q;
+        if (run % 2 == 0) {
           in_string_ = false;
           closed = depth_ == 0;
         }
+        continue;
+      }
+      if (in_string_) {
+        escaped_ = false;
       } else if (c == '"') {
         in_string_ = true;
       } else if (c == '[' || c == '{') {

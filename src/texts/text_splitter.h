@@ -74,6 +74,12 @@ class TextSplitter {
   // a stream whose pieces are cut between texts, which holds one only when
   // a single text is longer than a piece, and then is the stream's last.
   void no_rest_guess() { rest_guessed_ = true; }
+  // Never guesses at all: for a caller that only frames texts, without
+  // parsing them, to know where they start.
+  void frame_only() {
+    rest_guessed_ = true;
+    no_guess_before_ = SIZE_MAX;
+  }
 
   // The bytes of the stream from passed() of the last window on (all of
   // the stream, the first time), and whether the stream ends with them.
@@ -97,8 +103,9 @@ class TextSplitter {
   // The member text given is not JSON, `why`: the stream is broken there.
   void refuse_member(std::string_view why);
 
-  // After kBroken: why, naming the byte of the stream where it broke.
-  std::string broken() const;
+  // After kBroken: why, naming the byte of the stream where it broke
+  // (counted from `base`, where the splitter's stream starts in a longer one).
+  std::string broken(uint64_t base = 0) const;
   // Whether the splitter stands where a piece cut next would start, just
   // after a comma between elements (with `elements`).
   bool expects_element() const { return frame_ && frame_->expects_element(); }
