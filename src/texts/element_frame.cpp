@@ -228,7 +228,9 @@ ElementFrame::Step ElementFrame::advance(std::string_view window, size_t* pos, b
         state_ = State::kEnd;
         continue;
       }
-      if (level_ == 0 && state_ == State::kOpen) {
+      if (state_ == State::kKeyText) {
+        step = fail(i, "a member's key never closes", window);
+      } else if (level_ == 0 && state_ == State::kOpen) {
         step = fail(i, path_.empty() ? "the source holds no JSON array: expected '['"
                                      : "the source holds no JSON object: expected '{'",
                     window);

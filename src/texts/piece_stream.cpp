@@ -251,6 +251,11 @@ void PieceStream::refuse_region() {
 PieceStream::Cut PieceStream::cut_memory() {
   const std::string_view memory = source_.memory;
   if (region_offset_ >= memory.size()) {
+    // An empty source holds no array, which a piece's run says.
+    if (elements_ && work_.pieces == 0) {
+      queue_region(0, true, false);
+      return Cut::kCut;
+    }
     source_done_ = true;
     return Cut::kNone;
   }
@@ -340,7 +345,7 @@ PieceStream::Cut PieceStream::cut_read(Waiting& waiting) {
     }
     const std::string_view region = this->region();
     if (read_all_ && !read_failed_) {
-      if (region.empty()) {
+      if (region.empty() && !(elements_ && work_.pieces == 0)) {
         source_done_ = true;
         return Cut::kNone;
       }
