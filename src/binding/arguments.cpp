@@ -171,9 +171,15 @@ bool utf8_of(PyObject* text, std::string* out) {
 
 }  // namespace
 
-bool read_elements_option(PyObject* value, std::optional<texts::ElementPath>* path) {
+bool read_elements_option(PyObject* value, bool lines, std::optional<texts::ElementPath>* path) {
   path->reset();
   if (!value || value == Py_None || value == Py_False) return true;
+  if (lines) {
+    PyErr_SetString(PyExc_ValueError,
+                    "elements and lines do not go together: the texts are either the elements "
+                    "of one array or the lines of the source");
+    return false;
+  }
   if (value == Py_True) {
     path->emplace();
     return true;

@@ -52,8 +52,8 @@ bool read_threads_option(PyObject* threads, size_t* count);
 
 // The `elements` option of the methods that read a stream (null when not
 // given): None or False for none, True for the source's own array, a str
-// path of keys such as ".items", or a list or tuple of keys (str). False
-// with an exception set.
-bool read_elements_option(PyObject* value, std::optional<texts::ElementPath>* path);
+// path of keys such as ".items", or a list or tuple of keys (str); refused
+// beside `lines`. False with an exception set.
+bool read_elements_option(PyObject* value, bool lines, std::optional<texts::ElementPath>* path);
 
 }  // namespace tamsel::binding

@@ -385,14 +385,8 @@ PyObject* program_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
   std::optional<texts::ElementPath> elements;
   if (!read_result_options(first, as_json, errors, indent, &form, &skip_bad) ||
       !read_threads_option(threads_arg, &threads) ||
-      !read_elements_option(elements_arg, &elements))
+      !read_elements_option(elements_arg, lines, &elements))
     return nullptr;
-  if (elements && lines) {
-    PyErr_SetString(PyExc_ValueError,
-                    "elements and lines do not go together: the texts are either the elements "
-                    "of one array or the lines of the source");
-    return nullptr;
-  }
 
   PyTypeObject* type = stream_type();
   if (!type) return nullptr;
