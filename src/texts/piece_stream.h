@@ -14,11 +14,14 @@
 // every finished text is run and handed out before the next read waits.
 //
 // The elements of an array (StreamOptions::elements) are cut just before
-// an element, where a splitter that frames the elements without parsing
-// them (as the cut finder does for other texts) found one: every piece but
-// the first starts after a comma between elements, and runs as though more
-// came after it. Where that splitter finds the array broken, the rest of
-// what is read goes in one last piece, whose run reports it.
+// an element: every piece but the first starts after a comma between
+// elements, and runs as though more came after it. The cut is first a
+// likely one, a line that opens an object or array after a line that ends
+// with a comma, confirmed when the piece before ends just after a comma;
+// once one is not, or where no line starts an element, a splitter that
+// frames the elements without parsing them (as the cut finder does for
+// other texts) finds each cut. Where that splitter finds the array broken,
+// the rest of what is read goes in one last piece, whose run reports it.
 #pragma once
 
 #include <cstddef>
@@ -81,10 +84,14 @@ class PieceStream final : public TextStream {
   // there is none past the region's start yet.
   size_t element_cut(std::string_view region, size_t target);
   // After a piece that ended inside a text, where its likely cut was wrong:
-  // drops the pieces after it and cuts again from that text's start, with
-  // the cut finder for the rest of the stream. False when the wait for the
+  // drops the pieces after it and cuts again from `from` in it (that
+  // text's start, or with elements the piece's own start), with the cut
+  // finder for the rest of the stream. False when the wait for the
   // dropped pieces was stopped.
-  bool cut_again(const Piece& unfinished, Waiting& waiting);
+  bool cut_again(const Piece& unfinished, size_t from, Waiting& waiting);
+  // With elements: frames them from the region's start on (elements_),
+  // which is between two elements, rather than speculate.
+  void frame_elements();
   // Queues the first `size` bytes of the region as a piece; `last` when it
   // ends the stream, `open_end` when its end is only likely between texts.
   void queue_region(size_t size, bool last, bool open_end);
@@ -124,9 +131,10 @@ class PieceStream final : public TextStream {
   bool speculating_;
   CutFinder finder_;
   // With elements: the splitter that frames them ahead of the pieces, the
-  // offset its window starts at, and whether it found the array broken
-  // (then no cut follows: the rest is one piece).
+  // offsets where it started and where its window starts, and whether it
+  // found the array broken (then no cut follows: the rest is one piece).
   std::unique_ptr<TextSplitter> elements_;
+  uint64_t elements_base_ = 0;
   uint64_t elements_window_ = 0;
   bool elements_broken_ = false;
   // Why the array of elements broke, once the piece that found it is handed

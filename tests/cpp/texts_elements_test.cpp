@@ -38,6 +38,11 @@ const Case kCases[] = {
     {"[ 1 ,\n2\t,\r\n 3\n]", ".", {"1", "2", "3"}},
     {"[\"a,b\",\"c\\\"]\",\"\\\\\"]", ".", {"\"a,b\"", "\"c\\\"]\"", "\"\\\\\""}},
     {"\xEF\xBB\xBF[1]", ".", {"1"}},
+    // Lines that open an object after a comma, inside an element: a piece
+    // cut there is run again.
+    {"[{\"a\": [1,\n{\"b\": 2},\n{\"c\": 3}]},\n{\"d\": 4}]", ".",
+     {"{\"a\":[1,{\"b\":2},{\"c\":3}]}", "{\"d\":4}"}},
+    {"{\"x\": [1,\n{\"b\": 2}],\n\"items\": [\n[5],\n[6]]}", ".items", {"[5]", "[6]"}},
     // Bad elements are bad texts, framed as the rules say.
     {"[1,tru,3]", ".", {"1", "1@3:1 ExpectedTrue at character 0 ('t')", "3"}},
     {"[1,\n{\"a\":}, 3]", ".", {"1", "1@4:2 ExpectedObjectContent at character 5 ('}')", "3"}},
@@ -117,6 +122,18 @@ TEST(Elements, EachSourceGivesItsElements) {
   }
 }
 
+// A likely cut inside an element is found out when the piece before it is
+// taken back, and the pieces from it run again.
+TEST(Elements, ALikelyCutInsideAnElementIsCutAgain) {
+  const std::string source = "[{\"a\": [1,\n{\"b\": 2}]},\n{\"c\": 3}]";
+  StreamOptions options;
+  options.elements.emplace();
+  options.piece_bytes = 4;
+  const Outcome outcome = run_stream(compiled("."), 2, options, memory(source));
+  EXPECT_EQ(outcome.made, (std::vector<std::string>{"{\"a\":[1,{\"b\":2}]}", "{\"c\":3}"}));
+  EXPECT_GT(outcome.work.run_again, 0u);
+}
+
 TEST(Elements, PathsAreWrittenAsQueriesWriteThem) {
   struct Row {
     const char* text;
@@ -180,6 +197,10 @@ TEST(Elements, MemoryIsBoundedByTheWindowNotTheArray) {
       EXPECT_EQ(outcome.work.read, bytes.size());
       EXPECT_LE(outcome.work.parsed, bytes.size() * 11 / 10);
       EXPECT_LE(outcome.work.most_held, size_t{4} << 20);
+      // A line an element: each likely cut is right, and nothing runs again.
+      if (!one_line) {
+        EXPECT_EQ(outcome.work.run_again, 0u);
+      }
     }
   }
 }
