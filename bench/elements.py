@@ -35,7 +35,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
-from compressed import DEFAULT_DATA, MB, varied_events  # noqa: E402
+from compressed import DEFAULT_DATA, MB, print_verdicts, varied_events  # noqa: E402
 
 QUERY = ".actor.login"
 JQ_STREAM = "fromstream(1|truncate_stream(inputs)) | .actor.login"
@@ -178,12 +178,7 @@ def main(argv=None):
     print("Best seconds | peak MiB above the start:")
     for label, threads, seconds, held in rows:
         print(f"  {label:28} threads={threads}  {seconds:8.3f} s  {held:6.1f} MiB")
-    print("Verdicts:")
-    for name, figure, target in verdicts:
-        upper = "MiB" in name
-        ok = figure <= target if upper else figure >= target
-        print(f"  {'PASS' if ok else 'MISS'}  {name}: {figure:.2f} "
-              f"(target {'<=' if upper else '>='} {target})")
+    print_verdicts(verdicts)
     return rows
 
 

@@ -10,6 +10,9 @@ namespace {
 
 bool is_space(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
+// A byte of the structure around values, which starts none.
+bool is_structure(char c) { return c == ',' || c == '}' || c == ']' || c == ':'; }
+
 // What was found where something else was expected, for a message.
 std::string found(std::string_view window, size_t at) {
   if (at >= window.size()) return "the end of the source";
@@ -324,7 +327,7 @@ ElementFrame::Step ElementFrame::advance(std::string_view window, size_t* pos, b
         }
         continue;
       case State::kValue:
-        if (c == ',' || c == '}' || c == ']' || c == ':') {
+        if (is_structure(c)) {
           step = fail(i, "expected the value of the member \"" + key_ + "\"", window);
           break;
         }
@@ -349,7 +352,7 @@ ElementFrame::Step ElementFrame::advance(std::string_view window, size_t* pos, b
           closed();
           continue;
         }
-        if (c == ',' || c == ']' || c == '}' || c == ':') {
+        if (is_structure(c)) {
           step = fail(i, state_ == State::kNext ? "expected an element after ','"
                                                 : "expected an element or ']'",
                       window);

@@ -55,8 +55,8 @@ class ElementFrame {
   // The member's value that advance() stopped at is not JSON: `why`.
   void refuse_member(std::string_view why, size_t at);
 
-  // Whether the frame stands where the next element must come (just after
-  // a comma), as a piece cut there assumed; and whether it found one yet.
+  // Whether the frame stands where the next element must come, just after
+  // a comma: where a piece cut from within the array starts.
   bool expects_element() const { return state_ == State::kNext; }
 
   // What broke the array: where (in the window it was found in) and why.
@@ -65,19 +65,19 @@ class ElementFrame {
 
  private:
   enum class State : unsigned char {
-    kOpen,         // the next object around the array, or the array, opens
-    kKey,          // a member's key, or the object's end
-    kKeyAfterComma,  // a member's key, after a comma
-    kKeyText,      // inside a key
+    kOpen,            // the next object around the array, or the array, opens
+    kKey,             // a member's key, or the object's end
+    kKeyAfterComma,   // a member's key, after a comma
+    kKeyText,         // inside a key
     kColon,
-    kValue,        // another member's value starts
-    kAtMember,     // at another member's value
-    kAfterMember,  // a comma or the object's end
-    kFirst,        // just inside the array: an element or its end
+    kValue,           // another member's value starts
+    kAtMember,        // at another member's value
+    kAfterMember,     // a comma or the object's end
+    kFirst,           // just inside the array: an element or its end
     kAtElement,
-    kAfterElement, // a comma or the array's end
-    kNext,         // after a comma: an element
-    kAfterAll,     // white space to the end
+    kAfterElement,    // a comma or the array's end
+    kNext,            // after a comma: an element
+    kAfterAll,        // white space to the end
     kEnd,
     kBroken,
   };
@@ -90,10 +90,10 @@ class ElementFrame {
 
   const ElementPath path_;
   State state_;
-  size_t level_ = 0;            // objects entered; path_.size() inside the array
-  std::vector<char> found_;     // per object: its key to the array was passed
-  std::string key_;             // the key being read, as written
-  bool key_escaped_ = false;    // the byte after a backslash comes next
+  size_t level_ = 0;          // objects entered; path_.size() inside the array
+  std::vector<char> found_;   // per object: its key to the array was passed
+  std::string key_;           // the key being read, as written; then decoded
+  bool key_escaped_ = false;  // the byte after a backslash comes next
   size_t broken_at_ = 0;
   std::string broken_;
 };
