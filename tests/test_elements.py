@@ -5,8 +5,10 @@ the stream with a ValueError after the results before, whatever the policy
 for bad texts."""
 import gzip
 import io
+import json
 
 import pytest
+from hypothesis import given, settings, strategies as st
 
 from tamsel_vonk import TamselTextError, compile
 from test_stream import RUNNERS, check_stream, new_stream
@@ -150,3 +152,45 @@ def test_elements_and_lines_are_refused_together():
 @pytest.mark.parametrize("off", [False, None])
 def test_elements_off_reads_texts(off):
     assert list(IDENTITY.stream(b"[1] [2]", elements=off)) == [[1], [2]]
+
+
+VALUES = st.recursive(
+    st.none() | st.booleans() | st.integers(-2**63, 2**64 - 1) | st.sampled_from([1.5, -0.0, 1e300])
+    | st.text(alphabet=',[]{}":\\ \nab\u00e9', max_size=6),
+    lambda inner: st.lists(inner, max_size=3) | st.dictionaries(st.sampled_from("ab,"), inner, max_size=2),
+    max_leaves=8)
+SEPARATORS = st.sampled_from([",", ", ", ",\n", "\n,", " ,\n\t"])
+
+
+@settings(max_examples=150, deadline=None)
+@given(st.lists(st.tuples(VALUES, SEPARATORS), max_size=8), st.booleans(), st.integers(0, 2**31),
+       st.sampled_from("]x,} \"["))
+def test_threads_and_broken_arrays_match_one_parse(elements, pretty, seed, stray):
+    """The elements of any array, laid out any way, are what json.loads
+    finds, on one thread or two cut into small pieces; an array changed at
+    one byte either still parses as json.loads parses it, or raises or
+    skips: it is never read as other elements in silence."""
+    texts = [json.dumps(value, indent=1 if pretty else None) for value, _ in elements]
+    data = "[" + "".join(text + (sep if i + 1 < len(texts) else "") for i, (text, (_, sep))
+                         in enumerate(zip(texts, elements))) + "]"
+    runs = [{}, {"threads": 2, "piece": "7"}]
+    for runner in runs:
+        got = list(new_stream(IDENTITY, data.encode(), elements=True, **runner))
+        assert got == json.loads(data)
+    at = seed % len(data)
+    changed = (data[:at] + stray + data[at + 1:]).encode()
+    try:
+        expected = json.loads(changed)
+    except ValueError:
+        expected = None
+    for runner in runs:
+        stream = new_stream(IDENTITY, changed, elements=True, errors="skip", **runner)
+        try:
+            got = list(stream)
+        except ValueError:
+            assert expected is None or not isinstance(expected, list)
+            continue
+        if expected is None or not isinstance(expected, list):
+            assert stream.skipped
+        else:
+            assert got == expected and not stream.skipped
