@@ -66,11 +66,13 @@ WindowStep run_window(const WindowRun& run, StreamFraming& framing, std::string_
       }
       const auto parsed = parser.parse_document(text.bytes);
       results.parsed += size;
-      if (const JsonError* error = std::get_if<JsonError>(&parsed)) {
+      const JsonError* error = std::get_if<JsonError>(&parsed);
+      if (error) {
         splitter.refuse_member(error->message());
-        continue;
+      } else {
+        splitter.take();
       }
-      splitter.take();
+      parser.end_run();
       continue;
     }
     const TextRecord place(text.index, text.offset);
