@@ -194,3 +194,26 @@ def test_threads_and_broken_arrays_match_one_parse(elements, pretty, seed, stray
             assert stream.skipped
         else:
             assert got == expected and not stream.skipped
+
+
+@pytest.mark.parametrize("runner", RUNNERS, ids=["serial", "piece 1", "piece 13"])
+@pytest.mark.parametrize("source, elements", [
+    (b'[{"n": 1, "s": "a"},\n{"n": 2},\n{"s": "c"}]', True),
+    (b'{"count": 3, "items": [{"n": 1, "s": "a"}, {"n": 2}, {"s": "c"}]}', ".items"),
+])
+def test_a_table_of_the_elements(source, elements, runner, monkeypatch):
+    pa = pytest.importorskip("pyarrow")
+    if "piece" in runner:
+        monkeypatch.setenv("TAMSEL_VONK_PIECE_BYTES", runner["piece"])
+    table = IDENTITY.table(source, columns={"n": ".n", "s": ".s"}, elements=elements,
+                           threads=runner.get("threads", 1))
+    assert pa.table(table).to_pylist() == [{"n": 1, "s": "a"}, {"n": 2, "s": None},
+                                           {"n": None, "s": "c"}]
+
+
+def test_a_table_of_a_broken_array_raises():
+    pa = pytest.importorskip("pyarrow")
+    with pytest.raises(ValueError, match="not one JSON array of elements: expected ',' or ']'"):
+        pa.table(IDENTITY.table(b"[1 2]", columns={"n": "."}, elements=True))
+    with pytest.raises(TypeError, match="elements reads a source that is one document"):
+        IDENTITY.table([b"[1]"], elements=True)
