@@ -6,7 +6,9 @@ The options follow jq's where the language allows. Input is a stream of
 JSON documents separated by white space (or written back to back), from each
 FILE in turn, or from standard input when there is none (or for "-"); with
 --lines, every non-blank line is one document, with --raw-input every line
-is a string, and with --seq the input is records that each start with RS.
+is a string, with --seq the input is records that each start with RS, and
+with --elements (or --elements-at PATH) each input is one array whose
+elements are the documents.
 Options may stand anywhere among the query and the files; every argument
 after "--" is a query or a file, which is how one that starts with "-" is
 given (a negative number such as -1 needs no "--"). Every result is printed
