@@ -116,8 +116,9 @@ def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="a tiny file, a few seconds")
     parser.add_argument("--data", default=DEFAULT_DATA, help="folder of the real documents")
+    parser.add_argument("--mb", type=int, default=1000, help="MB of events in the full run")
     opts = parser.parse_args(argv)
-    size = 4 * MB if opts.quick else 1000 * MB
+    size = 4 * MB if opts.quick else opts.mb * MB
     jq_size = 2 * MB if opts.quick else 64 * MB
     rounds = 1 if opts.quick else 3
     verdicts, rows = [], []
