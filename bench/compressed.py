@@ -157,6 +157,17 @@ def ours_cli():
     return [found] if found else [sys.executable, "-m", "tamsel_vonk_cli"]
 
 
+def print_verdicts(verdicts):
+    """Each (name, figure, target): a figure in MiB is held to at most its
+    target, any other (a ratio) to at least."""
+    print("Verdicts:")
+    for name, figure, target in verdicts:
+        upper = "MiB" in name
+        ok = figure <= target if upper else figure >= target
+        print(f"  {'PASS' if ok else 'MISS'}  {name}: {figure:.2f} "
+              f"(target {'<=' if upper else '>='} {target})")
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="a tiny file, a few seconds")
@@ -246,12 +257,7 @@ def main(argv=None):
             verdicts.append(("command line vs zcat | jq", theirs_time / ours_time, CLI_VS_ZCAT_JQ))
         print(line)
 
-    print("Verdicts:")
-    for name, figure, target in verdicts:
-        upper = "MiB" in name
-        ok = figure <= target if upper else figure >= target
-        print(f"  {'PASS' if ok else 'MISS'}  {name}: {figure:.2f} "
-              f"(target {'<=' if upper else '>='} {target})")
+    print_verdicts(verdicts)
     return 0
 
 

@@ -129,3 +129,11 @@ def test_tables_bench_peers_agree_with_ours():
     import tables
     rows = tables.main(["--quick"])
     assert rows and [row for row in rows if row[3] == "differs"] == []
+
+
+def test_elements_bench_results_are_checked():
+    import elements
+    rows = elements.main(["--quick"])
+    # Every row ran, its results equal to json.loads's (or the run exits).
+    assert {label for label, *_ in rows} >= {"JSON Lines, lines=True", "array, elements=True",
+                                             "array on one line", "part, gzipped"}

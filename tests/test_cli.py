@@ -70,6 +70,12 @@ def run(args, stdin=b"", files=None, tmp_path=None):
     (["-s", "--lines", ".[] | .id"], b'{"id": 1}\n\n{"id": 2}\n', "1\n2\n"),
     (["-s", "length"], b"", "0\n"),
     (["-s", "-l", "-c"], b"\xef\xbb\xbf1\n2", "[1,2]\n"),
+    # --elements: each element of the one array is a document.
+    (["--elements", "-c", ".a"], b'[{"a": 1},\n {"a": [2]}, {"b": 3}]\n', "1\n[2]\n"),
+    (["--elements"], b"[]", ""),
+    (["--elements-at", ".data.rows", "-c"], b'{"n": 2, "data": {"rows": [[1], {}]}}', "[1]\n{}\n"),
+    (["--elements-at=.items", "--elements", "-c"], b"[1]", "1\n"),
+    (["-s", "-c", "--elements"], b"[1, [2]]", "[1,[2]]\n"),
 ])
 def test_results_are_printed_one_per_line(args, stdin, stdout, tmp_path):
     assert run(args, stdin, tmp_path=tmp_path) == (0, stdout, "")
@@ -329,6 +335,16 @@ FAULT = "attempt to calculate the remainder with a divisor of zero"
      "tamsel-vonk: {tmp}/in.json:4: ExpectedObjectKey at character 1\n"),
     (["--seq", ".", "nope.json"], b"", {}, 5, "",
      "tamsel-vonk: nope.json: cannot read: No such file or directory\n"),
+    # --elements: a bad element is reported and the next one runs; a broken
+    # array ends its input, after the results before.
+    (["--elements", "-c"], b"[1,\n tru,\n 3]", {}, 4, "1\n3\n",
+     "tamsel-vonk: <stdin>:2: ExpectedTrue at character 0 ('t')\n"),
+    (["--elements", "-c", ".", "-", "good.json"], b"[1, 2 3]", {"good.json": b"[4]"}, 4, "1\n2\n4\n",
+     "tamsel-vonk: <stdin>: not one JSON array of elements: expected ',' or ']' after an "
+     "element, found '3' at byte 6\n"),
+    (["--elements-at", ".items"], b'{"item": []}', {}, 4, "",
+     "tamsel-vonk: <stdin>: not one JSON array of elements: the source has no array at .items: "
+     "the object holds no member \"items\", found '}' at byte 11\n"),
 ])
 def test_problems_go_to_stderr_with_a_status(args, stdin, files, status, stdout, stderr,
                                              tmp_path, monkeypatch):
@@ -436,6 +452,9 @@ def test_the_query_can_come_from_a_file(tmp_path):
     (["-Lmodules", "."], "-L is not supported: the query language has no modules; "),
     (["--argfile", "x", "f.json", "."], "--argfile is not supported: the query language has no "),
     (["--indent", "8", "."], "--indent takes 0 to 7 spaces"),
+    (["--elements-at", "items", "."], "--elements-at takes a path of keys, such as .items"),
+    (["--elements", "-l", "."], "--elements reads each input as one array, which --lines does not"),
+    (["--elements", "-n", "."], "--elements reads each input as one array, which --null-input "),
     (["--indent=", "."], "--indent takes 0 to 7 spaces"),
     # argparse's own messages, for what the command line's parser leaves to it.
     (["-x"], "error: unrecognized arguments: -x"),

@@ -31,7 +31,8 @@ MANY_TEXTS = f"first=False, errors='raise', {RESULT_FORM}, threads=1"
     (TamselProgram.input_bytes, f"(self, /, json_bytes, *, {RESULT_FORM})"),
     (TamselProgram.first_bytes, f"(self, /, json_bytes, *, {RESULT_FORM})"),
     (TamselProgram.stream,
-     f"(self, /, source, *, lines=False, per_text=False, {MANY_TEXTS}, decompress=True)"),
+     f"(self, /, source, *, lines=False, per_text=False, {MANY_TEXTS}, decompress=True, "
+     "elements=None)"),
     (TamselProgram.batch, f"(self, /, texts, *, {MANY_TEXTS})"),
 ])
 def test_the_other_methods_show_every_option(method, signature):

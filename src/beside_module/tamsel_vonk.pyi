@@ -18,6 +18,10 @@ StreamSource = Union[ReadableBuffer, str, BinaryIO, "os.PathLike[str]", "os.Path
 # The layout of results returned as JSON text: None compact, a number of
 # spaces per level, or the string that indents one level.
 Indent = Union[None, int, str]
+# The array whose elements are a stream's texts: None or False for none,
+# True for the source itself, or a path of keys to it (".items", or a list
+# of keys).
+Elements = Union[None, bool, str, List[str], Tuple[str, ...]]
 
 __version__: str
 
@@ -55,7 +59,8 @@ class TamselProgram:
     def stream(self, source: StreamSource, *, lines: bool = False, per_text: bool = False,
                first: bool = False, errors: Literal["raise", "skip"] = "raise",
                as_json: bool = False, indent: Indent = None,
-               threads: int = 1, decompress: bool = True) -> TamselStream:
+               threads: int = 1, decompress: bool = True,
+               elements: Elements = None) -> TamselStream:
         """Runs the query over every JSON text of `source`, in order, and
         returns an iterator over the results, read and run a batch of about
         a MiB of text at a time.
@@ -73,7 +78,10 @@ class TamselProgram:
         about a MiB on threads of the stream's own, with the same results.
         A source that starts as gzip or zstd data does is decompressed as
         it is read (unless `decompress` is False); a broken archive raises
-        ValueError.
+        ValueError. `elements` reads the source as one JSON array whose
+        elements are the texts (True), or as objects around one at a path
+        of keys (".items", or a list of keys); an array that is not whole
+        raises ValueError after the results before it.
         """
     def batch(self, texts: Iterable[Union[str, ReadableBuffer]], *, first: bool = False,
               errors: Literal["raise", "skip"] = "raise", as_json: bool = False,
@@ -90,7 +98,8 @@ class TamselProgram:
               errors: Literal["raise", "skip"] = "raise", threads: int = 1,
               schema: Optional[ArrowSchemaExporter] = None,
               mismatch: Literal["raise", "null"] = "raise",
-              batch_rows: Optional[int] = None, decompress: bool = True) -> TamselTable:
+              batch_rows: Optional[int] = None, decompress: bool = True,
+              elements: Elements = None) -> TamselTable:
         """Runs the query over every text of `source` and returns its results
         as rows of Arrow columns: each result is a row; `columns` maps each
         column's name to a query whose first result on the row is its value

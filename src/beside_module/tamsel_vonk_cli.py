@@ -6,7 +6,9 @@ The options follow jq's where the language allows. Input is a stream of
 JSON documents separated by white space (or written back to back), from each
 FILE in turn, or from standard input when there is none (or for "-"); with
 --lines, every non-blank line is one document, with --raw-input every line
-is a string, and with --seq the input is records that each start with RS.
+is a string, with --seq the input is records that each start with RS, and
+with --elements (or --elements-at PATH) each input is one array whose
+elements are the documents.
 Options may stand anywhere among the query and the files; every argument
 after "--" is a query or a file, which is how one that starts with "-" is
 given (a negative number such as -1 needs no "--"). Every result is printed
@@ -92,7 +94,9 @@ _REFUSED = {
     "--jsonargs": f"{_NO_VARIABLES}; every argument after the query is a FILE",
     "--argfile": f"{_NO_VARIABLES}; give the file as an input, with --slurp",
     "--stream": "the query language has no path events; large inputs are read a piece "
-                "at a time anyway, and --lines reads JSON Lines",
+                "at a time anyway, --elements runs the query over each element of an input "
+                "that is one array (as fromstream(1|truncate_stream(inputs)) does), and "
+                "--lines reads JSON Lines",
     "--stream-errors": "the query language has no path events",
     "-L": "the query language has no modules; write the whole query, or keep it in a "
           "file for --from-file",
@@ -118,6 +122,8 @@ RS = b"\x1e"  # the record separator of --seq (RFC 7464)
 
 # Reads JSON text back into values.
 _IDENTITY = tamsel_vonk.compile(".")
+# How the module's message starts when the array of --elements is broken.
+_BROKEN_ARRAY = "not one JSON array of elements: "
 
 
 class _Args:
@@ -144,6 +150,9 @@ class _Args:
     colour: bool | None = None
     unbuffered = False
     exit_status = False
+    # The array whose elements are the documents: True for each input's
+    # own, a path of keys (".items") to one inside objects, or None.
+    elements: bool | str | None = None
 
 
 def _indent_unit(text: str) -> str | None:
@@ -156,6 +165,15 @@ def _indent_unit(text: str) -> str | None:
         raise ValueError("takes 0 to 7 spaces")
     # The module's indent=0 means new lines without indentation; here 0 is compact.
     return " " * spaces or None
+
+
+def _element_path(text: str) -> str:
+    """The path --elements-at TEXT names, as the module's streams take it."""
+    try:
+        _IDENTITY.stream(b"[]", elements=text).close()
+    except ValueError:
+        raise ValueError("takes a path of keys, such as .items or .data.rows") from None
+    return text
 
 
 class _Option:
@@ -181,6 +199,12 @@ _OPTIONS = (
     _Option(("-f", "--from-file"), metavar="QUERY_FILE",
             help="read the query from QUERY_FILE; every argument is then a FILE"),
     _Option(("-l", "--lines"), help="JSON Lines: every non-blank line is a document of its own"),
+    _Option(("--elements",),
+            help="each input is one JSON array, read a piece at a time: every element is a "
+            "document (jq's -n --stream 'fromstream(1|truncate_stream(inputs))')"),
+    _Option(("--elements-at",), dest="elements", metavar="PATH", convert=_element_path,
+            help="each input is an object with an array at PATH (.items, .data.rows): every "
+            "element is a document, and the rest of the input is checked"),
     _Option(("-R", "--raw-input"),
             help="read every line as a string, without its line break "
             "(with --slurp, all of the input as one string)"),
@@ -385,6 +409,13 @@ def _parse_args(argv: Sequence[str] | None, stdout: _Writer, *, fast: bool = Tru
     positionals = ([] if args.query is None else [args.query]) + args.files + after
     args.query = positionals.pop(0) if positionals and args.from_file is None else None
     args.files = positionals
+    if args.elements is not None:
+        others = [name for name, given in (("--lines", args.lines), ("--raw-input", args.raw_input),
+                                           ("--seq", args.seq), ("--null-input", args.null_input))
+                  if given]
+        if others:
+            _argparse_parser(stdout).error(
+                f"--elements reads each input as one array, which {others[0]} does not")
     return args
 
 
@@ -742,19 +773,23 @@ class _Run:
         return len(data) + len(self.end)
 
     def each(self, name: str, source: Source, *, lines: bool = False,
-             numbered: bool = True, first_line: int = 1) -> None:
-        """Runs the program over every text of SOURCE and prints the results.
-        A bad text is reported in its place among them, named by NAME and,
-        when NUMBERED, its line (SOURCE's first line being FIRST_LINE), and
-        skipped. One that is not JSON ends SOURCE, unless LINES, since where
-        the text after it starts cannot be trusted (as jq does)."""
+             elements: bool | str | None = None, numbered: bool = True,
+             first_line: int = 1) -> None:
+        """Runs the program over every text of SOURCE (or the ELEMENTS of its
+        array) and prints the results. A bad text is reported in its place
+        among them, named by NAME and, when NUMBERED, its line (SOURCE's
+        first line being FIRST_LINE), and skipped. One that is not JSON ends
+        SOURCE, unless LINES or ELEMENTS, since where the text after it
+        starts cannot be trusted (as jq does); an element's end is where
+        the array's grammar says."""
         def where(exc: BaseException) -> str:
             return _at_line(name, exc, first_line) if numbered else name
 
         # One entry per text: the list of its results, or in its place the
         # exception of a bad text.
-        with self.program.stream(source, lines=lines, per_text=True, errors="skip",
-                                 **self.options) as texts:
+        with self.program.stream(source, lines=lines, elements=elements, per_text=True,
+                                 errors="skip", **self.options) as texts:
+            go_on = lines or bool(elements)
             # Unbuffered, each text is printed once it is run, not once a
             # chunk of them is.
             count = 1 if self.unbuffered else _FIRST_CHUNK
@@ -766,10 +801,10 @@ class _Run:
                 except BaseException as exc:
                     # What came before the exception goes out first, whatever
                     # it is. Past a text that ended the input, it is not ours.
-                    if self.print_texts(chunk, where, lines) < 0 and isinstance(exc, Exception):
+                    if self.print_texts(chunk, where, go_on) < 0 and isinstance(exc, Exception):
                         return
                     raise
-                size = self.print_texts(chunk, where, lines)
+                size = self.print_texts(chunk, where, go_on)
                 if size < 0 or len(chunk) < count:
                     return
                 if not self.unbuffered:
@@ -826,8 +861,11 @@ def _each_input(run: _Run, files: list[str], stdin: _Reader,
             run.fail(EXIT_FILE, where, f"cannot read: {exc.strerror or exc}")
         except tamsel_vonk.TamselTextError as exc:  # binary data, which ends the input
             run.bad(_at_line(where, exc), exc)
-        except ValueError as exc:  # a broken archive, or one in a format not read here
-            run.fail(EXIT_FILE, where, f"cannot read: {exc}")
+        except ValueError as exc:
+            if str(exc).startswith(_BROKEN_ARRAY):  # the array of --elements
+                run.fail(EXIT_JSON, where, str(exc))
+            else:  # a broken archive, or one in a format not read here
+                run.fail(EXIT_FILE, where, f"cannot read: {exc}")
 
 
 def _reading(file: object) -> Callable[[], bytes]:
@@ -1063,7 +1101,8 @@ def _slurp(run: _Run, args: _Args, stdin: _Reader) -> None:
 
     def read_part(name: str, source: Source, first_line: int = 1) -> None:
         errors: Literal["raise", "skip"] = "skip" if args.lines else "raise"
-        with _IDENTITY.stream(source, lines=args.lines, errors=errors) as values:
+        with _IDENTITY.stream(source, lines=args.lines, elements=args.elements,
+                              errors=errors) as values:
             try:
                 documents.extend(values)
             except (tamsel_vonk.TamselTextError, tamsel_vonk.PanicException) as exc:
@@ -1119,7 +1158,8 @@ def _run_inputs(run: _Run, args: _Args, stdin: _Reader) -> None:
                                                   first_line=line)))
     else:
         _each_input(run, args.files, stdin,
-                    lambda name, source: run.each(name, source, lines=args.lines))
+                    lambda name, source: run.each(name, source, lines=args.lines,
+                                                  elements=args.elements))
 
 
 def main(argv: list[str] | None = None, *, stdin: BinaryIO | None = None,

@@ -158,4 +158,66 @@ bool read_threads_option(PyObject* threads, size_t* count) {
   return true;
 }
 
+namespace {
+
+// The UTF-8 of `text` (a str), or false with an exception set.
+bool utf8_of(PyObject* text, std::string* out) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(text, &size);
+  if (!data) return false;
+  out->assign(data, static_cast<size_t>(size));
+  return true;
+}
+
+}  // namespace
+
+bool read_elements_option(PyObject* value, bool lines, std::optional<texts::ElementPath>* path) {
+  path->reset();
+  if (!value || value == Py_None || value == Py_False) return true;
+  if (lines) {
+    PyErr_SetString(PyExc_ValueError,
+                    "elements and lines do not go together: the texts are either the elements "
+                    "of one array or the lines of the source");
+    return false;
+  }
+  if (value == Py_True) {
+    path->emplace();
+    return true;
+  }
+  if (PyUnicode_Check(value)) {
+    std::string text;
+    if (!utf8_of(value, &text)) return false;
+    texts::ElementPath keys;
+    if (!texts::parse_element_path(text, &keys)) {
+      PyErr_Format(PyExc_ValueError,
+                   "elements must be a path of keys such as '.items' or '.data.\"rows\"', "
+                   "not %R",
+                   value);
+      return false;
+    }
+    *path = std::move(keys);
+    return true;
+  }
+  if (PyList_Check(value) || PyTuple_Check(value)) {
+    texts::ElementPath keys;
+    const Py_ssize_t count = PySequence_Fast_GET_SIZE(value);
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      PyObject* key = PySequence_Fast_GET_ITEM(value, i);
+      if (!PyUnicode_Check(key)) {
+        PyErr_Format(PyExc_TypeError, "the keys of elements must be str, not '%s'",
+                     Py_TYPE(key)->tp_name);
+        return false;
+      }
+      keys.emplace_back();
+      if (!utf8_of(key, &keys.back())) return false;
+    }
+    *path = std::move(keys);
+    return true;
+  }
+  PyErr_Format(PyExc_TypeError,
+               "elements must be True, a path of keys (str) or a list of keys, not '%s'",
+               Py_TYPE(value)->tp_name);
+  return false;
+}
+
 }  // namespace tamsel::binding

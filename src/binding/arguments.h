@@ -5,8 +5,10 @@
 
 #include <Python.h>
 
+#include <optional>
 #include <span>
 
+#include "texts/element_frame.h"
 #include "texts/result_form.h"
 
 namespace tamsel::binding {
@@ -47,5 +49,11 @@ bool read_result_options(int first, int as_json, PyObject* errors, PyObject* ind
 // The `threads` option of the methods that run many texts (null when not
 // given: 1): an int from 1 to kMaxThreads. False with an exception set.
 bool read_threads_option(PyObject* threads, size_t* count);
+
+// The `elements` option of the methods that read a stream (null when not
+// given): None or False for none, True for the source's own array, a str
+// path of keys such as ".items", or a list or tuple of keys (str); refused
+// beside `lines`. False with an exception set.
+bool read_elements_option(PyObject* value, bool lines, std::optional<texts::ElementPath>* path);
 
 }  // namespace tamsel::binding

@@ -186,7 +186,7 @@ PyMethodDef program_methods[] = {
     {"stream", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(program_stream)),
      METH_VARARGS | METH_KEYWORDS,
      "stream($self, source, *, lines=False, per_text=False, first=False, errors='raise',\n"
-     "       as_json=False, indent=None, threads=1, decompress=True)\n--\n\n"
+     "       as_json=False, indent=None, threads=1, decompress=True, elements=None)\n--\n\n"
      "Runs the query over every JSON text of source, in order, and returns a\n"
      "TamselStream over the results, read and run a batch of about a MiB of text\n"
      "at a time.\n"
@@ -206,7 +206,12 @@ PyMethodDef program_methods[] = {
      "threads: parse and run pieces of about a MiB on this many threads of the\n"
      "  stream's own (1 to 256); the results are those of one thread.\n"
      "decompress: a source that starts as gzip or zstd data does is decompressed\n"
-     "  as it is read, on a thread of its own; a broken archive raises ValueError."},
+     "  as it is read, on a thread of its own; a broken archive raises ValueError.\n"
+     "elements: the source is one JSON array, and each of its elements is a text\n"
+     "  (True), or the array sits in objects at a path of keys ('.items', or a\n"
+     "  list of keys), whose other members are checked but not run. An array\n"
+     "  that is not whole raises ValueError naming the byte, after the results\n"
+     "  before it, whatever `errors` says."},
     {"batch", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(program_batch)),
      METH_VARARGS | METH_KEYWORDS,
      "batch($self, texts, *, first=False, errors='raise', as_json=False, indent=None,\n"
@@ -222,7 +227,8 @@ PyMethodDef program_methods[] = {
     {"table", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(program_table)),
      METH_VARARGS | METH_KEYWORDS,
      "table($self, source, *, columns=None, lines=False, errors='raise', threads=1,\n"
-     "      schema=None, mismatch='raise', batch_rows=None, decompress=True)\n--\n\n"
+     "      schema=None, mismatch='raise', batch_rows=None, decompress=True,\n"
+     "      elements=None)\n--\n\n"
      "Runs the query over every text of source and returns a TamselTable: its\n"
      "results as rows of Arrow columns, read by pyarrow, polars, DuckDB and\n"
      "pandas without a Python object per value.\n"
@@ -235,7 +241,8 @@ PyMethodDef program_methods[] = {
      "source: what stream() takes, an iterable of documents (as batch() takes;\n"
      "  None is a row of nulls), or an Arrow string column (anything with\n"
      "  __arrow_c_stream__ or __arrow_c_array__ of strings), a document a value.\n"
-     "lines, errors, threads, decompress: as for stream().\n"
+     "lines, errors, threads, decompress, elements: as for stream() (elements\n"
+     "  only for a source that stream() takes).\n"
      "schema: an Arrow schema (a pyarrow.schema) whose fields give the columns'\n"
      "  types; without one, they are inferred from the first batch.\n"
      "mismatch: 'raise': a value that does not fit its column's type raises\n"

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -364,22 +365,27 @@ PyTypeObject* stream_type() {
 }
 
 PyObject* program_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"source", "lines", "per_text", "first",      "errors",
-                                   "as_json", "indent", "threads", "decompress", nullptr};
+  static const char* keywords[] = {"source",  "lines",  "per_text", "first",
+                                   "errors",  "as_json", "indent",  "threads",
+                                   "decompress", "elements", nullptr};
   PyObject* source_arg = nullptr;
   int lines = 0, per_text = 0, first = 0, as_json = 0, decompress = 1;
   PyObject* errors = nullptr;
   PyObject* indent = Py_None;
   PyObject* threads_arg = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$pppOpOOp:stream",
+  PyObject* elements_arg = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$pppOpOOpO:stream",
                                    const_cast<char**>(keywords), &source_arg, &lines, &per_text,
-                                   &first, &errors, &as_json, &indent, &threads_arg, &decompress))
+                                   &first, &errors, &as_json, &indent, &threads_arg, &decompress,
+                                   &elements_arg))
     return nullptr;
   ResultForm form;
   bool skip_bad = false;
   size_t threads = 1;
+  std::optional<texts::ElementPath> elements;
   if (!read_result_options(first, as_json, errors, indent, &form, &skip_bad) ||
-      !read_threads_option(threads_arg, &threads))
+      !read_threads_option(threads_arg, &threads) ||
+      !read_elements_option(elements_arg, lines, &elements))
     return nullptr;
 
   PyTypeObject* type = stream_type();
@@ -400,6 +406,7 @@ PyObject* program_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
         options.poll = signals_pending;
         options.piece_bytes = piece_bytes();
         options.decompress = decompress;
+        options.elements = std::move(elements);
         // A str that names a file, meant as a path, fails as JSON: the hint says so.
         options.origin = PyUnicode_Check(source_arg) ? TextOrigin::kStreamOfStr : TextOrigin::kStream;
         state->engine = texts::make_text_stream(program_state(self).program, threads, options,

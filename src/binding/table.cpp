@@ -867,8 +867,9 @@ PyTypeObject* table_type() {
 }
 
 PyObject* program_table(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"source", "columns",  "lines",      "errors",     "threads",
-                                   "schema", "mismatch", "batch_rows", "decompress", nullptr};
+  static const char* keywords[] = {"source",     "columns",    "lines",    "errors",
+                                   "threads",    "schema",     "mismatch", "batch_rows",
+                                   "decompress", "elements",   nullptr};
   PyObject* source = nullptr;
   PyObject* columns_arg = Py_None;
   int lines = 0;
@@ -878,22 +879,32 @@ PyObject* program_table(PyObject* self, PyObject* args, PyObject* kwargs) {
   PyObject* mismatch_arg = nullptr;
   PyObject* batch_rows_arg = nullptr;
   int decompress = 1;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$OpOOOOOp:table", const_cast<char**>(keywords),
+  PyObject* elements_arg = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$OpOOOOOpO:table", const_cast<char**>(keywords),
                                    &source, &columns_arg, &lines, &errors, &threads_arg,
-                                   &schema_arg, &mismatch_arg, &batch_rows_arg, &decompress))
+                                   &schema_arg, &mismatch_arg, &batch_rows_arg, &decompress,
+                                   &elements_arg))
     return nullptr;
   ResultForm form;
   bool skip_bad = false;
   size_t threads = 1;
   table::BatchOptions options;
   std::vector<query::Pipeline> columns;
+  std::optional<texts::ElementPath> elements;
   if (!read_result_options(0, 0, errors, Py_None, &form, &skip_bad) ||
       !read_threads_option(threads_arg, &threads) ||
       !read_mismatch(mismatch_arg, &options.mismatch) ||
       !read_batch_rows(batch_rows_arg, &options.batch_rows) ||
       !read_columns(columns_arg, &options.names, &columns) ||
-      !read_schema(schema_arg, options.names, &options.schema))
+      !read_schema(schema_arg, options.names, &options.schema) ||
+      !read_elements_option(elements_arg, lines, &elements))
     return nullptr;
+  if (elements && !is_stream_source(source)) {
+    PyErr_SetString(PyExc_TypeError,
+                    "elements reads a source that is one document (a str, bytes, a binary file "
+                    "or a path), not documents given one by one");
+    return nullptr;
+  }
   std::shared_ptr<const texts::Program> program = table_program(self, std::move(columns));
   if (!program) return nullptr;
   PyTypeObject* type = table_type();
@@ -907,6 +918,7 @@ PyObject* program_table(PyObject* self, PyObject* args, PyObject* kwargs) {
   stream_options.stop_at_bad = !skip_bad;
   stream_options.poll = signals_pending;
   stream_options.decompress = decompress;
+  stream_options.elements = std::move(elements);
   if (const char* bytes = std::getenv("TAMSEL_VONK_PIECE_BYTES")) {
     if (const unsigned long long n = std::strtoull(bytes, nullptr, 10)) stream_options.piece_bytes = n;
   }

@@ -49,6 +49,9 @@ struct PieceStream::Piece {
   size_t passed = 0;  // where its last finished text ends
   bool count_lines = false;
   uint64_t line_breaks = 0;
+  std::string broken;  // why the array of elements broke in it
+  // With elements: whether its run ended just after a comma between two.
+  bool expects_element = false;
 };
 
 PieceStream::PieceStream(std::shared_ptr<const Program> program, size_t threads,
@@ -60,6 +63,14 @@ PieceStream::PieceStream(std::shared_ptr<const Program> program, size_t threads,
       speculating_(!options.lines),
       finder_(options.lines, true),
       pool_(threads) {}
+
+void PieceStream::frame_elements() {
+  speculating_ = false;
+  elements_ = std::make_unique<TextSplitter>(false, region_offset_ == 0, &*options_.elements);
+  elements_->frame_only();
+  elements_window_ = elements_base_ = region_offset_;
+  elements_broken_ = false;
+}
 
 PieceStream::~PieceStream() = default;
 
@@ -89,9 +100,17 @@ namespace {
 // lines from a column of their own, has one text end and the next begin.
 // The last such place at or before `target`, or failing any the first after
 // it; 0 when there is none.
-size_t likely_cut(std::string_view region, size_t target) {
+size_t likely_cut(std::string_view region, size_t target, bool elements) {
   if (region.size() < 2) return 0;
-  auto opens = [&](size_t p) { return region[p] == '{' || region[p] == '['; };
+  // Between elements, the line before ends with the comma after one.
+  auto after_comma = [&](size_t p) {
+    size_t at = p - 1;  // the line break
+    while (at > 0 && (region[at - 1] == '\r' || region[at - 1] == ' ' || region[at - 1] == '\t')) --at;
+    return at > 0 && region[at - 1] == ',';
+  };
+  auto opens = [&](size_t p) {
+    return (region[p] == '{' || region[p] == '[') && (!elements || after_comma(p));
+  };
   const char* const data = region.data();
   for (size_t limit = std::min(target, region.size() - 1); limit > 0;) {
     const void* found = memrchr(data, '\n', limit);
@@ -112,15 +131,49 @@ size_t likely_cut(std::string_view region, size_t target) {
 }  // namespace
 
 PieceStream::Place PieceStream::place_to_cut(std::string_view region, size_t target) {
-  if (!speculating_) return {find_cut(region, target), false};
-  return {likely_cut(region, target), true};
+  if (!speculating_) {
+    return {options_.elements ? element_cut(region, target) : find_cut(region, target), false};
+  }
+  return {likely_cut(region, target, options_.elements.has_value()), true};
 }
 
 size_t PieceStream::certain_cut(std::string_view region) {
+  if (options_.elements) {
+    frame_elements();
+    return element_cut(region, region.size());
+  }
   // The region starts where every piece before it ended, between texts.
   CutFinder finder(options_.lines, region_offset_ == 0);
   finder.look(region);
   return finder.last_cut();
+}
+
+size_t PieceStream::element_cut(std::string_view region, size_t target) {
+  if (elements_broken_) return region.size();
+  // The splitter's window: the region from where it stands on.
+  const size_t from = static_cast<size_t>(elements_window_ + elements_->passed() - region_offset_);
+  elements_window_ += elements_->passed();
+  const bool at_end = !source_.reader || (read_all_ && !read_failed_);
+  elements_->set_window(region.substr(from), at_end);
+  size_t cut = 0;
+  for (;;) {
+    TextSplitter::Text text;
+    const TextSplitter::Step step = elements_->next(&text);
+    if (step == TextSplitter::Step::kBroken) {
+      // The piece that runs the rest says why.
+      elements_broken_ = true;
+      return region.size();
+    }
+    if (step != TextSplitter::Step::kText) return cut;
+    // The splitter counts offsets from where it started.
+    const uint64_t offset = elements_base_ + text.offset;
+    if (!text.member && text.index > 0 && offset > region_offset_) {
+      cut = static_cast<size_t>(offset - region_offset_);
+      // Left untaken: the next look starts with it.
+      if (cut >= target) return cut;
+    }
+    elements_->take();
+  }
 }
 
 size_t PieceStream::find_cut(std::string_view region, size_t target) {
@@ -154,13 +207,18 @@ void PieceStream::queue(std::unique_ptr<Piece> piece) {
   try {
     p.slot = pool_.submit([this, &p](WorkerPool::Worker& worker) {
       worker.stretch.forget();
-      StreamFraming framing(options_.lines, worker.stretch, p.offset == 0);
+      const ElementPath* elements = options_.elements ? &*options_.elements : nullptr;
+      StreamFraming framing(options_.lines, worker.stretch, p.offset == 0, elements);
       if (!p.last) framing.splitter.no_rest_guess();
-      framing.splitter.set_window(p.bytes, !p.open_end);
+      // A piece of elements ends just before one, after a comma: the array
+      // goes on after it.
+      framing.splitter.set_window(p.bytes, elements ? p.last : !p.open_end);
       const WindowRun run{{*program_, options_.form, WorkerPool::stopping, options_.origin},
                           options_.stop_at_bad, SIZE_MAX};
       p.step = run_window(run, framing, p.bytes, p.padded, worker.parser, worker.call, p.results);
       p.texts = framing.splitter.taken();
+      p.expects_element = framing.splitter.expects_element();
+      if (p.step == WindowStep::kBroken) p.broken = framing.splitter.broken(p.offset);
       p.passed = p.step == WindowStep::kNeedMore ? framing.splitter.passed() : p.bytes.size();
       if (p.count_lines) p.line_breaks = count_line_breaks(p.bytes.data(), p.passed);
     });
@@ -171,6 +229,9 @@ void PieceStream::queue(std::unique_ptr<Piece> piece) {
 }
 
 void PieceStream::queue_region(size_t size, bool last, bool open_end) {
+  // Past an array found broken nothing is cut: the piece that holds where
+  // it broke is the last.
+  if (elements_broken_) last = true;
   auto piece = std::make_unique<Piece>();
   piece->offset = region_offset_;
   piece->last = last;
@@ -190,7 +251,7 @@ void PieceStream::queue_region(size_t size, bool last, bool open_end) {
     region_size_ -= size;
   }
   region_offset_ += size;
-  if (!speculating_) finder_.cut(std::min(size, finder_.last_cut()));
+  if (!speculating_ && !options_.elements) finder_.cut(std::min(size, finder_.last_cut()));
   reach_ = 0;
   if (last) source_done_ = true;
   note_held();
@@ -211,12 +272,25 @@ void PieceStream::refuse_region() {
 PieceStream::Cut PieceStream::cut_memory() {
   const std::string_view memory = source_.memory;
   if (region_offset_ >= memory.size()) {
+    // An empty source holds no array, which a piece's run says.
+    if (options_.elements && work_.pieces == 0) {
+      queue_region(0, true, false);
+      return Cut::kCut;
+    }
     source_done_ = true;
     return Cut::kNone;
   }
   const std::string_view region = memory.substr(region_offset_);
   const size_t target = target_size();
-  const Place place = region.size() <= target ? Place{} : place_to_cut(region, target);
+  Place place = region.size() <= target ? Place{} : place_to_cut(region, target);
+  if (place.at == 0 && region.size() > target && speculating_ && options_.elements) {
+    // No line here starts an element: the elements are framed from here,
+    // once every piece before is handed out, where the region is known to
+    // start between two of them.
+    if (!pieces_.empty()) return Cut::kLater;
+    frame_elements();
+    place = place_to_cut(region, target);
+  }
   if (place.at > 0) {
     queue_region(place.at, false, place.likely);
   } else {
@@ -300,7 +374,7 @@ PieceStream::Cut PieceStream::cut_read(Waiting& waiting) {
     }
     const std::string_view region = this->region();
     if (read_all_ && !read_failed_) {
-      if (region.empty()) {
+      if (region.empty() && !(options_.elements && work_.pieces == 0)) {
         source_done_ = true;
         return Cut::kNone;
       }
@@ -338,6 +412,13 @@ PieceStream::Cut PieceStream::cut_read(Waiting& waiting) {
       }
       continue;
     }
+    if (region.size() >= piece && speculating_ && options_.elements) {
+      // No line here starts an element: they are framed from here, as for
+      // memory.
+      if (!pieces_.empty()) return Cut::kLater;
+      frame_elements();
+      continue;
+    }
     if (region.size() >= piece) {
       // One text longer than a piece: read on to its end, up to the most a
       // text may be.
@@ -363,8 +444,8 @@ PieceStream::Cut PieceStream::cut(Waiting& waiting) {
   return cut_read(waiting);
 }
 
-bool PieceStream::cut_again(const Piece& unfinished, Waiting& waiting) {
-  const std::string_view tail = unfinished.bytes.substr(unfinished.passed);
+bool PieceStream::cut_again(const Piece& unfinished, size_t from, Waiting& waiting) {
+  const std::string_view tail = unfinished.bytes.substr(from);
   // The pieces after it started where no text did: their runs are dropped.
   size_t again = tail.size();
   for (const auto& piece : pieces_) {
@@ -395,9 +476,10 @@ bool PieceStream::cut_again(const Piece& unfinished, Waiting& waiting) {
     region_size_ = again + rest.size();
   }
   pieces_.clear();
-  region_offset_ = unfinished.offset + unfinished.passed;
+  region_offset_ = unfinished.offset + from;
   speculating_ = false;
   finder_ = CutFinder(options_.lines, false);
+  if (options_.elements) frame_elements();
   reach_ = 0;
   source_done_ = source_.reader ? read_all_ && region_size_ == 0
                                 : region_offset_ >= source_.memory.size();
@@ -414,7 +496,13 @@ void PieceStream::count_lines_to(uint64_t offset) {
 TextStream::Step PieceStream::next(Waiting& waiting, const TextResults** results, Stop* stop) {
   handed_.reset();
   for (;;) {
-    if (ended_) return Step::kEnd;
+    if (ended_) {
+      if (!broken_.empty() && !broken_said_) {
+        broken_said_ = true;
+        return Step::kReadFailed;
+      }
+      return Step::kEnd;
+    }
     while (!source_done_ && pieces_.size() < in_flight_) {
       const Cut cut = this->cut(waiting);
       if (cut == Cut::kStopped) {
@@ -450,6 +538,18 @@ TextStream::Step PieceStream::next(Waiting& waiting, const TextResults** results
       ended_ = true;
       return Step::kStopped;
     }
+    if (options_.elements && piece->open_end && !piece->at_failure &&
+        piece->step == WindowStep::kNeedMore &&
+        (piece->passed < piece->bytes.size() || !piece->expects_element)) {
+      // Its likely end was not just after a comma between elements: it and
+      // the pieces after it run again, from its start, which is known to be
+      // between elements, with the elements framed from there on.
+      if (!cut_again(*piece, 0, waiting)) {
+        *stop = Stop{};
+        return Step::kStopped;
+      }
+      continue;
+    }
     if (piece->refused) {
       TextRecord place(0, 0);
       place.line = 1;
@@ -475,12 +575,16 @@ TextStream::Step PieceStream::next(Waiting& waiting, const TextResults** results
       lines_counted_to_ = piece->offset + piece->passed;
     }
     if (piece->step == WindowStep::kBadText || piece->refused) ended_ = true;
+    if (piece->step == WindowStep::kBroken) {
+      ended_ = true;
+      broken_ = std::move(piece->broken);
+    }
     work_.run += piece->passed;
     work_.parsed += piece->results.parsed;
     // A piece whose likely end was not between texts: the pieces after it
     // did not start where texts do.
     if (piece->open_end && !ended_ && !piece->at_failure && piece->passed < piece->bytes.size() &&
-        !cut_again(*piece, waiting)) {
+        !cut_again(*piece, piece->passed, waiting)) {
       *stop = Stop{};
       return Step::kStopped;
     }

@@ -12,15 +12,27 @@
 // A source that may wait for its next bytes (a pipe whose writer has given
 // what it has) is cut at the last place between texts read so far, so that
 // every finished text is run and handed out before the next read waits.
+//
+// The elements of an array (StreamOptions::elements) are cut just before
+// an element: every piece but the first starts after a comma between
+// elements, and runs as though more came after it. The cut is first a
+// likely one, a line that opens an object or array after a line that ends
+// with a comma, confirmed when the piece before ends just after a comma;
+// once one is not, or where no line starts an element, a splitter that
+// frames the elements without parsing them (as the cut finder does for
+// other texts) finds each cut. Where that splitter finds the array broken,
+// the rest of what is read goes in one last piece, whose run reports it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "texts/cut_finder.h"
+#include "texts/text_splitter.h"
 #include "texts/text_stream.h"
 #include "texts/window_run.h"
 #include "texts/worker_pool.h"
@@ -36,6 +48,7 @@ class PieceStream final : public TextStream {
   Step next(Waiting& waiting, const TextResults** results, Stop* stop) override;
   const StreamWork& work() const override { return work_; }
   bool usable() const override { return pool_.usable(); }
+  std::string_view broken() const override { return broken_; }
 
  private:
   struct Chunk;
@@ -66,11 +79,19 @@ class PieceStream final : public TextStream {
   // The same over all of `region`, which starts where every piece handed
   // out ended, by a finder of its own.
   size_t certain_cut(std::string_view region);
+  // With elements: the start of the first element at or after `target` in
+  // `region` (or the last one before it), as elements_ frames them; 0 when
+  // there is none past the region's start yet.
+  size_t element_cut(std::string_view region, size_t target);
   // After a piece that ended inside a text, where its likely cut was wrong:
-  // drops the pieces after it and cuts again from that text's start, with
-  // the cut finder for the rest of the stream. False when the wait for the
+  // drops the pieces after it and cuts again from `from` in it (that
+  // text's start, or with elements the piece's own start), with the cut
+  // finder for the rest of the stream. False when the wait for the
   // dropped pieces was stopped.
-  bool cut_again(const Piece& unfinished, Waiting& waiting);
+  bool cut_again(const Piece& unfinished, size_t from, Waiting& waiting);
+  // With elements: frames them from the region's start on (elements_),
+  // which is between two elements, rather than speculate.
+  void frame_elements();
   // Queues the first `size` bytes of the region as a piece; `last` when it
   // ends the stream, `open_end` when its end is only likely between texts.
   void queue_region(size_t size, bool last, bool open_end);
@@ -109,6 +130,17 @@ class PieceStream final : public TextStream {
   // from then on the cut finder follows every byte.
   bool speculating_;
   CutFinder finder_;
+  // With elements: the splitter that frames them ahead of the pieces, the
+  // offsets where it started and where its window starts, and whether it
+  // found the array broken (then no cut follows: the rest is one piece).
+  std::unique_ptr<TextSplitter> elements_;
+  uint64_t elements_base_ = 0;
+  uint64_t elements_window_ = 0;
+  bool elements_broken_ = false;
+  // Why the array of elements broke, once the piece that found it is handed
+  // out, and whether the stream has said so.
+  std::string broken_;
+  bool broken_said_ = false;
 
   // Where the stream's texts stand at the pieces handed out: the number
   // of the next text, and the line at lines_counted_to_ (which lags behind

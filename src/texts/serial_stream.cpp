@@ -21,7 +21,8 @@ SerialStream::SerialStream(std::shared_ptr<const Program> program, const StreamO
     : program_(std::move(program)),
       options_(options),
       window_(window_of(source)),
-      framing_(options.lines, stretch_) {}
+      framing_(options.lines, stretch_, true,
+               options.elements ? &*options.elements : nullptr) {}
 
 void SerialStream::refuse_long_text() {
   TextSplitter& splitter = framing_.splitter;
@@ -74,6 +75,11 @@ TextStream::Step SerialStream::next(Waiting& waiting, const TextResults** result
       return Step::kStopped;
     }
     if (step == WindowStep::kEnd || step == WindowStep::kBadText) then_ = Then::kEnd;
+    if (step == WindowStep::kBroken) {
+      // The texts before it are handed out first.
+      broken_ = splitter.broken();
+      then_ = Then::kReadFailed;
+    }
     if (step != WindowStep::kNeedMore) break;
     if (results_.bytes >= kRunBytes) break;
     // A source that gives what it has (a pipe) hands out what is made

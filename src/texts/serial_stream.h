@@ -5,6 +5,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "texts/text_stream.h"
 #include "texts/window.h"
@@ -20,6 +22,7 @@ class SerialStream final : public TextStream {
 
   Step next(Waiting& waiting, const TextResults** results, Stop* stop) override;
   const StreamWork& work() const override { return work_; }
+  std::string_view broken() const override { return broken_; }
 
  private:
   // After a text longer than any text can be: its record, which ends the
@@ -36,6 +39,7 @@ class SerialStream final : public TextStream {
   // What the next call gives, once the texts before it are handed out.
   enum class Then { kGoOn, kEnd, kReadFailed } then_ = Then::kGoOn;
   StreamWork work_;
+  std::string broken_;  // why the array of elements broke
 };
 
 }  // namespace tamsel::texts

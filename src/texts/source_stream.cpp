@@ -89,7 +89,9 @@ const StreamWork& SourceStream::work() const {
 bool SourceStream::usable() const { return inner_->usable() && (!reader_ || reader_->usable()); }
 
 std::string_view SourceStream::broken() const {
-  return reader_ ? std::string_view(reader_->broken()) : std::string_view();
+  // A broken archive comes first: the text it gave before is cut short.
+  if (reader_ && !reader_->broken().empty()) return reader_->broken();
+  return inner_->broken();
 }
 
 }  // namespace tamsel::texts

@@ -17,12 +17,15 @@ constexpr size_t kLongestGuess = size_t{1} << 20;
 // The longest rest of a stream that is guessed to be one text.
 constexpr size_t kLongestRestGuess = size_t{4} << 20;
 
-// Ends a text that is neither container nor string.
-bool ends_token(char c) {
+// Ends a text that is neither container nor string; between elements, a
+// comma does too.
+bool ends_token(char c, bool elements) {
   switch (c) {
     case ' ': case '\n': case '\r': case '\t':
     case '[': case ']': case '{': case '}': case '"':
       return true;
+    case ',':
+      return elements;
     default:
       return false;
   }
@@ -76,6 +79,46 @@ uint64_t count_line_breaks(const char* text, size_t size) {
   return count;
 }
 
+TextSplitter::TextSplitter(bool lines, bool at_stream_start, const ElementPath* elements)
+    : lines_(lines), bom_checked_(!at_stream_start) {
+  if (elements) {
+    frame_ = std::make_unique<ElementFrame>(*elements, !at_stream_start);
+    // The rest of a stream holds the array's end, no element.
+    rest_guessed_ = true;
+  }
+}
+
+std::string TextSplitter::broken(uint64_t base) const {
+  if (!frame_) return std::string();
+  return "not one JSON array of elements: " + frame_->broken() + " at byte " +
+         std::to_string(base + broken_offset_);
+}
+
+void TextSplitter::refuse_member(std::string_view why) {
+  if (!frame_ || !pending_ || !member_) return;
+  frame_->refuse_member(why, pos_);
+  pending_ = false;
+  scan_ = Scan::kNone;
+  scan_at_ = end_ = pos_;
+}
+
+TextSplitter::Step TextSplitter::next_in_frame() {
+  switch (frame_->advance(window_, &pos_, last_)) {
+    case ElementFrame::Step::kElement:
+      member_ = false;
+      return Step::kText;
+    case ElementFrame::Step::kMember:
+      member_ = true;
+      return Step::kText;
+    case ElementFrame::Step::kNeedMore: return Step::kNeedMore;
+    case ElementFrame::Step::kEnd: return Step::kEnd;
+    case ElementFrame::Step::kBroken:
+      broken_offset_ = offset_ + frame_->broken_at();
+      return Step::kBroken;
+  }
+  return Step::kBroken;
+}
+
 size_t TextSplitter::hand_over() {
   if (counted_ < pos_) {
     line_ += count_line_breaks(window_.data() + counted_, pos_ - counted_);
@@ -126,6 +169,7 @@ TextSplitter::Step TextSplitter::next(Text* text) {
   text->index = index_;
   text->offset = offset_ + pos_;
   text->guess = guessing_;
+  text->member = member_;
   return Step::kText;
 }
 
@@ -135,7 +179,16 @@ TextSplitter::Step TextSplitter::start(Text* text, size_t* first) {
   // A line whose end is still being looked for may be blank: where the
   // next text starts is not known yet, and next() goes on looking.
   if (lines_ && !at_rest) return Step::kNeedMore;
-  if (!lines_ && at_rest && !skip_space()) return last_ ? Step::kEnd : Step::kNeedMore;
+  if (frame_) {
+    // Only elements are read this way: next() finds the rest.
+    if (at_rest) {
+      const Step step = next_in_frame();
+      if (step != Step::kText) return step;
+    }
+    if (member_) return Step::kNeedMore;
+  } else if (!lines_ && at_rest && !skip_space()) {
+    return last_ ? Step::kEnd : Step::kNeedMore;
+  }
   // A line's text starts where the line does: only look past its space,
   // and past blank lines, which are no texts.
   size_t at = pos_;
@@ -151,6 +204,7 @@ TextSplitter::Step TextSplitter::start(Text* text, size_t* first) {
   text->index = index_;
   text->offset = offset_ + pos_;
   text->guess = false;
+  text->member = false;
   return Step::kText;
 }
 
@@ -188,8 +242,13 @@ bool TextSplitter::skip_space() {
 
 TextSplitter::Step TextSplitter::next_value() {
   if (scan_ == Scan::kNone) {
-    if (!skip_space()) return last_ ? Step::kEnd : Step::kNeedMore;
-    if ((pos_ >= no_guess_before_ && guess_line()) || guess_rest()) {
+    if (frame_) {
+      const Step step = next_in_frame();
+      if (step != Step::kText) return step;
+    } else if (!skip_space()) {
+      return last_ ? Step::kEnd : Step::kNeedMore;
+    }
+    if (!member_ && ((pos_ >= no_guess_before_ && guess_line()) || guess_rest())) {
       pending_ = guessing_ = true;
       return Step::kText;
     }
@@ -206,6 +265,16 @@ bool TextSplitter::guess_line() {
   const void* found = std::memchr(window_.data() + pos_, '\n', limit - pos_);
   if (found) {
     end_ = static_cast<size_t>(static_cast<const char*>(found) - window_.data());
+    if (frame_) {
+      // An element a line: the line less the comma after the element.
+      auto trim_space = [&] {
+        while (end_ > pos_ && is_json_space(window_[end_ - 1])) --end_;
+      };
+      trim_space();
+      if (end_ > pos_ && window_[end_ - 1] == ',') --end_;
+      trim_space();
+      return end_ > pos_;
+    }
     return true;
   }
   if (last_ && window_.size() - pos_ <= kLongestGuess) {
@@ -239,20 +308,37 @@ bool TextSplitter::scan_value() {
   size_t i = scan_at_;
   bool closed = false;
   if (scan_ == Scan::kToken) {
-    while (i < size && !ends_token(w[i])) ++i;
+    const bool elements = frame_ != nullptr;
+    while (i < size && !ends_token(w[i], elements)) ++i;
     closed = i < size;
   } else {
     for (; i < size && !closed; ++i) {
       const char c = w[i];
-      if (in_string_) {
-        if (escaped_) {
-          escaped_ = false;
-        } else if (c == '\\') {
-          escaped_ = true;
-        } else if (c == '"') {
+      if (in_string_ && !escaped_) {
+        // To the quote that closes the string, found by memchr: it is the
+        // first one after an even run of backslashes.
+        const void* quote = std::memchr(w + i, '"', size - i);
+        if (!quote) {
+          // The string goes on past the window: is its last byte an
+          // escaping backslash?
+          size_t run = 0;
+          while (size - run > i && w[size - 1 - run] == '\\') ++run;
+          escaped_ = run % 2 == 1;
+          i = size - 1;
+          continue;
+        }
+        const size_t q = static_cast<size_t>(static_cast<const char*>(quote) - w);
+        size_t run = 0;
+        while (q - run > i && w[q - 1 - run] == '\\') ++run;
+        i = q;
+        if (run % 2 == 0) {
           in_string_ = false;
           closed = depth_ == 0;
         }
+        continue;
+      }
+      if (in_string_) {
+        escaped_ = false;
       } else if (c == '"') {
         in_string_ = true;
       } else if (c == '[' || c == '{') {
@@ -275,7 +361,9 @@ void TextSplitter::take() {
   if (!pending_) return;
   pos_ = end_;
   if (lines_ && pos_ < window_.size()) ++pos_;  // the line break
-  ++index_;
+  if (frame_) frame_->took();
+  if (!member_) ++index_;
+  member_ = false;
   pending_ = guessing_ = false;
   scan_ = Scan::kNone;
   scan_at_ = end_ = pos_;

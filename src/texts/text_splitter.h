@@ -11,6 +11,14 @@
 // parser to report, and the texts after it are found all the same. With
 // `lines`, every line that is not blank is exactly one text, as written.
 //
+// With `elements`, the stream is one JSON array (or an array inside
+// objects, at a path of keys), and each of its elements is a text: an
+// ElementFrame (element_frame.h) passes the brackets, commas and keys
+// around them, a token also ends at a comma, and the values of the other
+// members of the objects around the array come out as texts marked
+// `member`, to be checked but not run. A frame that breaks ends the stream
+// (kBroken).
+//
 // A byte order mark at the start of the stream is skipped.
 //
 // The splitter reads a window of the stream that the caller slides forward:
@@ -31,31 +39,47 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <string_view>
+
+#include "texts/element_frame.h"
 
 namespace tamsel::texts {
 
 class TextSplitter {
  public:
-  enum class Step { kText, kNeedMore, kEnd };
+  enum class Step { kText, kNeedMore, kEnd, kBroken };
 
   struct Text {
     std::string_view bytes;  // within the window; valid until it slides
     uint64_t index = 0;      // how many texts came before it
     uint64_t offset = 0;     // of its first byte, in the stream
     bool guess = false;      // the rest of a line: confirm it or refute()
+    // The value of another member of an object around the elements: check
+    // it is JSON, or refuse_member(); it is no text of the stream's.
+    bool member = false;
   };
 
   // `at_stream_start`: the first window starts the stream, so a byte order
   // mark there is skipped; a splitter given a piece from inside a stream
   // (starting between two texts) reads it as it stands.
-  explicit TextSplitter(bool lines, bool at_stream_start = true)
-      : lines_(lines), bom_checked_(!at_stream_start) {}
+  // `elements`, when given, the path of the array whose elements are the
+  // texts (not kept); a piece from inside a stream starts just after a
+  // comma between two elements.
+  explicit TextSplitter(bool lines, bool at_stream_start = true,
+                        const ElementPath* elements = nullptr);
 
   // Never guesses that the rest of the stream is one text: for a piece of
   // a stream whose pieces are cut between texts, which holds one only when
   // a single text is longer than a piece, and then is the stream's last.
   void no_rest_guess() { rest_guessed_ = true; }
+  // Never guesses at all: for a caller that only frames texts, without
+  // parsing them, to know where they start.
+  void frame_only() {
+    rest_guessed_ = true;
+    no_guess_before_ = SIZE_MAX;
+  }
 
   // The bytes of the stream from passed() of the last window on (all of
   // the stream, the first time), and whether the stream ends with them.
@@ -76,6 +100,15 @@ class TextSplitter {
   Step next(Text* text);
   void take();
   void refute();
+  // The member text given is not JSON, `why`: the stream is broken there.
+  void refuse_member(std::string_view why);
+
+  // After kBroken: why, naming the byte of the stream where it broke
+  // (counted from `base`, where the splitter's stream starts in a longer one).
+  std::string broken(uint64_t base = 0) const;
+  // Whether the splitter stands where a piece cut next would start, just
+  // after a comma between elements (with `elements`).
+  bool expects_element() const { return frame_ && frame_->expects_element(); }
 
   // The next text's number and offset, and where in the window its first
   // byte that is not white space lies, without looking for its end: for a
@@ -98,6 +131,8 @@ class TextSplitter {
   Step next_line();
   Step next_value();
   bool guess_line();
+  // The frame's next value, with `elements`: kText when one starts at pos_.
+  Step next_in_frame();
   bool guess_rest();
   // Scans on from scan_at_; true once the text's end is found (in end_).
   bool scan_value();
@@ -129,6 +164,10 @@ class TextSplitter {
   // refuted is split by the rules.
   size_t no_guess_before_ = 0;
   bool rest_guessed_ = false;
+
+  std::unique_ptr<ElementFrame> frame_;
+  bool member_ = false;  // the text being found is a member's value
+  uint64_t broken_offset_ = 0;
 };
 
 // JSON's white space: what separates texts and surrounds a text's value.

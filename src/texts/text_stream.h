@@ -8,9 +8,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "runtime/bounds.h"
+#include "texts/element_frame.h"
 #include "texts/program.h"
 #include "texts/reader.h"
 #include "texts/result_form.h"
@@ -38,6 +40,11 @@ struct StreamOptions {
   // holds compressed (and refuse one in a format not read here), rather
   // than as texts of its own.
   bool decompress = true;
+  // The source is one JSON array, at this path of keys inside objects (none:
+  // the source itself), and its elements are the texts: a source that is
+  // not such an array ends the stream as a read that failed, broken()
+  // saying where and why.
+  std::optional<ElementPath> elements;
 };
 
 // Where the texts come from: bytes in memory that stay as they are while
@@ -87,8 +94,9 @@ class TextStream {
   // process made by fork() has no copies of them and must leave it be).
   virtual bool usable() const { return true; }
   // After kReadFailed: why the source could not be read as text (its
-  // compressed data is broken, or in a format not read here), or "" when
-  // the reader itself failed, as the reader says.
+  // compressed data is broken, or in a format not read here, or its array
+  // of elements is), or "" when the reader itself failed, as the reader
+  // says.
   virtual std::string_view broken() const { return {}; }
 };
 

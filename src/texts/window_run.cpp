@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <optional>
+#include <variant>
 
 namespace tamsel::texts {
 namespace {
@@ -55,8 +56,26 @@ WindowStep run_window(const WindowRun& run, StreamFraming& framing, std::string_
     const TextSplitter::Step step = splitter.next(&text);
     if (step == TextSplitter::Step::kEnd) return WindowStep::kEnd;
     if (step == TextSplitter::Step::kNeedMore) return WindowStep::kNeedMore;
-    const TextRecord place(text.index, text.offset);
+    if (step == TextSplitter::Step::kBroken) return WindowStep::kBroken;
     const size_t size = text.bytes.size();
+    if (text.member) {
+      // Checked as JSON, not run.
+      if (const auto error = JsonParser::size_error(size)) {
+        splitter.refuse_member(error->message());
+        continue;
+      }
+      const auto parsed = parser.parse_document(text.bytes);
+      results.parsed += size;
+      const JsonError* error = std::get_if<JsonError>(&parsed);
+      if (error) {
+        splitter.refuse_member(error->message());
+      } else {
+        splitter.take();
+      }
+      parser.end_run();
+      continue;
+    }
+    const TextRecord place(text.index, text.offset);
     if (JsonParser::size_error(size)) {
       if (text.guess) {
         // The line was not one text: find the text the framing rules give.

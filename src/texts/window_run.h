@@ -21,8 +21,9 @@ namespace tamsel::texts {
 // and the stretch of the window it reads from (whose buffers a thread that
 // runs many pieces keeps for all of them).
 struct StreamFraming {
-  StreamFraming(bool lines, IndexedStretch& stretch, bool at_stream_start = true)
-      : splitter(lines, at_stream_start), stretch(stretch), lines(lines) {}
+  StreamFraming(bool lines, IndexedStretch& stretch, bool at_stream_start = true,
+                const ElementPath* elements = nullptr)
+      : splitter(lines, at_stream_start, elements), stretch(stretch), lines(lines) {}
 
   TextSplitter splitter;
   IndexedStretch& stretch;
@@ -38,6 +39,7 @@ enum class WindowStep {
   kEnd,       // the stream's texts are all run
   kBadText,   // a bad text ran, and the caller stops at one
   kStopped,   // the poll or the system's memory stopped the run (results.stopped)
+  kBroken,    // the array of elements is broken: the splitter's broken()
 };
 
 // Runs texts from the framing's place in `window` (the splitter's window;

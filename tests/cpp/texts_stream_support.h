@@ -68,13 +68,16 @@ class ChunkedReader final : public Reader {
 struct Outcome {
   std::vector<std::string> made;
   TextStream::Step end = TextStream::Step::kEnd;
+  std::string broken;  // after kReadFailed
   StreamWork work;
-  bool operator==(const Outcome& other) const { return made == other.made && end == other.end; }
+  bool operator==(const Outcome& other) const {
+    return made == other.made && end == other.end && broken == other.broken;
+  }
 };
 
 inline void PrintTo(const Outcome& outcome, std::ostream* os) {
   for (const std::string& m : outcome.made) *os << m << " | ";
-  *os << "end " << static_cast<int>(outcome.end);
+  *os << "end " << static_cast<int>(outcome.end) << " " << outcome.broken;
 }
 
 inline Outcome run_stream(std::shared_ptr<const Program> program, size_t threads,
@@ -89,6 +92,7 @@ inline Outcome run_stream(std::shared_ptr<const Program> program, size_t threads
     const TextStream::Step step = stream->next(waiting, &batch, &stop);
     if (step != TextStream::Step::kTexts) {
       outcome.end = step;
+      if (step == TextStream::Step::kReadFailed) outcome.broken = stream->broken();
       break;
     }
     ResultTape::Reader reader(batch->tape);
