@@ -13,29 +13,6 @@ namespace {
 
 using Tag = ResultTape::Tag;
 
-// Skips what follows a value's tag.
-void skip_rest(Tag tag, ResultTape::Reader& reader) {
-  switch (tag) {
-    case ResultTape::kNull:
-    case ResultTape::kFalse:
-    case ResultTape::kTrue: return;
-    case ResultTape::kI64:
-    case ResultTape::kU64: reader.number(); return;
-    case ResultTape::kF64: reader.f64(); return;
-    case ResultTape::kString:
-    case ResultTape::kText: reader.string(); return;
-    case ResultTape::kArray:
-      for (uint32_t n = reader.count(); n > 0; --n) skip_value(reader);
-      return;
-    case ResultTape::kObject:
-      for (uint32_t n = reader.count(); n > 0; --n) {
-        reader.string();
-        skip_value(reader);
-      }
-      return;
-  }
-}
-
 const char* value_word(Tag tag) {
   switch (tag) {
     case ResultTape::kNull: return "null";

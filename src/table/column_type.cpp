@@ -123,8 +123,10 @@ void TypeInference::mix(Seen seen) {
   }
 }
 
-void skip_value(ResultTape::Reader& reader) {
-  switch (reader.tag()) {
+void skip_value(ResultTape::Reader& reader) { skip_rest(reader.tag(), reader); }
+
+void skip_rest(ResultTape::Tag tag, ResultTape::Reader& reader) {
+  switch (tag) {
     case ResultTape::kNull:
     case ResultTape::kFalse:
     case ResultTape::kTrue: return;

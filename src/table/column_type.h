@@ -68,6 +68,8 @@ class TypeInference {
 
 // Skips the value at `reader`.
 void skip_value(ResultTape::Reader& reader);
+// The same, for a value whose tag was read already.
+void skip_rest(ResultTape::Tag tag, ResultTape::Reader& reader);
 
 // The type a caller's Arrow schema names, or nullopt with `error` saying
 // why it cannot be a column's type here.
