@@ -128,6 +128,9 @@ TEST(Json, ErrorMessages) {
       {"[0.0, 12345678901234.5, \"0e42949672970\", -0e-000000000000000000001, 1e-42949672970]",
        "InvalidNumber at character 81 ('0')"},
       {"1e-99999999999999999999", "InvalidNumber at character 13 ('9')"},
+      // Zeros in objects, arrays and at the top, beside every other kind of word.
+      {R"({"k":[0.0,{"z":-0.0,"s":"e:,"},true,null,false,[],{},-1,2],"n":1e-42949672970})",
+       "InvalidNumber at character 76 ('0')"},
       {"-", "InvalidNumber at character 1"},
       {"-a", "InvalidNumber at character 1 ('a')"},
       {"1.", "InvalidNumber at character 2"},
