@@ -10,6 +10,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <span>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -129,62 +130,6 @@ bool has_zero_double(const dom::document& doc) {
     if ((tape[i] << 1) == 0 && static_cast<char>(tape[i - 1] >> 56) == 'd') return true;
   }
   return false;
-}
-
-// A number whose exponent runs on after its value has passed 2^32: simdjson
-// reads it as zero or infinity (refused anyway), we refuse it. Only a double
-// zero can be one, and only a literal with an exponent marker followed by at
-// least eleven more bytes before the next structural character.
-constexpr uint32_t kFewestFailingDigits = 11;  // ten to pass 2^32, then one more
-
-// The error of the literal at structural `k`, if it is such a number.
-std::optional<JsonError> long_exponent_at(const uint32_t* at, uint32_t k, std::string_view text) {
-  if (at[k + 1] - at[k] < 2 + kFewestFailingDigits) return std::nullopt;
-  const char* const end = text.data() + at[k + 1];
-  const char* marker =
-      std::find_if(text.data() + at[k], end, [](char b) { return b == 'e' || b == 'E'; });
-  if (end - marker <= static_cast<ptrdiff_t>(kFewestFailingDigits)) return std::nullopt;
-  json_scan::NumberToken token;
-  return json_scan::scan_number(text, at[k], &token);
-}
-
-bool starts_number(char c) { return c == '-' || (c >= '0' && c <= '9'); }
-
-// Looks only at the double zeros, in text order: every structural character
-// but ':' and ',' has its word on the tape, in the same order (a number two),
-// so one walk of both finds each zero's literal. Should the two ever not line
-// up, every literal is looked at.
-std::optional<JsonError> long_exponent_error(const dom::parser& parser, std::string_view text) {
-  const auto& stage1 = *parser.implementation;
-  // The last structural index is followed by the text's length.
-  const uint32_t* at = stage1.structural_indexes.get();
-  const uint32_t structurals = stage1.n_structural_indexes;
-  const uint64_t* tape = parser.doc.tape.get();
-  // The values lie between the two root words.
-  const uint64_t tape_end = (tape[0] & simdjson::internal::JSON_VALUE_MASK) - 1;
-  uint64_t word = 1;
-  uint32_t k = 0;
-  for (; k < structurals && word < tape_end; ++k) {
-    const char c = text[at[k]];
-    if (c == ':' || c == ',') continue;
-    const char type = static_cast<char>(tape[word] >> 56);
-    if (type == 'l' || type == 'u' || type == 'd') {
-      if (!starts_number(c)) break;
-      if (type == 'd' && (tape[word + 1] << 1) == 0) {
-        if (auto error = long_exponent_at(at, k, text)) return error;
-      }
-      word += 2;
-    } else {
-      if (type != c) break;
-      ++word;
-    }
-  }
-  if (k == structurals && word == tape_end) return std::nullopt;
-  for (k = 0; k < structurals; ++k) {
-    if (!starts_number(text[at[k]])) continue;
-    if (auto error = long_exponent_at(at, k, text)) return error;
-  }
-  return std::nullopt;
 }
 
 // Whether a lent text may be read where it lies: the caller guarantees a
@@ -392,7 +337,14 @@ std::variant<DocumentRef, JsonError> JsonParser::State::parse(std::string_view l
     if (auto error = depth_error(s.parser.doc, buffered())) return std::move(*error);
   }
   if (has_zero_double(s.parser.doc)) {
-    if (auto error = long_exponent_error(s.parser, text)) return std::move(*error);
+    const auto& stage1 = *s.parser.implementation;
+    const uint64_t* tape = s.parser.doc.tape.get();
+    // The values lie between the two root words.
+    const std::span<const uint64_t> values(tape + 1,
+                                           (tape[0] & simdjson::internal::JSON_VALUE_MASK) - 2);
+    if (auto error = json_scan::long_exponent(text, stage1.structural_indexes.get(),
+                                              stage1.n_structural_indexes, values))
+      return std::move(*error);
   }
   return root;
 }

@@ -1,4 +1,5 @@
 // Number literals: grammar, range, and finding them again in valid text.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <system_error>
@@ -133,6 +134,58 @@ std::optional<JsonError> scan_number(std::string_view text, size_t start, Number
   } else if (float_overflows(text.substr(start, p - start),
                              text.substr(first_digit, mantissa_end - first_digit), exponent)) {
     return error_at(text, "InvalidNumber", start);
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+// Ten exponent digits to pass 2^32, then one more.
+constexpr uint32_t kFewestFailingDigits = 11;
+
+// The error of the literal at structural `k`, if its exponent marker is
+// followed by enough bytes before the next structural character to be one.
+std::optional<JsonError> long_exponent_at(std::string_view text, const uint32_t* at, uint32_t k) {
+  if (at[k + 1] - at[k] < 2 + kFewestFailingDigits) return std::nullopt;
+  const char* const end = text.data() + at[k + 1];
+  const char* marker =
+      std::find_if(text.data() + at[k], end, [](char b) { return b == 'e' || b == 'E'; });
+  if (end - marker <= static_cast<ptrdiff_t>(kFewestFailingDigits)) return std::nullopt;
+  NumberToken token;
+  return scan_number(text, at[k], &token);
+}
+
+bool starts_number(char c) { return c == '-' || is_digit(c); }
+
+}  // namespace
+
+std::optional<JsonError> long_exponent(std::string_view text, const uint32_t* structurals,
+                                       uint32_t count, std::span<const uint64_t> values) {
+  // Every structural character but ':' and ',' has its word on the tape, in
+  // the same order (a number two), so one walk of both finds the literal of
+  // each double zero.
+  size_t word = 0;
+  uint32_t k = 0;
+  for (; k < count && word < values.size(); ++k) {
+    const char c = text[structurals[k]];
+    if (c == ':' || c == ',') continue;
+    const char type = static_cast<char>(values[word] >> 56);
+    if (type == 'l' || type == 'u' || type == 'd') {
+      if (!starts_number(c) || word + 1 >= values.size()) break;
+      if (type == 'd' && (values[word + 1] << 1) == 0) {
+        if (auto error = long_exponent_at(text, structurals, k)) return error;
+      }
+      word += 2;
+    } else {
+      if (type != c) break;
+      ++word;
+    }
+  }
+  if (k == count && word == values.size()) return std::nullopt;
+  // The two did not line up: every literal is looked at.
+  for (k = 0; k < count; ++k) {
+    if (!starts_number(text[structurals[k]])) continue;
+    if (auto error = long_exponent_at(text, structurals, k)) return error;
   }
   return std::nullopt;
 }

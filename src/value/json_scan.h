@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "tamsel_limits.h"
@@ -32,6 +33,16 @@ struct NumberToken {
 // grammar, the byte that follows it, and that its value fits its kind (an
 // integer within the 64-bit range of its sign, a float short of infinity).
 std::optional<JsonError> scan_number(std::string_view text, size_t start, NumberToken* token);
+
+// The first number of a valid `text` whose exponent runs on after its value
+// has passed 2^32, which simdjson reads as zero or infinity (refused anyway)
+// and we refuse. Only a double zero can be one, so only the literals of the
+// zeros are read, found from the `count` structural indexes of simdjson's
+// first stage (followed by the text's length) and the `values` of its tape
+// (the words between its two root words); should the two not line up,
+// every literal is read.
+std::optional<JsonError> long_exponent(std::string_view text, const uint32_t* structurals,
+                                       uint32_t count, std::span<const uint64_t> values);
 
 // The first error of a text, or nothing when the text is one valid JSON
 // value. A text that is not UTF-8 fails with InvalidUtf8 at the first byte of

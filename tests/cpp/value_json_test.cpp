@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "value/json.h"
 #include "value/json_scan.h"
@@ -99,6 +101,33 @@ TEST(Json, ValuesAndNumberKinds) {
   };
   JsonParser parser;
   for (const Case& c : cases) EXPECT_EQ(parse_to_text(parser, c.text), c.expected) << c.text;
+}
+
+// The check of long exponents reads the literals of the tape's double zeros
+// alone, and every literal when the tape and the structural characters do
+// not line up.
+TEST(Json, LongExponentsAreLookedForAmongTheZeros) {
+  const std::string text = "[1e-42949672970,7]";
+  const uint32_t structurals[] = {0, 1, 15, 16, 17, 18};  // then the text's length
+  auto word = [](char type, uint64_t payload = 0) { return uint64_t{uint8_t(type)} << 56 | payload; };
+  const uint64_t seven = 7;
+  const uint64_t one_tenth = std::bit_cast<uint64_t>(0.1);
+  struct Case { std::vector<uint64_t> values; bool found; };
+  const Case cases[] = {
+      {{word('['), word('d'), 0, word('u'), seven, word(']')}, true},
+      // Not a zero on the tape: its literal is not read.
+      {{word('['), word('d'), one_tenth, word('u'), seven, word(']')}, false},
+      // A word short, or one of another kind: every literal is read.
+      {{word('['), word('d'), one_tenth, word('u'), seven}, true},
+      {{word('['), word('"'), word('u'), seven, word(']')}, true},
+  };
+  for (const Case& c : cases) {
+    auto error = json_scan::long_exponent(text, structurals, 5, c.values);
+    EXPECT_EQ(error.has_value(), c.found) << c.values.size();
+    if (error) {
+      EXPECT_EQ(error->message(), "InvalidNumber at character 14 ('0')");
+    }
+  }
 }
 
 TEST(Json, ErrorMessages) {
