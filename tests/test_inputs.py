@@ -67,6 +67,41 @@ def test_mmap_input(tmp_path):
         assert IDENTITY.first_bytes(view) == DOCUMENT
 
 
+def outcome(call):
+    try:
+        return repr(call())
+    except ValueError as error:
+        return f"{type(error).__name__}: {error}"
+
+
+# The identity's one value is made straight from the text when it can be,
+# and otherwise by the parse; one parser serves call after call, with texts
+# lent and written in turn, larger and smaller, taken and not.
+def test_identity_gives_what_the_parse_gives_for_texts_in_turn():
+    reference = compile(". | .")  # never made straight from the text
+    large = json.dumps([{"id": i, "x": i / 7, "s": "\u00e9" * (i % 5)} for i in range(40000)])
+    texts = [
+        large, '{"a": -0, "b": -0.0, "c": 1.5e300, "d": 18446744073709551615, "a": 2}', large[:-1],
+        '"\\udc00"', "[99999999999999999999]", "[1e99999]", "[1e400, -1e-400]", "[1,]", "", "  ",
+        "[" * 1023 + "]" * 1023, '{"\\u00e9": "\\ud83d\\ude00"}', large,
+    ]
+    calls = {
+        "first_bytes": lambda program, text: program.first_bytes(text.encode()),
+        "first": lambda program, text: program.first(fresh(text)),
+        "input_bytes": lambda program, text: list(program.input_bytes(bytearray(text.encode()))),
+        "input": lambda program, text: list(program.input(text)),
+    }
+    limit = sys.getrecursionlimit()
+    sys.setrecursionlimit(max(limit, 5000))  # for the repr of the deepest text
+    try:
+        for text in texts * 2:
+            for name, call in calls.items():
+                assert outcome(lambda: call(IDENTITY, text)) == outcome(lambda: call(reference, text)), \
+                    (name, text[:40])
+    finally:
+        sys.setrecursionlimit(limit)
+
+
 @pytest.mark.parametrize("data, message", [
     (b'"\xff"', "InvalidUtf8 at character 1 ('\u00ff')"),
     (b'["ok", "\xc3("]', "InvalidUtf8 at character 8 ('\u00c3')"),  # bad continuation

@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "binding/py_ref.h"
 #include "runtime/bounds.h"
 #include "unicode/utf8_transcode.h"
 #include "value/object_map.h"
+#include "value/text_walk.h"
 
 namespace tamsel::binding {
 namespace {
@@ -252,6 +254,98 @@ PyObject* Converter::object_of(const View& v) {
     case Kind::Object: return built_dict(v);
   }
   Py_RETURN_NONE;
+}
+
+// The objects of a walked text, made in text order: each value is pushed
+// on a stack of new references, and a container, at its end, takes its
+// elements or members off the top, into a list or dict made at its size.
+// Whatever the stack still holds when the walk ends early is released.
+class Converter::TextBuilder {
+ public:
+  explicit TextBuilder(Converter& converter) : converter_(converter) {}
+  ~TextBuilder() {
+    for (PyObject* object : stack_) Py_DECREF(object);
+  }
+  TextBuilder(const TextBuilder&) = delete;
+  TextBuilder& operator=(const TextBuilder&) = delete;
+
+  bool string(std::string_view text) { return push(converter_.new_string(text)); }
+  bool key(std::string_view text) {
+    bool borrowed;
+    PyObject* key = converter_.key_of(text, &borrowed);
+    if (key && borrowed) Py_INCREF(key);  // the cache's slot may be taken before its dict is made
+    return push(key);
+  }
+  bool number(json_tokens::Number number) {
+    converter_.made_scalar();
+    switch (number.type) {
+      case 'l': return push(PyLong_FromLongLong(static_cast<int64_t>(number.bits)));
+      case 'u': return push(PyLong_FromUnsignedLongLong(number.bits));
+      default: return push(PyFloat_FromDouble(std::bit_cast<double>(number.bits)));
+    }
+  }
+  bool literal(char type) {
+    converter_.counted();
+    PyObject* object = type == 't' ? Py_True : type == 'f' ? Py_False : Py_None;
+    Py_INCREF(object);
+    return push(object);
+  }
+  bool close(bool object, uint32_t count) {
+    return object ? close_dict(count) : close_list(count);
+  }
+
+  // The text's one value, as a new reference.
+  PyObject* release() {
+    PyObject* value = stack_.back();
+    stack_.pop_back();
+    return value;
+  }
+
+ private:
+  bool push(PyObject* object) {
+    if (!object) return false;
+    try {
+      stack_.push_back(object);
+    } catch (...) {
+      Py_DECREF(object);
+      throw;
+    }
+    return true;
+  }
+  bool close_list(uint32_t count) {
+    converter_.made(8 * size_t{count});
+    PyObject* list = PyList_New(count);
+    if (!list) return false;
+    PyObject** const items = stack_.data() + (stack_.size() - count);
+    if (count) std::memcpy(reinterpret_cast<PyListObject*>(list)->ob_item, items, count * sizeof *items);
+    stack_.resize(stack_.size() - count);
+    return push(list);
+  }
+  bool close_dict(uint32_t count) {
+    converter_.made(32 * size_t{count});
+    PyObject* dict = new_dict(count);
+    if (!dict) return false;
+    PyObject** const members = stack_.data() + (stack_.size() - 2 * size_t{count});
+    for (size_t i = 0; i < 2 * size_t{count}; i += 2) {
+      if (PyDict_SetItem(dict, members[i], members[i + 1]) < 0) {
+        Py_DECREF(dict);
+        return false;
+      }
+    }
+    for (size_t i = 0; i < 2 * size_t{count}; ++i) Py_DECREF(members[i]);
+    stack_.resize(stack_.size() - 2 * size_t{count});
+    return push(dict);
+  }
+
+  Converter& converter_;
+  std::vector<PyObject*> stack_;
+};
+
+Walk Converter::object_of_text(const StructuralIndex& index, PyObject** object) {
+  TextBuilder builder(*this);
+  const Walk walk = walk_text(index, builder, scratch_);
+  if (walk == Walk::kTaken) *object = builder.release();
+  return walk;
 }
 
 PyObject* Converter::object_of(ResultTape::Reader& reader) {

@@ -6,11 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "binding/key_cache.h"
 #include "value/document_ref.h"
 #include "value/result_tape.h"
+#include "value/structural_index.h"
 #include "value/view.h"
 
 namespace tamsel::binding {
@@ -36,6 +38,11 @@ class Converter {
   // The same for the next value of a result tape; a JSON text there becomes
   // its bytes. On failure the reader's place is lost: read no further.
   PyObject* object_of(ResultTape::Reader& reader);
+  // The value of a whole JSON text, made as its structural index is walked
+  // (text_walk.h), in `*object` as a new reference when kTaken; kFailed
+  // with the Python exception set. A text the walk does not take leaves
+  // nothing made: the caller parses it.
+  Walk object_of_text(const StructuralIndex& index, PyObject** object);
 
  private:
   // The key's str: a new reference, or with `*borrowed` set, the cache's
@@ -48,6 +55,7 @@ class Converter {
   // A part of the parsed document, read off its tape: the value whose word
   // is at `at` (convert.cpp says how the tape is laid out).
   struct Tape;
+  class TextBuilder;
   PyObject* document_value(const Tape& tape, const uint64_t* at);
   PyObject* document_scalar(const Tape& tape, const uint64_t* at);
   PyObject* document_list(const Tape& tape, const uint64_t* at);
@@ -83,6 +91,7 @@ class Converter {
   size_t owed_work_ = 0;
 
   const bool share_keys_;
+  std::string scratch_;  // escaped strings of a walked text, unescaped
   // Taken when the first key is made, so that a run that lets go of the
   // interpreter lock does not hold the cache meanwhile.
   std::optional<KeyCacheLease> lease_;

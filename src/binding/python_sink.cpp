@@ -30,6 +30,14 @@ class PythonSink final : public texts::ResultSink {
     put(object);
     return true;
   }
+  bool takes_texts() const override { return true; }
+  Walk take_text(const StructuralIndex& index) override {
+    lock_.take_back();
+    PyObject* object = nullptr;
+    const Walk walk = converter_.object_of_text(index, &object);
+    if (walk == Walk::kTaken) put(object);
+    return walk;
+  }
   std::string& text() override { return texts_; }
   bool end_text() override {
     ends_.push_back(texts_.size());

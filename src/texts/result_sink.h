@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 
+#include "value/structural_index.h"
 #include "value/view.h"
 
 namespace tamsel::texts {
@@ -23,6 +24,13 @@ class ResultSink {
   // false when it cannot be.
   virtual std::string& text() = 0;
   virtual bool end_text() = 0;
+  // Whether the sink can make the one result of the identity program from
+  // the text itself (take_text), which spares the parse its tape.
+  virtual bool takes_texts() const { return false; }
+  // That result, made from the text's structural index after expect(1, 0):
+  // kNotTaken leaves the text to the parse, with nothing kept; kFailed is
+  // as take() returning false.
+  virtual Walk take_text(const StructuralIndex&) { return Walk::kNotTaken; }
   // Every result is in; false when they cannot all be taken.
   virtual bool finish() { return true; }
   // The text did not run to its end: what it gave goes.

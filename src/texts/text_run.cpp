@@ -1,5 +1,7 @@
 #include "texts/text_run.h"
 
+#include <optional>
+#include <utility>
 #include <variant>
 
 #if defined(__GLIBC__)
@@ -91,11 +93,38 @@ TextOutcome refused() {
   return outcome;
 }
 
+bool is_identity(const query::Pipeline& pipeline) {
+  return pipeline.size() == 1 && std::holds_alternative<query::Identity>(pipeline[0].node);
+}
+
+// The identity program's result made by the sink from the text's
+// structural index, when the sink can and the text is one the walk takes;
+// nullopt leaves the text to the parse. Not for a text parsed apart, whose
+// first stage alone could outlast the poll.
+std::optional<TextOutcome> run_walked(const RunRules& rules, JsonParser& parser, size_t size,
+                                      runtime::CallRuntime& call, ResultSink& sink) {
+  if (rules.form.as_json || !sink.takes_texts() || !is_identity(rules.program.pipeline) ||
+      (rules.parse_apart && size >= JsonParser::kParsedApartFrom))
+    return std::nullopt;
+  const std::optional<StructuralIndex> index = parser.index_work_buffer(size);
+  if (!index) return std::nullopt;
+  call.bound(runtime::CallBounds::budget_for(size), rules.poll);
+  sink.expect(1, 0);
+  switch (sink.take_text(*index)) {
+    case Walk::kTaken: return sink.finish() ? TextOutcome() : refused();
+    case Walk::kFailed: return refused();
+    case Walk::kNotTaken: break;
+  }
+  call.unbound();
+  return std::nullopt;
+}
+
 }  // namespace
 
 TextOutcome run_text(const RunRules& rules, JsonParser& parser, size_t size,
                      runtime::CallRuntime& call, ResultSink& sink) {
   return run_guarded(call, sink, [&] {
+    if (auto walked = run_walked(rules, parser, size, call, sink)) return std::move(*walked);
     auto parsed = parser.parse_work_buffer(size, rules.program.reading.get(),
                                            rules.parse_apart ? rules.poll : nullptr);
     if (auto* error = std::get_if<JsonError>(&parsed)) {

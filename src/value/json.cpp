@@ -188,6 +188,9 @@ struct JsonParser::State {
   dom::parser parser;
   ProjectedTapeReader projected;
   std::string_view lent;  // a text lent for the next parse, if any
+  // A lent text that index_work_buffer() took, for the parse of the same
+  // text that may follow: a new text (lent or written) clears it.
+  std::string_view indexed;
   bool lent_in_place = true;  // and whether the whole parse may read it there
   std::string_view last;  // the text the last parse read
   std::unique_ptr<char[]> buffer;  // the padded work buffer
@@ -211,6 +214,17 @@ struct JsonParser::State {
   std::variant<DocumentRef, JsonError> parse(std::string_view lent, size_t size,
                                              const Projection* projection, bool* projected);
 
+  // The parser, ready for a text of `size` bytes at `depth`.
+  void allocate(size_t size, size_t depth) {
+    if (parser.capacity() > kKeepBuffersUpTo && size <= kKeepBuffersUpTo) drop_parser();
+    if (parser.capacity() >= size && parser.max_depth() == depth) return;
+    const size_t capacity =
+        parser.capacity() >= size ? parser.capacity() : grown_capacity(parser.capacity(), size);
+    if (parser.allocate(capacity, depth) != simdjson::SUCCESS) {
+      drop_parser();
+      throw std::bad_alloc();
+    }
+  }
   void drop_parser() { parser = dom::parser(); }
   void drop_buffer() {
     buffer.reset();
@@ -238,7 +252,10 @@ std::optional<JsonError> JsonParser::size_error(uint64_t size) {
   return json_scan::check_input_size(size);
 }
 
-char* JsonParser::work_buffer(size_t max_size) { return state_->work_buffer(max_size); }
+char* JsonParser::work_buffer(size_t max_size) {
+  state_->indexed = {};
+  return state_->work_buffer(max_size);
+}
 
 std::variant<DocumentRef, JsonError> JsonParser::parse_document(std::string_view text) {
   if (auto error = size_error(text.size())) return *error;
@@ -248,6 +265,7 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_document(std::string_view
 
 void JsonParser::lend_text(std::string_view text, bool parse_in_place) {
   state_->lent = text;
+  state_->indexed = {};
   state_->lent_in_place = parse_in_place;
 }
 
@@ -270,18 +288,7 @@ std::variant<DocumentRef, JsonError> JsonParser::State::parse(std::string_view l
     return s.last;
   };
 
-  if (s.parser.capacity() > kKeepBuffersUpTo && size <= kKeepBuffersUpTo) s.drop_parser();
-  auto allocate = [&](size_t depth) {
-    if (s.parser.capacity() >= size && s.parser.max_depth() == depth) return;
-    const size_t capacity = s.parser.capacity() >= size
-                                ? s.parser.capacity()
-                                : grown_capacity(s.parser.capacity(), size);
-    if (s.parser.allocate(capacity, depth) != simdjson::SUCCESS) {
-      s.drop_parser();
-      throw std::bad_alloc();
-    }
-  };
-  allocate(kParserDepth);
+  s.allocate(size, kParserDepth);
 
   // A text the projected reader does not take is parsed whole, which
   // decides whether it is valid and how it fails.
@@ -324,7 +331,7 @@ std::variant<DocumentRef, JsonError> JsonParser::State::parse(std::string_view l
   simdjson::error_code code = parse(&root);
   const bool deep = code == simdjson::DEPTH_ERROR;
   if (deep) {
-    allocate(kRetryDepth);
+    s.allocate(size, kRetryDepth);
     code = parse(&root);
   }
   // A text that fails is looked at again in the work buffer, padded alike
@@ -353,7 +360,9 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_work_buffer(size_t size,
                                                                    ReadingPlan* plan,
                                                                    bool (*poll)()) {
   State& s = *state_;
-  const std::string_view lent = std::exchange(s.lent, std::string_view());
+  std::string_view lent = std::exchange(s.lent, std::string_view());
+  if (!lent.data()) lent = s.indexed;
+  s.indexed = {};
   s.last = {};
   if (auto error = size_error(size)) return *error;
   const Projection* projection = plan ? plan->next_read() : nullptr;
@@ -431,6 +440,27 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_apart(std::string_view le
   return std::move(*apart->result);
 }
 
+std::optional<StructuralIndex> JsonParser::index_work_buffer(size_t size) {
+  State& s = *state_;
+  if (size == 0 || size_error(size)) return std::nullopt;
+  s.allocate(size, kParserDepth);
+  // A lent text is kept for a whole parse after a walk that does not take
+  // it; a copy made here is made again then.
+  s.indexed = std::exchange(s.lent, std::string_view());
+  const char* text = s.indexed.data();
+  if (!text || !readable_past_end(text, size)) {
+    if (text) std::memcpy(s.work_buffer(size), text, size);
+    std::memset(s.buffer.get() + size, 0, simdjson::SIMDJSON_PADDING);
+    text = s.buffer.get();
+  }
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text);
+  auto& stage1 = *s.parser.implementation;
+  if (stage1.stage1(bytes, size, simdjson::stage1_mode::regular) != simdjson::SUCCESS)
+    return std::nullopt;
+  return StructuralIndex{bytes, stage1.structural_indexes.get(),
+                         static_cast<uint32_t>(stage1.n_structural_indexes)};
+}
+
 std::optional<DocumentRef> JsonParser::read_next(const IndexedTexts& texts, uint32_t k,
                                                  ReadingPlan& plan, uint32_t* next) {
   State& s = *state_;
@@ -450,6 +480,7 @@ std::optional<DocumentRef> JsonParser::read_next(const IndexedTexts& texts, uint
 
 void JsonParser::end_run() {
   state_->last = {};
+  state_->indexed = {};
   state_->give_back_large_buffers();
 }
 

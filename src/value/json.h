@@ -12,6 +12,7 @@
 #include "tamsel_limits.h"
 #include "value/indexed_texts.h"
 #include "value/reading_plan.h"
+#include "value/structural_index.h"
 #include "value/value.h"
 
 namespace simdjson::dom {
@@ -76,6 +77,14 @@ class JsonParser {
   char* work_buffer(size_t max_size);
   std::variant<simdjson::dom::element, JsonError> parse_work_buffer(
       size_t size, ReadingPlan* plan = nullptr, bool (*poll)() = nullptr);
+
+  // simdjson's first stage over the text that parse_work_buffer(size) would
+  // read (lent, or in the work buffer), for a caller that walks it itself
+  // (text_walk.h): its structural index, valid until the next parse or
+  // end_run(). A lent text stays lent for a parse of it that may follow,
+  // and no longer than the next text, written or lent. nullopt when the
+  // first stage finds the text invalid: the parse then says how.
+  std::optional<StructuralIndex> index_work_buffer(size_t size);
 
   // Lends the parser a text of the caller's, for the next
   // parse_work_buffer(text.size()) to read instead of its work buffer: it

@@ -1,0 +1,171 @@
+// The walk of a text hands its builder every value that simdjson's parse
+// finds, in text order, and leaves to that parse what it does not take.
+#include <gtest/gtest.h>
+#include <simdjson.h>
+
+#include <bit>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "value/json.h"
+#include "value/text_walk.h"
+
+namespace tamsel {
+namespace {
+
+namespace dom = simdjson::dom;
+
+// Each call of the walk as a word: "s3:abc", "k1:a", "l5", "d<bits>",
+// "t", "]2", "}1". The call numbered `fail_at` fails.
+struct Recorder {
+  std::string calls;
+  int fail_at = -1;
+  int made = 0;
+
+  bool record(char kind, std::string_view rest = {}) {
+    calls += kind;
+    calls += rest;
+    calls += ' ';
+    return made++ != fail_at;
+  }
+  bool text(char kind, std::string_view s) {
+    std::string word = std::to_string(s.size());
+    word += ':';
+    word += s;
+    return record(kind, word);
+  }
+  bool string(std::string_view s) { return text('s', s); }
+  bool key(std::string_view s) { return text('k', s); }
+  bool number(json_tokens::Number n) { return record(n.type, std::to_string(n.bits)); }
+  bool literal(char type) { return record(type); }
+  bool close(bool object, uint32_t count) { return record(object ? '}' : ']', std::to_string(count)); }
+};
+
+// The same words for simdjson's parse of a text.
+void record(dom::element e, Recorder& out) {
+  switch (e.type()) {
+    case dom::element_type::ARRAY: {
+      uint32_t count = 0;
+      const dom::array array = e.get_array().value_unsafe();
+      for (dom::element child : array) record(child, out), ++count;
+      out.close(false, count);
+      break;
+    }
+    case dom::element_type::OBJECT: {
+      uint32_t count = 0;
+      const dom::object object = e.get_object().value_unsafe();
+      for (dom::key_value_pair member : object) {
+        out.key(member.key);
+        record(member.value, out);
+        ++count;
+      }
+      out.close(true, count);
+      break;
+    }
+    case dom::element_type::STRING: out.string(e.get_string().value_unsafe()); break;
+    case dom::element_type::INT64:
+      out.number({'l', static_cast<uint64_t>(e.get_int64().value_unsafe())});
+      break;
+    case dom::element_type::UINT64: out.number({'u', e.get_uint64().value_unsafe()}); break;
+    case dom::element_type::DOUBLE:
+      out.number({'d', std::bit_cast<uint64_t>(e.get_double().value_unsafe())});
+      break;
+    case dom::element_type::BOOL: out.literal(e.get_bool().value_unsafe() ? 't' : 'f'); break;
+    case dom::element_type::NULL_VALUE: out.literal('n'); break;
+  }
+}
+
+// Walks `text` as a call does: written to a parser's work buffer, indexed
+// by its first stage. kNotTaken when the first stage refuses it.
+template <class Builder>
+Walk walk(const std::string& text, Builder& out) {
+  JsonParser parser;
+  std::memcpy(parser.work_buffer(text.size()), text.data(), text.size());
+  const auto index = parser.index_work_buffer(text.size());
+  if (!index) return Walk::kNotTaken;
+  std::string scratch;
+  return walk_text(*index, out, scratch);
+}
+
+void expect_as_simdjson(const std::string& text, const std::string& label) {
+  Recorder ours, theirs;
+  ASSERT_EQ(walk(text, ours), Walk::kTaken) << label;
+  dom::parser parser;
+  dom::element root;
+  ASSERT_EQ(parser.parse(text).get(root), simdjson::SUCCESS) << label;
+  record(root, theirs);
+  EXPECT_EQ(ours.calls, theirs.calls) << label;
+}
+
+TEST(TextWalk, TakesWhatSimdjsonReads) {
+  const char* texts[] = {
+      // Numbers on each way to their value: integers, the fast path, the
+      // exact product of a long mantissa, and more than 19 digits.
+      "0", "-0", "-0.0", "7", "1.5e-10", "9999999999999999999", "9223372036854775807",
+      "9223372036854775808", "-922337203685477580", "1e-400", "5e-324", "1.5e300",
+      "-2.5e-300", "1e22", "1e23", "0.1", "9007199254740993.0", "-65.613616999999977",
+      "0.1234567890123456789", "0.00000000000000000000001234567890123456789",
+      "123456789012345678901.5", "2.2250738585072014e-308", "1E+2", "1e-0007",
+      // Strings and escapes, literals, containers, white space.
+      "true", "false", "null", R"("")", R"("a\"b\\c\/d\b\f\n\r\t")",
+      R"("\u00e9\ud83d\ude00\u0000")", R"("long enough to need more than one block of sixteen")",
+      "[]", "{}", "[[]]", R"({"a":{}})", " [ 1 , { \"k\" : [ true , null ] } ] ",
+      R"({"a":1,"a":2,"b":[1,2.5,"x"],"c":{"d":{"e":[[],{}]}}})", R"({"\u00e9\n":"x"})",
+  };
+  for (const char* text : texts) expect_as_simdjson(text, text);
+  std::string many = "[";
+  for (int i = 0; i < 70000; ++i) many += i ? ",0.5" : "0.5";
+  expect_as_simdjson(many + "]", "70,000 elements");
+}
+
+TEST(TextWalk, LeavesTheRestToTheParse) {
+  const std::string deep = std::string(kMaxJsonDepth - 1, '[') + std::string(kMaxJsonDepth - 1, ']');
+  const std::string texts[] = {
+      // Valid, but for the whole parse to decide.
+      R"("\udc00")", "1e99999", "99999999999999999999", "-9223372036854775808", "1e308", deep,
+      // Not valid.
+      "", "   ", "[1,]", R"({"a" 1})", "tru", "nul", "1 2", "[01]", R"({"a":1,})", "[1 2]", "-",
+      "1.", ".5", "1e", "[1}", R"({"a":1])", R"({1:2})", R"("\x")", "[", "]",
+  };
+  for (const std::string& text : texts) {
+    Recorder out;
+    EXPECT_EQ(walk(text, out), Walk::kNotTaken) << text.substr(0, 40);
+  }
+}
+
+TEST(TextWalk, StopsWhereTheBuilderFailsOrThrows) {
+  Recorder failing;
+  failing.fail_at = 2;
+  EXPECT_EQ(walk(R"({"a":[1,2,3]})", failing), Walk::kFailed);
+  EXPECT_EQ(failing.calls, "k1:a l1 l2 ");
+
+  struct Throwing : Recorder {
+    bool number(json_tokens::Number) { throw std::runtime_error("stop"); }
+  } throwing;
+  EXPECT_THROW(walk("[true, 1]", throwing), std::runtime_error);
+  EXPECT_EQ(throwing.calls, "t ");
+}
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+// Every real document is taken: the walk is the path they go by.
+TEST(TextWalk, TakesEveryRealDocument) {
+  const std::filesystem::path folder = "/work/shared/bench-data";
+  if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "no documents in " << folder;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path().extension() != ".json") continue;
+    expect_as_simdjson(read_file(entry.path()), entry.path().filename().string());
+  }
+}
+
+}  // namespace
+}  // namespace tamsel
