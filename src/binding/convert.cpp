@@ -317,7 +317,9 @@ class Converter::TextBuilder {
     PyObject* list = PyList_New(count);
     if (!list) return false;
     PyObject** const items = stack_.data() + (stack_.size() - count);
-    if (count) std::memcpy(reinterpret_cast<PyListObject*>(list)->ob_item, items, count * sizeof *items);
+    if (count) {
+      std::memcpy(reinterpret_cast<PyListObject*>(list)->ob_item, items, count * sizeof *items);
+    }
     stack_.resize(stack_.size() - count);
     return push(list);
   }

@@ -189,7 +189,8 @@ struct Number {
       *number = Number{'d', std::bit_cast<uint64_t>(value)};
       return true;
     }
-    const fast_float::adjusted_mantissa rounded = fast_float::compute_float<Format>(exponent, mantissa);
+    const fast_float::adjusted_mantissa rounded =
+        fast_float::compute_float<Format>(exponent, mantissa);
     if (rounded.power2 >= 0) {
       fast_float::to_float(negative, rounded, value);
       *number = Number{'d', std::bit_cast<uint64_t>(value)};

@@ -42,7 +42,9 @@ struct Recorder {
   bool key(std::string_view s) { return text('k', s); }
   bool number(json_tokens::Number n) { return record(n.type, std::to_string(n.bits)); }
   bool literal(char type) { return record(type); }
-  bool close(bool object, uint32_t count) { return record(object ? '}' : ']', std::to_string(count)); }
+  bool close(bool object, uint32_t count) {
+    return record(object ? '}' : ']', std::to_string(count));
+  }
 };
 
 // The same words for simdjson's parse of a text.
@@ -123,7 +125,8 @@ TEST(TextWalk, TakesWhatSimdjsonReads) {
 }
 
 TEST(TextWalk, LeavesTheRestToTheParse) {
-  const std::string deep = std::string(kMaxJsonDepth - 1, '[') + std::string(kMaxJsonDepth - 1, ']');
+  const std::string deep =
+      std::string(kMaxJsonDepth - 1, '[') + std::string(kMaxJsonDepth - 1, ']');
   const std::string texts[] = {
       // Valid, but for the whole parse to decide.
       R"("\udc00")", "1e99999", "99999999999999999999", "-9223372036854775808", "1e308", deep,
