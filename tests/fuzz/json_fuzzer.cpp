@@ -4,12 +4,15 @@
 // round on (the first may normalise, e.g. -0.0 to -0 to 0). Floats render
 // positionally, so 1e22 comes back as an integer literal too large to parse:
 // that one failure (InvalidNumber) ends the round trip without a finding.
+// The walk of the identity's result (text_walk.h) takes only texts that
+// parse, and finds in them each value simdjson's parse finds.
 #include <simdjson.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +22,8 @@
 #include "engine/render.h"
 #include "parser/parser.h"
 #include "value/json.h"
+#include "value/text_walk.h"
+#include "../cpp/walk_recorder.h"
 
 namespace {
 
@@ -39,6 +44,24 @@ std::optional<std::string> reparse_render(tamsel::JsonParser& parser, const std:
   return engine::to_json_text(std::get<Value>(parsed));
 }
 
+// The walk over `text`, as the calls that run it make it; for a text it
+// takes, what it found and what simdjson's parse finds.
+bool walk_takes(tamsel::JsonParser& parser, std::string_view text) {
+  std::memcpy(parser.work_buffer(text.size()), text.data(), text.size());
+  const auto index = parser.index_work_buffer(text.size());
+  if (!index) return false;
+  test::Recorder walked, parsed;
+  static std::string scratch;
+  if (walk_text(*index, walked, scratch) != Walk::kTaken) return false;
+  simdjson::dom::parser reference;
+  simdjson::dom::element root;
+  if (reference.parse(text.data(), text.size()).get(root) != simdjson::SUCCESS)
+    fail("the walk takes a text simdjson refuses", std::string(text), walked.calls);
+  test::record(root, parsed);
+  if (walked.calls != parsed.calls) fail("the walk finds other values", walked.calls, parsed.calls);
+  return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -53,7 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto owned = second.parse(text, false);
   auto parsed = parser.parse(text);
   if (parsed.index() != owned.index()) fail("view and owned parses disagree", std::string(text), "");
+  static JsonParser walker;
+  const bool walked = walk_takes(walker, text);
   if (auto* error = std::get_if<JsonError>(&parsed)) {
+    if (walked) fail("the walk takes a text the parse refuses", std::string(text), error->message());
     const std::string message = error->message();
     if (message != std::get<JsonError>(owned).message()) fail("messages differ", message, "");
     return 0;
