@@ -32,10 +32,14 @@ class PythonSink final : public texts::ResultSink {
   }
   bool takes_texts() const override { return true; }
   Walk take_text(const StructuralIndex& index) override {
+    const bool released = lock_.released();
     lock_.take_back();
     PyObject* object = nullptr;
     const Walk walk = converter_.object_of_text(index, &object);
     if (walk == Walk::kTaken) put(object);
+    // A text left to the parse is parsed as it would have been: without the
+    // lock, when the run let go of it.
+    if (walk == Walk::kNotTaken && released) lock_.release();
     return walk;
   }
   std::string& text() override { return texts_; }
