@@ -52,6 +52,30 @@ struct NumberShape {
   bool negative = false;
 };
 
+// The exponent whose 'e' or 'E' is at *p, of at most four digits, with *p
+// moved past it; false when it is none.
+[[gnu::always_inline]] inline bool read_exponent(const uint8_t** at, int64_t* exponent) {
+  const uint8_t* p = *at + 1;
+  const bool negative = *p == '-';
+  if (*p == '+' || *p == '-') ++p;
+  if (!is_digit(*p)) return false;
+  int64_t value = 0;
+  for (int count = 0; is_digit(*p); ++p) {
+    if (++count > 4) return false;
+    value = value * 10 + (*p - '0');
+  }
+  *exponent = negative ? -value : value;
+  *at = p;
+  return true;
+}
+
+// Whether a number of `integer_digits` before its point and the written
+// `exponent` is in the range taken.
+inline bool in_range(bool integer, bool negative, int64_t integer_digits, int64_t exponent) {
+  if (integer) return integer_digits <= (negative ? 18 : 19);
+  return integer_digits + exponent <= 308;  // below 10^308, short of DBL_MAX
+}
+
 // Whether the token at p, which ends at `token_end` (the next structural
 // character) but for white space, is such a number; its shape in `*shape`.
 [[gnu::always_inline]] inline bool scan_number(const uint8_t* p, const uint8_t* token_end,
@@ -77,20 +101,11 @@ struct NumberShape {
   int64_t exponent = 0;
   if ((*p | 0x20) == 'e') {
     shape->integer = false;
-    ++p;
-    const bool negative_exponent = *p == '-';
-    if (*p == '+' || *p == '-') ++p;
-    if (!is_digit(*p)) return false;
-    for (int count = 0; is_digit(*p); ++p) {
-      if (++count > 4) return false;
-      exponent = exponent * 10 + (*p - '0');
-    }
-    if (negative_exponent) exponent = -exponent;
+    if (!read_exponent(&p, &exponent)) return false;
   }
   if (p != token_end && !is_space(*p)) return false;
   shape->end = p;
-  if (shape->integer) return integer_digits <= (shape->negative ? 18 : 19);
-  return integer_digits + exponent <= 308;  // below 10^308, short of DBL_MAX
+  return in_range(shape->integer, shape->negative, integer_digits, exponent);
 }
 
 // A number's value as simdjson's tape holds it: its type ('l' for int64,
@@ -151,19 +166,11 @@ struct Number {
   int64_t written_exponent = 0;
   if ((*p | 0x20) == 'e') {
     integer = false;
-    ++p;
-    const bool negative_exponent = *p == '-';
-    if (*p == '+' || *p == '-') ++p;
-    if (!is_digit(*p)) return false;
-    for (int count = 0; is_digit(*p); ++p) {
-      if (++count > 4) return false;
-      written_exponent = written_exponent * 10 + (*p - '0');
-    }
-    if (negative_exponent) written_exponent = -written_exponent;
+    if (!read_exponent(&p, &written_exponent)) return false;
   }
   if (p != token_end && !is_space(*p)) return false;
+  if (!in_range(integer, negative, integer_digits, written_exponent)) return false;
   if (integer) {
-    if (integer_digits > (negative ? 18 : 19)) return false;
     if (negative) {
       *number = Number{'l', static_cast<uint64_t>(-static_cast<int64_t>(mantissa))};
     } else {
@@ -171,7 +178,6 @@ struct Number {
     }
     return true;
   }
-  if (integer_digits + written_exponent > 308) return false;  // below 10^308, short of DBL_MAX
   exponent += written_exponent;
   using Format = fast_float::binary_format<double>;
   double value;
