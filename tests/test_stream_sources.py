@@ -12,6 +12,8 @@ import pytest
 
 from tamsel_vonk import compile
 
+from our_threads import running_threads
+
 IDENTITY = compile(".")
 THREADS = [1, 2, 4]
 
@@ -96,10 +98,6 @@ def test_results_come_while_the_writer_keeps_the_pipe_open(tmp_path, how, lines,
     assert outcome == {"in vain": False}
 
 
-def running_threads():
-    return len(os.listdir("/proc/self/task"))
-
-
 @pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="counts threads in /proc")
 def test_a_stream_its_own_source_holds_is_collected_with_its_threads():
     class Reader:
@@ -110,6 +108,7 @@ def test_a_stream_its_own_source_holds_is_collected_with_its_threads():
         def read(self, n):
             return self.data.read(n)
 
+    gc.collect()  # the streams of tests before, with their threads
     before = running_threads()
     readers = []
     gc.disable()  # until all five are made and dropped

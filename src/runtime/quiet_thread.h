@@ -1,6 +1,7 @@
 // Threads of the module's own: how they start, and how they wait for work.
 #pragma once
 
+#include <pthread.h>
 #include <signal.h>
 
 #include <chrono>
@@ -13,10 +14,12 @@ namespace tamsel::runtime {
 
 // Starts a thread that never takes the process's signals: the
 // interpreter's handlers are for its own threads, and a signal taken by ours
-// would only interrupt what they wait for. Throws std::system_error when no
-// thread can be started.
+// would only interrupt what they wait for. The thread bears `name` (at most
+// 15 characters), which top, gdb and /proc/self/task show, so that a
+// process's threads of ours can be told from the rest. Throws
+// std::system_error when no thread can be started.
 template <class Body>
-std::thread start_quiet_thread(Body&& body) {
+std::thread start_quiet_thread(const char* name, Body&& body) {
   // A new thread starts with its maker's mask: all blocked for the moment
   // it is made, and the maker's own put back after.
   sigset_t all, was;
@@ -26,7 +29,12 @@ std::thread start_quiet_thread(Body&& body) {
     sigset_t* was;
     ~Restore() { pthread_sigmask(SIG_SETMASK, was, nullptr); }
   } restore{&was};
-  return std::thread(std::forward<Body>(body));
+  return std::thread([name, body = std::forward<Body>(body)]() mutable {
+#ifdef __linux__
+    pthread_setname_np(pthread_self(), name);
+#endif
+    body();
+  });
 }
 
 // Waits on `changed` until `ready()`, as condition_variable::wait(lock,

@@ -112,7 +112,7 @@ void DecodingReader::start(Compression format) {
         free_.push_back(i);
       }
       owner_ = getpid();
-      thread_ = runtime::start_quiet_thread([this] { run(); });
+      thread_ = runtime::start_quiet_thread("tv-decode", [this] { run(); });
       mode_ = Mode::kAhead;
       return;
     } catch (const std::system_error&) {

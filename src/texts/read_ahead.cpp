@@ -12,7 +12,7 @@ ReadAheadReader::ReadAheadReader(int fd, uint64_t size_hint)
     : fd_(fd), size_hint_(size_hint), offset_(lseek(fd, 0, SEEK_CUR)), owner_(getpid()) {
   try {
     for (auto& chunk : chunks_) chunk.reset(new char[kChunk]);
-    thread_ = runtime::start_quiet_thread([this] { run(); });
+    thread_ = runtime::start_quiet_thread("tv-read-ahead", [this] { run(); });
   } catch (...) {
     ::close(fd_);
     throw;

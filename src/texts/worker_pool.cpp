@@ -19,7 +19,9 @@ TAMSEL_STATIC_TLS constinit thread_local const std::atomic<bool>* pool_going = n
 WorkerPool::WorkerPool(size_t threads) : owner_(getpid()) {
   threads_.reserve(threads);
   try {
-    for (size_t i = 0; i < threads; ++i) threads_.push_back(runtime::start_quiet_thread([this] { run(); }));
+    for (size_t i = 0; i < threads; ++i) {
+      threads_.push_back(runtime::start_quiet_thread("tv-worker", [this] { run(); }));
+    }
   } catch (...) {
     going_ = true;
     queued_.notify_all();

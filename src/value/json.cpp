@@ -401,7 +401,7 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_apart(std::string_view le
   if (projection) copied.emplace(*projection);
   State* const state = state_.get();
   try {
-    runtime::start_quiet_thread([apart, state, size, copied = std::move(copied)]() mutable {
+    auto parse = [apart, state, size, copied = std::move(copied)]() mutable {
       std::optional<std::variant<DocumentRef, JsonError>> result;
       std::exception_ptr failure;
       bool taken = false;
@@ -417,7 +417,8 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_apart(std::string_view le
       apart->failure = failure;
       apart->done = true;
       apart->finished.notify_all();
-    }).detach();
+    };
+    runtime::start_quiet_thread("tv-parse-apart", std::move(parse)).detach();
   } catch (const std::system_error&) {
     return state_->parse(std::string_view(), size, projection, projected);
   }
