@@ -24,20 +24,24 @@ namespace tamsel::json_tokens {
 inline bool is_space(uint8_t c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 inline bool is_digit(uint8_t c) { return static_cast<uint8_t>(c - '0') < 10; }
 
+// The bytes of `word` (eight bytes of text, the first lowest) that are not
+// decimal digits, each marked by its high bits. A byte is a digit when its
+// high nibble is 3, and still is once 6 is added (0x3A to 0x3F are not). A
+// carry out of a byte of 0xFA or more only reaches bytes after the first
+// that is not a digit, so the lowest mark is always right.
+inline uint64_t not_digits(uint64_t word) {
+  constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0, kThrees = 0x3030303030303030,
+                     kSixes = 0x0606060606060606;
+  return ((word & kHigh) ^ kThrees) | (((word + kSixes) & kHigh) ^ kThrees);
+}
+
 // The first byte at or after p that is not a decimal digit, eight bytes at
 // a time.
 inline const uint8_t* skip_digits(const uint8_t* p) {
-  constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0, kThrees = 0x3030303030303030,
-                     kSixes = 0x0606060606060606;
   for (;;) {
     uint64_t word;
     std::memcpy(&word, p, sizeof word);
-    // A byte is a digit when its high nibble is 3, and still is once 6 is
-    // added (0x3A to 0x3F are not). A carry out of a byte of 0xFA or more
-    // only reaches bytes after the first that is not a digit.
-    const uint64_t not_digit =
-        ((word & kHigh) ^ kThrees) | (((word + kSixes) & kHigh) ^ kThrees);
-    if (not_digit != 0) return p + std::countr_zero(not_digit) / 8;
+    if (const uint64_t marks = not_digits(word)) return p + std::countr_zero(marks) / 8;
     p += sizeof word;
   }
 }
@@ -115,19 +119,34 @@ struct Number {
   uint64_t bits;
 };
 
-// The decimal digits at p added to `*mantissa`, eight at a time while they
-// last; the first byte after them.
+// The decimal digits at p added to `*mantissa`; the first byte after them.
+// Eight are read at a time, and the last few of a run in the same way, moved
+// to the end of a word of '0's: a loop over them a digit at a time would end
+// at a different count for each number, which the branch predictor cannot
+// foresee.
 [[gnu::always_inline]] inline const uint8_t* take_digits(const uint8_t* p, uint64_t* mantissa) {
+  static_assert(std::endian::native == std::endian::little);
+  constexpr uint64_t kPowers[8] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+  constexpr uint64_t kZeros = 0x3030303030303030;
   uint64_t m = *mantissa;
-  const char* chars = reinterpret_cast<const char*>(p);
-  while (fast_float::is_made_of_eight_digits_fast(chars)) {
-    m = m * 100000000 + fast_float::parse_eight_digits_unrolled(chars);
-    chars += 8;
+  for (;;) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    const uint64_t marks = not_digits(word);
+    if (marks == 0) {
+      m = m * 100000000 + fast_float::parse_eight_digits_unrolled(word);
+      p += 8;
+      continue;
+    }
+    const int count = std::countr_zero(marks) / 8;  // 0 to 7
+    if (count != 0) {
+      const uint64_t last = (word << (8 * (8 - count))) | (kZeros >> (8 * count));
+      m = m * kPowers[count] + fast_float::parse_eight_digits_unrolled(last);
+      p += count;
+    }
+    *mantissa = m;
+    return p;
   }
-  p = reinterpret_cast<const uint8_t*>(chars);
-  for (; is_digit(*p); ++p) m = m * 10 + (*p - '0');
-  *mantissa = m;
-  return p;
 }
 
 // The number token at p, which ends at `token_end` but for white space,

@@ -60,6 +60,17 @@ TEST(TextWalk, TakesWhatSimdjsonReads) {
       R"({"a":1,"a":2,"b":[1,2.5,"x"],"c":{"d":{"e":[[],{}]}}})", R"({"\u00e9\n":"x"})",
   };
   for (const char* text : texts) expect_as_simdjson(text, text);
+  // Runs of every length, so that each count of digits is left over after
+  // the eight read at a time, before a point, after it, before an exponent.
+  const std::string digits = "98765432109876543210";
+  for (size_t whole = 1; whole <= 19; ++whole) {
+    for (size_t fraction = 0; fraction <= 20; ++fraction) {
+      std::string number = digits.substr(0, whole);
+      if (fraction) number.append(".").append(digits, digits.size() - fraction);
+      expect_as_simdjson(number, number);
+      expect_as_simdjson(std::string("[-").append(number).append("e-3 ]"), number);
+    }
+  }
   std::string many = "[";
   for (int i = 0; i < 70000; ++i) many += i ? ",0.5" : "0.5";
   expect_as_simdjson(many + "]", "70,000 elements");
