@@ -15,9 +15,9 @@ namespace tamsel::runtime {
 // Starts a thread that never takes the process's signals: the
 // interpreter's handlers are for its own threads, and a signal taken by ours
 // would only interrupt what they wait for. The thread bears `name` (at most
-// 15 characters), which top, gdb and /proc/self/task show, so that a
-// process's threads of ours can be told from the rest. Throws
-// std::system_error when no thread can be started.
+// 15 characters) from the moment this returns, which top, gdb and
+// /proc/self/task show, so that a process's threads of ours can be told
+// from the rest. Throws std::system_error when no thread can be started.
 template <class Body>
 std::thread start_quiet_thread(const char* name, Body&& body) {
   // A new thread starts with its maker's mask: all blocked for the moment
@@ -29,12 +29,15 @@ std::thread start_quiet_thread(const char* name, Body&& body) {
     sigset_t* was;
     ~Restore() { pthread_sigmask(SIG_SETMASK, was, nullptr); }
   } restore{&was};
-  return std::thread([name, body = std::forward<Body>(body)]() mutable {
+  std::thread thread(std::forward<Body>(body));
 #ifdef __linux__
-    pthread_setname_np(pthread_self(), name);
+  // Named by its maker, so that no one who sees the thread made sees it
+  // unnamed (a name that cannot be set leaves the thread running as it is).
+  pthread_setname_np(thread.native_handle(), name);
+#else
+  (void)name;
 #endif
-    body();
-  });
+  return thread;
 }
 
 // Waits on `changed` until `ready()`, as condition_variable::wait(lock,
