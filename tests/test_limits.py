@@ -37,3 +37,21 @@ def test_deep_values_in_a_thread():
     thread.start()
     thread.join()
     assert results == [1024, 2048]
+
+
+def test_a_record_of_built_values_keeps_the_bound():
+    # The last stage takes its members from the values the stages before it
+    # built; past the bound it raises as the evaluator's object does.
+    def outcome(query):
+        try:
+            compile(query).first('{"x": 1}')
+            return "made"
+        except PanicException as error:
+            return str(error)
+
+    seen = set()
+    for n in range(2043, 2050):
+        query = "{a: .} | " * n + "{b: .a}"
+        seen.add(outcome(query))
+        assert outcome(query) == outcome(query + " | ."), n
+    assert seen == {"made", "value nested deeper than 2048 levels"}

@@ -94,3 +94,35 @@ def test_a_key_in_the_cache_outlives_the_values_made_before_its_dict(method):
     for _ in range(3):
         run(IDENTITY, encoded({outer: 0}))
         assert run(IDENTITY, encoded({outer: {inner: 1}})) == [{outer: {inner: 1}}]
+
+
+EVENT = {"id": "7", "type": "PushEvent", "actor": {"id": 1, "login": "ann\u00e9", "k": "x"},
+         "tags": [1, [2, 3.5], {"x": None}], "k": {"k": "k"}}
+# Objects built of paths alone, which a call makes from the document's parts
+# without the evaluator, beside those it leaves to the evaluator.
+RECORDS = [
+    "{id: .id, type: .type, who: .actor.login}",
+    "{a: .tags.[1], b: .tags.[-1].x, c: .actor, d: .tags}",
+    "{k: .k.k, actor: .actor, kk: .k}",  # a key met again inside a value
+    "{id: .id, x: .missing}",
+    "{a: .id.x}",
+    "{a: .[0]}",
+    "{a: .id, a: .type}",
+    "{a: ., b: .id}",
+    ".tags.[] | {x: .x, y: .[1]}",  # after other stages: a record of each output
+    'select(.id == "7") | {id: .id}',
+    "to_entries | .[] | {k: .key, v: .value.k}",
+]
+
+
+@pytest.mark.parametrize("method", RUNS)
+def test_a_record_gives_what_the_evaluator_builds(method):
+    run = RUNS[method]
+    text = encoded(EVENT)
+    for query in RECORDS:
+        made = run(compile(query), text)
+        assert made == run(compile(query + " | ."), text), query
+        assert made == run(compile(query), text), query
+    one, two = (run(compile("{who: .actor.login}"), text)[0] for _ in range(2))
+    shared = method not in SEPARATE
+    assert (next(iter(one)) is next(iter(two))) == shared

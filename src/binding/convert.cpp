@@ -162,15 +162,27 @@ PyObject* Converter::built_dict(const View& object) {
   made(32 * object.size());
   PyRef dict(new_dict(object.size()));
   if (!dict) return nullptr;
-  for (const View::Member& member : object.members()) {
-    PyRef value(object_of(member.value));
-    if (!value) return nullptr;
-    bool borrowed;
-    PyObject* str = key_of(member.key, &borrowed);
-    const Key key(str, borrowed);
-    if (!key.get() || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
-  }
+  for (const View::Member& member : object.members())
+    if (!set_member(dict.get(), member.key, member.value)) return nullptr;
   return dict.release();
+}
+
+PyObject* Converter::object_of(const engine::PathRecord& record, const View* values) {
+  made(32 * record.size());
+  PyRef dict(new_dict(record.size()));
+  if (!dict) return nullptr;
+  for (size_t i = 0; i < record.size(); ++i)
+    if (!set_member(dict.get(), record.key(i), values[i])) return nullptr;
+  return dict.release();
+}
+
+bool Converter::set_member(PyObject* dict, std::string_view key_text, const View& member) {
+  PyRef value(object_of(member));
+  if (!value) return false;
+  bool borrowed;
+  PyObject* str = key_of(key_text, &borrowed);
+  const Key key(str, borrowed);
+  return key.get() && PyDict_SetItem(dict, key.get(), value.get()) == 0;
 }
 
 // The scalar at `at`; inlined into the loops over members, which meet

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "binding/key_cache.h"
+#include "engine/path_record.h"
 #include "value/document_ref.h"
 #include "value/result_tape.h"
 #include "value/structural_index.h"
@@ -35,6 +36,9 @@ class Converter {
   // parts, whether results themselves or held by built values, are read off
   // the document's tape.
   PyObject* object_of(const View& v);
+  // The same for the object of a record program, from the values of its
+  // members in the record's order.
+  PyObject* object_of(const engine::PathRecord& record, const View* values);
   // The same for the next value of a result tape; a JSON text there becomes
   // its bytes. On failure the reader's place is lost: read no further.
   PyObject* object_of(ResultTape::Reader& reader);
@@ -52,6 +56,9 @@ class Converter {
   PyObject* new_string(std::string_view text);
   PyObject* built_list(const View& array);
   PyObject* built_dict(const View& object);
+  // Sets the member `key_text` of `dict` to the object of `member`; false
+  // with an exception set.
+  bool set_member(PyObject* dict, std::string_view key_text, const View& member);
   // A part of the parsed document, read off its tape: the value whose word
   // is at `at` (convert.cpp says how the tape is laid out).
   struct Tape;

@@ -25,10 +25,7 @@ class PythonSink final : public texts::ResultSink {
   }
   bool take(View value) override {
     lock_.take_back();
-    PyObject* object = converter_.object_of(value);
-    if (!object) return false;
-    put(object);
-    return true;
+    return put_made(converter_.object_of(value));
   }
   bool takes_texts() const override { return true; }
   Walk take_text(const StructuralIndex& index) override {
@@ -41,6 +38,11 @@ class PythonSink final : public texts::ResultSink {
     // lock, when the run let go of it.
     if (walk == Walk::kNotTaken && released) lock_.release();
     return walk;
+  }
+  bool takes_records() const override { return true; }
+  bool take_record(const engine::PathRecord& record, const View* values) override {
+    lock_.take_back();
+    return put_made(converter_.object_of(record, values));
   }
   std::string& text() override { return texts_; }
   bool end_text() override {
@@ -68,6 +70,11 @@ class PythonSink final : public texts::ResultSink {
   }
 
  private:
+  bool put_made(PyObject* object) {
+    if (!object) return false;
+    put(object);
+    return true;
+  }
   void put(PyObject* object) {
     if (!first_only_) {
       objects_.all.push_back(object);

@@ -35,14 +35,6 @@ void apply_field(const Field& field, EvalValue v, ResultList& out) {
   if (const std::optional<View> member = value.member(field.name)) out.push_back(v.select(*member));
 }
 
-// The effective position of `index` in an array of `n` elements, if inside.
-std::optional<size_t> array_position(int32_t index, size_t n) {
-  int64_t count = static_cast<int64_t>(n);
-  int64_t position = index >= 0 ? index : count + index;
-  if (position < 0 || position >= count) return std::nullopt;
-  return static_cast<size_t>(position);
-}
-
 void apply_index(const Index& index, EvalValue v, ResultList& out) {
   const View value = v.view();
   if (value.kind() != Kind::Array) return;
@@ -148,8 +140,9 @@ Value key_of(const ObjectEntry& entry) {
   return Value::string_view(entry.key.data(), Value::checked_length(entry.key.size()));
 }
 
-size_t path_start(const Pipeline& pipeline);
-std::optional<EvalValue> follow_path(const Pipeline& pipeline, size_t from, EvalValue v);
+size_t path_start(const Pipeline& pipeline, size_t end);
+std::optional<EvalValue> follow_path(const Pipeline& pipeline, size_t from, size_t end,
+                                     EvalValue v);
 
 // When every entry is a path ({id: .id, who: .actor.login}, the usual
 // form), each takes at most one value: at most one object, built straight
@@ -158,10 +151,10 @@ std::optional<EvalValue> follow_path(const Pipeline& pipeline, size_t from, Eval
 bool apply_path_construct(const ObjectConstruct& construct, const EvalValue& v,
                           ResultList& out) {
   for (const ObjectEntry& entry : construct.entries)
-    if (path_start(entry.value) != 0) return false;
+    if (path_start(entry.value, entry.value.size()) != 0) return false;
   ObjectMap map = ObjectMap::with_capacity(construct.entries.size());
   for (const ObjectEntry& entry : construct.entries) {
-    std::optional<EvalValue> value = follow_path(entry.value, 0, v.borrow());
+    std::optional<EvalValue> value = follow_path(entry.value, 0, entry.value.size(), v.borrow());
     if (!value) return true;
     runtime::note_work();
     ensure_room_to_wrap(value->view());
@@ -218,38 +211,23 @@ void apply_object_construct(const ObjectConstruct& construct, EvalValue v, Resul
 
 bool is_container(Kind kind) { return kind == Kind::Array || kind == Kind::Object; }
 
-// Fields and indexes take one value to at most one, so a run
-// of them needs no list between its steps.
-bool is_path_step(const Filter& filter) {
-  return std::holds_alternative<Field>(filter.node) || std::holds_alternative<Index>(filter.node);
-}
-
-// Where the trailing run of path steps of `pipeline` begins (its size when
-// it ends with another step).
-size_t path_start(const Pipeline& pipeline) {
-  size_t start = pipeline.size();
+// Where the trailing run of path steps of the stages [0, end) of `pipeline`
+// begins (`end` when they end with another step).
+size_t path_start(const Pipeline& pipeline, size_t end) {
+  size_t start = end;
   while (start > 0 && is_path_step(pipeline[start - 1])) --start;
   return start;
 }
 
 // What the path steps [from, end) of `pipeline` lead to from `v`, or nothing
 // where a step does not apply: the output apply() gives, step by step.
-std::optional<EvalValue> follow_path(const Pipeline& pipeline, size_t from, EvalValue v) {
-  for (size_t i = from; i < pipeline.size(); ++i) {
+std::optional<EvalValue> follow_path(const Pipeline& pipeline, size_t from, size_t end,
+                                     EvalValue v) {
+  for (size_t i = from; i < end; ++i) {
     runtime::note_work();
-    const View value = v.view();
-    if (const auto* field = std::get_if<Field>(&pipeline[i].node)) {
-      if (value.kind() != Kind::Object) return std::nullopt;
-      const std::optional<View> member = value.member(field->name);
-      if (!member) return std::nullopt;
-      v = v.select(*member);
-    } else {
-      const auto& index = std::get<Index>(pipeline[i].node);
-      if (value.kind() != Kind::Array) return std::nullopt;
-      const auto position = array_position(index.index, value.size());
-      if (!position) return std::nullopt;
-      v = v.select(value.element(*position));
-    }
+    const std::optional<View> part = path_step(pipeline[i], v.view());
+    if (!part) return std::nullopt;
+    v = v.select(*part);
   }
   return v;
 }
@@ -257,7 +235,8 @@ std::optional<EvalValue> follow_path(const Pipeline& pipeline, size_t from, Eval
 // The first output of `pipeline` on `v` (every output is computed, as a
 // condition's operand needs), or nothing.
 std::optional<EvalValue> first_output(const Pipeline& pipeline, const EvalValue& v) {
-  if (path_start(pipeline) == 0) return follow_path(pipeline, 0, v.borrow());
+  if (path_start(pipeline, pipeline.size()) == 0)
+    return follow_path(pipeline, 0, pipeline.size(), v.borrow());
   ResultList outputs = evaluate(pipeline, v.borrow(), false);
   if (outputs.empty()) return std::nullopt;
   return std::move(outputs.front());
@@ -349,15 +328,19 @@ void apply(const Filter& filter, EvalValue v, ResultList& out) {
 }  // namespace
 
 ResultList evaluate(const Pipeline& pipeline, EvalValue input, bool first_result) {
+  return evaluate(pipeline, pipeline.size(), std::move(input), first_result);
+}
+
+ResultList evaluate(const Pipeline& pipeline, size_t end, EvalValue input, bool first_result) {
   ResultList current;
-  if (pipeline.empty()) {
+  if (end == 0) {
     current.push_back(std::move(input));
     return current;
   }
   // A trailing run of fields and indexes takes each value on alone.
-  const size_t path = path_start(pipeline);
+  const size_t path = path_start(pipeline, end);
   if (path == 0) {
-    if (std::optional<EvalValue> output = follow_path(pipeline, 0, std::move(input)))
+    if (std::optional<EvalValue> output = follow_path(pipeline, 0, end, std::move(input)))
       current.push_back(std::move(*output));
     return current;
   }
@@ -365,7 +348,7 @@ ResultList evaluate(const Pipeline& pipeline, EvalValue input, bool first_result
   apply(pipeline[0], std::move(input), current);
   ensure_results_fit(current.size());
   for (size_t stage = 1; stage < path && !current.empty(); ++stage) {
-    bool stop_early = first_result && stage + 1 == pipeline.size();
+    bool stop_early = first_result && stage + 1 == end;
     ResultList next;
     next.reserve(current.size());
     for (EvalValue& value : current) {
@@ -375,11 +358,11 @@ ResultList evaluate(const Pipeline& pipeline, EvalValue input, bool first_result
     }
     current = std::move(next);
   }
-  if (path < pipeline.size() && !current.empty()) {
+  if (path < end && !current.empty()) {
     // Each value leads to at most one: the list shrinks in place.
     size_t kept = 0;
     for (EvalValue& value : current) {
-      std::optional<EvalValue> output = follow_path(pipeline, path, std::move(value));
+      std::optional<EvalValue> output = follow_path(pipeline, path, end, std::move(value));
       if (!output) continue;
       current[kept++] = std::move(*output);
       if (first_result) break;

@@ -1,6 +1,8 @@
 // Runs a filter tree over one input value.
 #pragma once
 
+#include <cstddef>
+
 #include "engine/eval_value.h"
 #include "parser/filter.h"
 
@@ -11,5 +13,8 @@ namespace tamsel::engine {
 // `first_result`, the last stage stops at the first input that produces any
 // output. Throws only InternalFault (and std::bad_alloc).
 ResultList evaluate(const query::Pipeline& pipeline, EvalValue input, bool first_result);
+// The same for the stages [0, end) of `pipeline` alone.
+ResultList evaluate(const query::Pipeline& pipeline, size_t end, EvalValue input,
+                    bool first_result);
 
 }  // namespace tamsel::engine

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
+#include "engine/path_record.h"
 #include "parser/filter.h"
 #include "texts/result_store.h"
 #include "value/reading_plan.h"
@@ -15,6 +17,9 @@ struct Program {
   query::Pipeline pipeline;
   // How it reads documents for the parts it needs, or null to read them whole.
   std::unique_ptr<ReadingPlan> reading;
+  // The pipeline as the record it builds, when it builds one of paths alone
+  // (engine/path_record.h): set by whoever sets the pipeline.
+  std::optional<engine::PathRecord> record;
   // Where the results of its texts go in place of a run's tape, when set:
   // a table's rows (src/table).
   std::shared_ptr<const ResultStoreMaker> stores;

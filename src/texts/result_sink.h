@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 
+#include "engine/path_record.h"
 #include "value/structural_index.h"
 #include "value/view.h"
 
@@ -31,6 +32,14 @@ class ResultSink {
   // kNotTaken leaves the text to the parse, with nothing kept; kFailed is
   // as take() returning false.
   virtual Walk take_text(const StructuralIndex&) { return Walk::kNotTaken; }
+  // Whether the sink can make each result of a program that ends in a
+  // record (engine/path_record.h) from the values of its members
+  // (take_record), which spares the run the objects the evaluator would
+  // build.
+  virtual bool takes_records() const { return false; }
+  // Such a result, after expect() of at most as many: the members' values
+  // in the record's order; false when it cannot be taken.
+  virtual bool take_record(const engine::PathRecord&, const View*) { return false; }
   // Every result is in; false when they cannot all be taken.
   virtual bool finish() { return true; }
   // The text did not run to its end: what it gave goes.

@@ -18,6 +18,14 @@ class TapeSink final : public ResultSink {
     ++count_;
     return true;
   }
+  bool takes_records() const override { return true; }
+  bool take_record(const engine::PathRecord& record, const View* values) override {
+    runtime::note_work();
+    tape_.begin_object(record.size());
+    for (size_t i = 0; i < record.size(); ++i) tape_.append_member(record.key(i), values[i]);
+    ++count_;
+    return true;
+  }
   std::string& text() override {
     tape_.begin_text();
     return tape_.text();

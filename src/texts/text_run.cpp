@@ -27,6 +27,35 @@ void release_free_memory_after(int64_t peak) {
 #endif
 }
 
+// The results of a program that ends in a record, for a sink that takes
+// records: its stages before the record evaluated, then the record made of
+// each of their outputs, taken by the sink as they are followed.
+bool records_into(const RunRules& rules, DocumentRef document, runtime::CallRuntime& call,
+                  ResultSink& sink) {
+  const engine::PathRecord& record = *rules.program.record;
+  const query::Pipeline& pipeline = rules.program.pipeline;
+  View values[engine::PathRecord::kMaxMembers];
+  if (pipeline.size() == 1) {
+    const bool made = record.follow(View(document), values);
+    sink.expect(made ? 1 : 0, 0);
+    if (made && !sink.take_record(record, values)) return false;
+    return sink.finish();
+  }
+  engine::ResultList inputs;
+  {
+    const runtime::ArenaInUse in_use = call.evaluating();
+    inputs = engine::evaluate(pipeline, pipeline.size() - 1, engine::EvalValue::document(document),
+                              false);
+  }
+  sink.expect(inputs.size(), 0);  // at most
+  for (const engine::EvalValue& input : inputs) {
+    if (!record.follow(input.view(), values)) continue;
+    if (!sink.take_record(record, values)) return false;
+    if (rules.form.first_only) break;
+  }
+  return sink.finish();
+}
+
 // Evaluates the program over `document`, with the arena of `call` serving
 // and a budget for the text's size, and hands the results on as the form
 // says: false when the sink refused one.
@@ -34,13 +63,15 @@ bool evaluate_into(const RunRules& rules, DocumentRef document, size_t size,
                    runtime::CallRuntime& call, ResultSink& sink) {
   // What the run builds from here on is charged to it; the poll may stop it.
   call.bound(runtime::CallBounds::budget_for(size), rules.poll);
+  const ResultForm& form = rules.form;
+  if (rules.program.record && !form.as_json && sink.takes_records())
+    return records_into(rules, document, call, sink);
   engine::ResultList found;
   {
     const runtime::ArenaInUse in_use = call.evaluating();
     found = engine::evaluate(rules.program.pipeline, engine::EvalValue::document(document),
                              rules.form.first_only);
   }
-  const ResultForm& form = rules.form;
   const size_t count = form.first_only && !found.empty() ? 1 : found.size();
   // A lone container result (the whole document, as often as not) takes
   // about as much text as the document, a little more laid out. Room not

@@ -34,14 +34,20 @@ void ResultTape::append(View v) {
       for (View element : v.elements()) append(element);
       return;
     case Kind::Object:
-      put_tag(kObject);
-      put_count(v.size());
-      for (const View::Member& member : v.members()) {
-        put_string(member.key);
-        append(member.value);
-      }
+      begin_object(v.size());
+      for (const View::Member& member : v.members()) append_member(member.key, member.value);
       return;
   }
+}
+
+void ResultTape::begin_object(size_t count) {
+  put_tag(kObject);
+  put_count(count);
+}
+
+void ResultTape::append_member(std::string_view key, View value) {
+  put_string(key);
+  append(value);
 }
 
 void ResultTape::begin_text() {

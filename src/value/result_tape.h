@@ -24,6 +24,9 @@ class ResultTape {
 
   // Writes `v` whole, strings copied.
   void append(View v);
+  // Writes an object of `count` members, each then written by append_member.
+  void begin_object(size_t count);
+  void append_member(std::string_view key, View value);
   // Starts a JSON text, to be written to text() and closed by end_text().
   void begin_text();
   std::string& text() { return bytes_; }

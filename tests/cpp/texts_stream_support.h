@@ -24,6 +24,7 @@ inline std::shared_ptr<const Program> compiled(std::string_view query, bool whol
   auto compiled = query::compile_query(query);
   auto program = std::make_shared<Program>();
   program->pipeline = std::get<query::Pipeline>(std::move(compiled));
+  program->record = engine::PathRecord::of(program->pipeline);
   Projection needed = engine::needed_parts(program->pipeline);
   if (!needed.is_whole() && !whole) program->reading = std::make_unique<ReadingPlan>(needed);
   return program;
