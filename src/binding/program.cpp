@@ -301,8 +301,7 @@ PyObject* new_program(query::Pipeline pipeline, PyObject* query) {
   }
   bool ok = run_guarded([&] {
     auto compiled = std::make_shared<texts::Program>();
-    compiled->pipeline = std::move(pipeline);
-    compiled->record = engine::PathRecord::of(compiled->pipeline);
+    compiled->set_pipeline(std::move(pipeline));
     Projection needed = engine::needed_parts(compiled->pipeline);
     if (!needed.is_whole() && !whole_documents_forced())
       compiled->reading = std::make_unique<ReadingPlan>(std::move(needed));

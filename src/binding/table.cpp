@@ -808,8 +808,7 @@ std::shared_ptr<const texts::Program> table_program(PyObject* self,
       shape->columns = std::move(std::get<query::Comma>(combined.back().node).branches);
       combined.pop_back();
     }
-    program->pipeline = std::move(combined);
-    program->record = engine::PathRecord::of(program->pipeline);
+    program->set_pipeline(std::move(combined));
     if (!needed.is_whole() && !whole_documents_forced())
       program->reading = std::make_unique<ReadingPlan>(std::move(needed));
     program->stores = std::make_shared<table::RowStoreMaker>(std::move(shape));

@@ -1,13 +1,37 @@
 #include "engine/path_record.h"
 
 #include <utility>
-#include <variant>
 
 #include "engine/paths.h"
 #include "runtime/bounds.h"
 #include "value/depth.h"
 
 namespace tamsel::engine {
+
+std::optional<Path> Path::of(const query::Pipeline& pipeline) {
+  Path path;
+  for (const query::Filter& step : pipeline) {
+    if (const auto* field = std::get_if<query::Field>(&step.node)) {
+      path.steps_.emplace_back(*field);
+    } else if (const auto* index = std::get_if<query::Index>(&step.node)) {
+      path.steps_.emplace_back(*index);
+    } else if (!std::holds_alternative<query::Identity>(step.node)) {
+      return std::nullopt;
+    }
+  }
+  return path;
+}
+
+std::optional<View> Path::follow(View input) const {
+  for (const auto& step : steps_) {
+    runtime::note_work();
+    const std::optional<View> next =
+        std::visit([&](const auto& each) { return path_step(each, input); }, step);
+    if (!next) return std::nullopt;
+    input = *next;
+  }
+  return input;
+}
 
 std::optional<PathRecord> PathRecord::of(const query::Pipeline& pipeline) {
   if (pipeline.empty()) return std::nullopt;
@@ -19,33 +43,19 @@ std::optional<PathRecord> PathRecord::of(const query::Pipeline& pipeline) {
     // the earlier, at the earlier's place.
     for (const Member& earlier : record.members_)
       if (earlier.key == entry.key) return std::nullopt;
-    Member member{entry.key, {}};
-    for (const query::Filter& step : entry.value) {
-      if (const auto* field = std::get_if<query::Field>(&step.node)) {
-        member.path.emplace_back(*field);
-      } else if (const auto* index = std::get_if<query::Index>(&step.node)) {
-        member.path.emplace_back(*index);
-      } else if (!std::holds_alternative<query::Identity>(step.node)) {
-        return std::nullopt;
-      }
-    }
-    record.members_.push_back(std::move(member));
+    std::optional<Path> path = Path::of(entry.value);
+    if (!path) return std::nullopt;
+    record.members_.push_back(Member{entry.key, std::move(*path)});
   }
   return record;
 }
 
-bool PathRecord::follow(View input, View (&values)[kMaxMembers]) const {
+bool PathRecord::follow(View input, Values& values) const {
   for (size_t i = 0; i < size(); ++i) {
-    View part = input;
-    for (const auto& step : members_[i].path) {
-      runtime::note_work();
-      const std::optional<View> next =
-          std::visit([&](const auto& each) { return path_step(each, part); }, step);
-      if (!next) return false;
-      part = *next;
-    }
-    ensure_room_to_wrap(part);
-    values[i] = part;
+    const std::optional<View> part = members_[i].path.follow(input);
+    if (!part) return false;
+    ensure_room_to_wrap(*part);
+    values.set(i, *part);
   }
   return true;
 }

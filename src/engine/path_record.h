@@ -1,12 +1,14 @@
-// A program whose last stage builds one object from paths of its input and
-// nothing more ({id: .id, type: .type, who: .actor.login}, the usual
-// projection of a record, alone or after an iteration or a select). That
-// object holds only parts of the stage's input, so a sink that can make an
-// object from its members takes each straight from those parts, with none
-// of the evaluator's values and maps between.
+// Programs whose results the runs can make without the evaluator: a path
+// alone (.actor.login), and a last stage that builds one object from paths
+// of its input and nothing more ({id: .id, type: .type, who: .actor.login},
+// the usual projection of a record, alone or after an iteration or a
+// select). Their results hold only parts of their input, so a run takes
+// them straight from those parts, with none of the evaluator's values,
+// lists and maps between.
 #pragma once
 
 #include <cstddef>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,16 +20,44 @@
 
 namespace tamsel::engine {
 
+// Fields and indexes in turn.
+class Path {
+ public:
+  // The path `pipeline` is when each of its stages is a field, an index or
+  // the identity; nothing otherwise. The path keeps a copy of its steps.
+  static std::optional<Path> of(const query::Pipeline& pipeline);
+
+  // The part of `input` the path leads to, or nothing where a step does not
+  // apply, as the evaluator gives. Each step counts as work.
+  std::optional<View> follow(View input) const;
+
+ private:
+  std::vector<std::variant<query::Field, query::Index>> steps_;
+};
+
 class PathRecord {
  public:
-  // More members than this are left to the evaluator: follow() fills a
-  // caller's array of this size.
+  // More members than this are left to the evaluator.
   static constexpr size_t kMaxMembers = 16;
 
+  // Room for the values of a record's members, each unset until follow()
+  // sets it: a call that makes one small object should not clear room for
+  // the most.
+  class Values {
+   public:
+    Values() {}
+    const View* data() const { return views_; }
+    void set(size_t member, View value) { new (&views_[member]) View(value); }
+
+   private:
+    union {
+      View views_[kMaxMembers];
+    };
+  };
+
   // The record of `pipeline`'s last stage: one object construction whose
-  // members each follow fields and indexes (or are the input itself),
-  // under keys that differ. Nothing
-  // for any other program. The record keeps a copy of what it needs.
+  // members are paths, under keys that differ. Nothing for any other
+  // program.
   static std::optional<PathRecord> of(const query::Pipeline& pipeline);
 
   size_t size() const { return members_.size(); }
@@ -35,14 +65,14 @@ class PathRecord {
 
   // The values of the members on `input`, in order, into `values`: false,
   // with no result, where a path leads nowhere, as the construction gives
-  // none then. Each step counts as work; throws InternalFault where a value
-  // is too deep for an object to hold.
-  bool follow(View input, View (&values)[kMaxMembers]) const;
+  // none then. Throws InternalFault where a value is too deep for an object
+  // to hold.
+  bool follow(View input, Values& values) const;
 
  private:
   struct Member {
     std::string key;
-    std::vector<std::variant<query::Field, query::Index>> path;
+    Path path;
   };
 
   std::vector<Member> members_;

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "engine/path_record.h"
 #include "parser/filter.h"
@@ -17,9 +18,16 @@ struct Program {
   query::Pipeline pipeline;
   // How it reads documents for the parts it needs, or null to read them whole.
   std::unique_ptr<ReadingPlan> reading;
-  // The pipeline as the record it builds, when it builds one of paths alone
-  // (engine/path_record.h): set by whoever sets the pipeline.
+  // The pipeline as a path alone, or as the record its last stage builds
+  // (engine/path_record.h), when it is one: set with the pipeline.
+  std::optional<engine::Path> path;
   std::optional<engine::PathRecord> record;
+
+  void set_pipeline(query::Pipeline stages) {
+    pipeline = std::move(stages);
+    path = engine::Path::of(pipeline);
+    record = engine::PathRecord::of(pipeline);
+  }
   // Where the results of its texts go in place of a run's tape, when set:
   // a table's rows (src/table).
   std::shared_ptr<const ResultStoreMaker> stores;

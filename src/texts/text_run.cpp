@@ -34,11 +34,11 @@ bool records_into(const RunRules& rules, DocumentRef document, runtime::CallRunt
                   ResultSink& sink) {
   const engine::PathRecord& record = *rules.program.record;
   const query::Pipeline& pipeline = rules.program.pipeline;
-  View values[engine::PathRecord::kMaxMembers];
+  engine::PathRecord::Values values;
   if (pipeline.size() == 1) {
     const bool made = record.follow(View(document), values);
     sink.expect(made ? 1 : 0, 0);
-    if (made && !sink.take_record(record, values)) return false;
+    if (made && !sink.take_record(record, values.data())) return false;
     return sink.finish();
   }
   engine::ResultList inputs;
@@ -50,8 +50,35 @@ bool records_into(const RunRules& rules, DocumentRef document, runtime::CallRunt
   sink.expect(inputs.size(), 0);  // at most
   for (const engine::EvalValue& input : inputs) {
     if (!record.follow(input.view(), values)) continue;
-    if (!sink.take_record(record, values)) return false;
+    if (!sink.take_record(record, values.data())) return false;
     if (rules.form.first_only) break;
+  }
+  return sink.finish();
+}
+
+// Hands the `count` results, the view of each given by `result(i)`, on to
+// the sink as the form says: false when the sink refused one.
+template <class Result>
+bool hand_on(const ResultForm& form, size_t count, Result&& result, size_t size,
+             ResultSink& sink) {
+  // A lone container result (the whole document, as often as not) takes
+  // about as much text as the document, a little more laid out. Room not
+  // written to costs no memory.
+  const bool lone_container =
+      count == 1 && (result(0).kind() == Kind::Array || result(0).kind() == Kind::Object);
+  sink.expect(count, form.as_json && lone_container ? size + (form.pretty ? size / 2 : 0) + 64 : 0);
+  for (size_t i = 0; i < count; ++i) {
+    if (!form.as_json) {
+      if (!sink.take(result(i))) return false;
+      continue;
+    }
+    std::string& text = sink.text();
+    if (form.pretty) {
+      engine::append_pretty_json_text(text, result(i), form.indent);
+    } else {
+      engine::append_json_text(text, result(i));
+    }
+    if (!sink.end_text()) return false;
   }
   return sink.finish();
 }
@@ -63,36 +90,22 @@ bool evaluate_into(const RunRules& rules, DocumentRef document, size_t size,
                    runtime::CallRuntime& call, ResultSink& sink) {
   // What the run builds from here on is charged to it; the poll may stop it.
   call.bound(runtime::CallBounds::budget_for(size), rules.poll);
+  const Program& program = rules.program;
   const ResultForm& form = rules.form;
-  if (rules.program.record && !form.as_json && sink.takes_records())
+  if (program.path) {
+    const std::optional<View> part = program.path->follow(View(document));
+    return hand_on(form, part ? 1 : 0, [&](size_t) { return *part; }, size, sink);
+  }
+  if (program.record && !form.as_json && sink.takes_records())
     return records_into(rules, document, call, sink);
   engine::ResultList found;
   {
     const runtime::ArenaInUse in_use = call.evaluating();
-    found = engine::evaluate(rules.program.pipeline, engine::EvalValue::document(document),
-                             rules.form.first_only);
+    found = engine::evaluate(program.pipeline, engine::EvalValue::document(document),
+                             form.first_only);
   }
   const size_t count = form.first_only && !found.empty() ? 1 : found.size();
-  // A lone container result (the whole document, as often as not) takes
-  // about as much text as the document, a little more laid out. Room not
-  // written to costs no memory.
-  const bool lone_container =
-      count == 1 && (found[0].kind() == Kind::Array || found[0].kind() == Kind::Object);
-  sink.expect(count, form.as_json && lone_container ? size + (form.pretty ? size / 2 : 0) + 64 : 0);
-  for (size_t i = 0; i < count; ++i) {
-    if (!form.as_json) {
-      if (!sink.take(found[i].view())) return false;
-      continue;
-    }
-    std::string& text = sink.text();
-    if (form.pretty) {
-      engine::append_pretty_json_text(text, found[i].view(), form.indent);
-    } else {
-      engine::append_json_text(text, found[i].view());
-    }
-    if (!sink.end_text()) return false;
-  }
-  return sink.finish();
+  return hand_on(form, count, [&](size_t i) { return found[i].view(); }, size, sink);
 }
 
 // Runs `work` (which parses and evaluates, or returns a JSON error's

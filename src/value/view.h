@@ -28,8 +28,6 @@ class View {
     if (value_ == nullptr) document_ = document_ref_of(v);
   }
   explicit View(DocumentRef ref);
-  // A null, for a place assigned later.
-  View() : kind_(Kind::Null) {}
 
   // Inside the parsed document (document_ref()), or a built Value (value())
   // otherwise.

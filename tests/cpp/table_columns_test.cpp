@@ -30,7 +30,7 @@ query::Pipeline pipeline_of(std::string_view text) {
 std::shared_ptr<const texts::Program> table_program(std::string_view row,
                                                     const std::vector<std::string>& columns) {
   auto program = std::make_shared<texts::Program>();
-  program->pipeline = pipeline_of(row);
+  program->set_pipeline(pipeline_of(row));
   auto shape = std::make_shared<TableShape>();
   for (const std::string& column : columns) shape->columns.push_back(pipeline_of(column));
   program->stores = std::make_shared<RowStoreMaker>(std::move(shape));

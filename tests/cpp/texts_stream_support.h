@@ -23,8 +23,7 @@ namespace tamsel::texts {
 inline std::shared_ptr<const Program> compiled(std::string_view query, bool whole = false) {
   auto compiled = query::compile_query(query);
   auto program = std::make_shared<Program>();
-  program->pipeline = std::get<query::Pipeline>(std::move(compiled));
-  program->record = engine::PathRecord::of(program->pipeline);
+  program->set_pipeline(std::get<query::Pipeline>(std::move(compiled)));
   Projection needed = engine::needed_parts(program->pipeline);
   if (!needed.is_whole() && !whole) program->reading = std::make_unique<ReadingPlan>(needed);
   return program;

@@ -1,6 +1,6 @@
-// A record program's one object is made from its members' values by a sink
-// that can, and by the evaluator for any other sink or program; both give
-// the same.
+// A path alone is followed, and a record program's objects are made from
+// their members' values by a sink that can, without the evaluator; both
+// give what the evaluator gives.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -68,6 +68,24 @@ Ran run(std::string_view query, const std::string& text, bool records, bool whol
   const TextOutcome outcome = run_text(rules, parser, text.size(), call, sink);
   EXPECT_TRUE(outcome.ran()) << query << " " << outcome.message;
   return {sink.made, sink.values, sink.records};
+}
+
+TEST(TextRun, APathAloneGivesWhatItLeadsTo) {
+  const char* doc = R"({"a":{"b":[10,{"c":"x"}]},"n":null})";
+  struct Case {
+    const char* query;
+    const char* made;
+  };
+  const Case cases[] = {
+      {".a.b.[1].c", R"("x";)"}, {".a.b.[-2]", "10;"}, {". | .a | .b.[0]", "10;"},
+      {".n", "null;"},           {".a.x", ""},         {".a.b.x", ""},
+      {".a.b.[2]", ""},          {".n.a", ""},         {".a.b.[1]", R"({"c":"x"};)"},
+  };
+  for (const Case& c : cases) {
+    for (const bool whole : {false, true}) {
+      EXPECT_EQ(run(c.query, doc, false, whole).made, c.made) << c.query;
+    }
+  }
 }
 
 TEST(TextRun, ARecordIsMadeFromItsMembersWithoutTheEvaluator) {
