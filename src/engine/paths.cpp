@@ -6,36 +6,6 @@
 #include "value/object_map.h"
 
 namespace tamsel::engine {
-
-std::optional<size_t> array_position(int32_t index, size_t n) {
-  int64_t count = static_cast<int64_t>(n);
-  int64_t position = index >= 0 ? index : count + index;
-  if (position < 0 || position >= count) return std::nullopt;
-  return static_cast<size_t>(position);
-}
-
-bool is_path_step(const query::Filter& filter) {
-  return std::holds_alternative<query::Field>(filter.node) ||
-         std::holds_alternative<query::Index>(filter.node);
-}
-
-std::optional<View> path_step(const query::Field& step, View value) {
-  if (value.kind() != Kind::Object) return std::nullopt;
-  return value.member(step.name);
-}
-
-std::optional<View> path_step(const query::Index& step, View value) {
-  if (value.kind() != Kind::Array) return std::nullopt;
-  const std::optional<size_t> position = array_position(step.index, value.size());
-  if (!position) return std::nullopt;
-  return value.element(*position);
-}
-
-std::optional<View> path_step(const query::Filter& step, View value) {
-  if (const auto* field = std::get_if<query::Field>(&step.node)) return path_step(*field, value);
-  return path_step(std::get<query::Index>(step.node), value);
-}
-
 namespace {
 
 // Pre-order walk of a part of the input document, read in place.

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <variant>
 
 #include "engine/eval_value.h"
 #include "parser/filter.h"
@@ -13,17 +14,38 @@
 namespace tamsel::engine {
 
 // The effective position of `index` in an array of `n` elements, if inside.
-std::optional<size_t> array_position(int32_t index, size_t n);
+inline std::optional<size_t> array_position(int32_t index, size_t n) {
+  int64_t count = static_cast<int64_t>(n);
+  int64_t position = index >= 0 ? index : count + index;
+  if (position < 0 || position >= count) return std::nullopt;
+  return static_cast<size_t>(position);
+}
 
 // Whether `filter` is a field or an index: a step that takes one value to
 // at most one, so that a run of them needs no list between its steps.
-bool is_path_step(const query::Filter& filter);
+inline bool is_path_step(const query::Filter& filter) {
+  return std::holds_alternative<query::Field>(filter.node) ||
+         std::holds_alternative<query::Index>(filter.node);
+}
 
 // The part of `value` that the path step `step` selects, or nothing where
-// the step does not apply.
-std::optional<View> path_step(const query::Field& step, View value);
-std::optional<View> path_step(const query::Index& step, View value);
-std::optional<View> path_step(const query::Filter& step, View value);
+// the step does not apply. Inline: a path's every step comes here.
+inline std::optional<View> path_step(const query::Field& step, View value) {
+  if (value.kind() != Kind::Object) return std::nullopt;
+  return value.member(step.name);
+}
+
+inline std::optional<View> path_step(const query::Index& step, View value) {
+  if (value.kind() != Kind::Array) return std::nullopt;
+  const std::optional<size_t> position = array_position(step.index, value.size());
+  if (!position) return std::nullopt;
+  return value.element(*position);
+}
+
+inline std::optional<View> path_step(const query::Filter& step, View value) {
+  if (const auto* field = std::get_if<query::Field>(&step.node)) return path_step(*field, value);
+  return path_step(std::get<query::Index>(step.node), value);
+}
 
 // Appends v and every value nested in it, parents before children, all as
 // references: into the document for its parts, to the caller's value for
