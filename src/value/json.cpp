@@ -30,7 +30,6 @@ namespace {
 namespace dom = simdjson::dom;
 
 constexpr size_t kKeepBuffersUpTo = JsonParser::kKeepBuffersUpTo;
-constexpr size_t kParsedApartFrom = JsonParser::kParsedApartFrom;
 // How often a caller waiting for a parse apart looks at its poll.
 constexpr std::chrono::milliseconds kLookInterval{20};
 

@@ -1,10 +1,11 @@
-// libFuzzer harness, differential: a query run over a document built whole
-// and over the same text read for the query alone (the projection
-// engine::needed_parts works out) must give the same thing, whatever the
-// text: the same parse error, to the character, or else the same results
-// (as rendered JSON text) and the same InternalFault, both for all results
-// (the text lent to the parsers) and for the first one only (the text
-// copied into their work buffers).
+// libFuzzer harness, differential: a query run by the evaluator over a
+// document built whole, and run as the module runs it (texts::run_text, a
+// path or record taken without the evaluator) over the same text read for
+// the query alone (the projection engine::needed_parts works out), must give
+// the same thing, whatever the text: the same parse error, to the
+// character, or else the same results (as rendered JSON text) and the same
+// InternalFault, both for all results (the text lent to the parsers) and
+// for the first one only (the text copied into their work buffers).
 //
 // The queries lean on what projections are worked out for: paths, pipes,
 // select with comparisons and truthiness, and/or/not, object construction,
@@ -44,6 +45,8 @@
 #include "parser/parser.h"
 #include "value/document_ref.h"
 #include "runtime/fault.h"
+#include "texts/program.h"
+#include "texts/text_run.h"
 #include "value/json.h"
 #include "value/projection.h"
 #include "value/reading_plan.h"
@@ -488,25 +491,21 @@ struct Outcome {
   }
 };
 
-// Parses `document` as the module does, lent to the parser (as a bytes
-// object is) or copied into its work buffer, whole or for `projection`, and
-// runs `pipeline` over it. A plan of its own for each run: a plan that has
-// seen a read build most of its document reads the next ones whole.
-Outcome run(JsonParser& parser, const std::string& document, bool lend,
-            const Projection* projection, const query::Pipeline& pipeline, bool first) {
+// Parses `document` whole, lent to the parser (as a bytes object is) or
+// copied into its work buffer, and runs `pipeline` over it in the evaluator.
+Outcome run_whole(JsonParser& parser, const std::string& document, bool lend,
+                  const query::Pipeline& pipeline, bool first) {
   Outcome outcome;
   if (auto error = JsonParser::size_error(document.size())) {
     outcome.parse_error = error->message();
     return outcome;
   }
-  std::optional<ReadingPlan> plan;
-  if (projection && !projection->is_whole()) plan.emplace(*projection);
   if (lend) {
     parser.lend_text(document);  // NUL-terminated, as lent texts must be
   } else {
     std::memcpy(parser.work_buffer(document.size()), document.data(), document.size());
   }
-  auto parsed = parser.parse_work_buffer(document.size(), plan ? &*plan : nullptr);
+  auto parsed = parser.parse_work_buffer(document.size(), nullptr);
   if (auto* error = std::get_if<JsonError>(&parsed)) {
     outcome.parse_error = error->message();
     parser.end_run();
@@ -516,10 +515,72 @@ Outcome run(JsonParser& parser, const std::string& document, bool lend,
     const DocumentRef root = std::get<DocumentRef>(parsed);
     const engine::ResultList results =
         engine::evaluate(pipeline, engine::EvalValue::document(root), first);
-    for (const engine::EvalValue& result : results)
+    // With `first`, the evaluator may give more; a run takes the first.
+    for (const engine::EvalValue& result : results) {
       outcome.results.push_back(engine::to_json_text(result.get()));
+      if (first) break;
+    }
   } catch (const InternalFault& fault) {
     outcome.fault = fault.message;
+  }
+  parser.end_run();
+  return outcome;
+}
+
+// Each result as JSON text, records too.
+class RenderingSink final : public texts::ResultSink {
+ public:
+  explicit RenderingSink(std::vector<std::string>& results) : results_(results) {}
+  void expect(size_t, size_t) override {}
+  bool take(View value) override {
+    results_.push_back(engine::to_json_text(value.to_value()));
+    return true;
+  }
+  bool takes_records() const override { return true; }
+  bool take_record(const engine::PathRecord& record, const View* values) override {
+    ObjectMap members = ObjectMap::with_capacity(record.size());
+    for (size_t i = 0; i < record.size(); ++i) {
+      const std::string_view key = record.key(i);
+      members.insert_unchecked(Value::string(std::string(key)), values[i].to_value());
+    }
+    results_.push_back(engine::to_json_text(Value::object(std::move(members))));
+    return true;
+  }
+  std::string& text() override { return text_; }
+  bool end_text() override { return true; }
+  void drop() override { results_.clear(); }
+
+ private:
+  std::vector<std::string>& results_;
+  std::string text_;
+};
+
+// `program` run over `document` as the module runs a text: read for what
+// it needs, its path or record taken without the evaluator.
+Outcome run_as_the_module_does(JsonParser& parser, const std::string& document, bool lend,
+                               const texts::Program& program, bool first) {
+  Outcome outcome;
+  if (auto error = JsonParser::size_error(document.size())) {
+    outcome.parse_error = error->message();
+    return outcome;
+  }
+  if (lend) {
+    parser.lend_text(document);
+  } else {
+    std::memcpy(parser.work_buffer(document.size()), document.data(), document.size());
+  }
+  texts::ResultForm form;
+  form.first_only = first;
+  const texts::RunRules rules{program, form, nullptr, TextOrigin::kDocument, false};
+  runtime::CallRuntime call;
+  RenderingSink sink(outcome.results);
+  const texts::TextOutcome ran = texts::run_text(rules, parser, document.size(), call, sink);
+  if (ran.kind == texts::TextOutcome::Kind::kMalformed) {
+    outcome.parse_error = ran.message;
+  } else if (ran.kind == texts::TextOutcome::Kind::kFault) {
+    outcome.fault = ran.message;
+  } else if (!ran.ran()) {
+    outcome.fault = "stopped or refused";
   }
   parser.end_run();
   return outcome;
@@ -579,13 +640,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   auto compiled = query::compile_query(query);
   if (std::holds_alternative<query::CompileError>(compiled)) return -1;
-  const query::Pipeline& pipeline = std::get<query::Pipeline>(compiled);
+  texts::Program program;
+  program.set_pipeline(std::move(std::get<query::Pipeline>(compiled)));
+  const query::Pipeline& pipeline = program.pipeline;
   const Projection projection = engine::needed_parts(pipeline);
 
   for (const bool first : {false, true}) {
     const bool lend = !first;
-    const Outcome whole = run(whole_parser, document, lend, nullptr, pipeline, first);
-    const Outcome projected = run(projected_parser, document, lend, &projection, pipeline, first);
+    const Outcome whole = run_whole(whole_parser, document, lend, pipeline, first);
+    // A plan of its own for each run: a plan that has seen a read build
+    // most of its document reads the next ones whole.
+    program.reading.reset();
+    if (!projection.is_whole()) program.reading = std::make_unique<ReadingPlan>(projection);
+    const Outcome projected =
+        run_as_the_module_does(projected_parser, document, lend, program, first);
     if (!(whole == projected)) {
       std::fprintf(stderr,
                    "the projected document gives another outcome%s\n  query:     %s\n"
