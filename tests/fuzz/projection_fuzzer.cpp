@@ -491,20 +491,27 @@ struct Outcome {
   }
 };
 
-// Parses `document` whole, lent to the parser (as a bytes object is) or
-// copied into its work buffer, and runs `pipeline` over it in the evaluator.
-Outcome run_whole(JsonParser& parser, const std::string& document, bool lend,
-                  const query::Pipeline& pipeline, bool first) {
-  Outcome outcome;
+// Gives `document` to the parser as the module does: lent (as a bytes
+// object is) or copied into its work buffer. False, with the error in
+// `outcome`, when it is too long to parse at all.
+bool hand_to(JsonParser& parser, const std::string& document, bool lend, Outcome& outcome) {
   if (auto error = JsonParser::size_error(document.size())) {
     outcome.parse_error = error->message();
-    return outcome;
+    return false;
   }
   if (lend) {
     parser.lend_text(document);  // NUL-terminated, as lent texts must be
   } else {
     std::memcpy(parser.work_buffer(document.size()), document.data(), document.size());
   }
+  return true;
+}
+
+// Parses `document` whole and runs `pipeline` over it in the evaluator.
+Outcome run_whole(JsonParser& parser, const std::string& document, bool lend,
+                  const query::Pipeline& pipeline, bool first) {
+  Outcome outcome;
+  if (!hand_to(parser, document, lend, outcome)) return outcome;
   auto parsed = parser.parse_work_buffer(document.size(), nullptr);
   if (auto* error = std::get_if<JsonError>(&parsed)) {
     outcome.parse_error = error->message();
@@ -560,15 +567,7 @@ class RenderingSink final : public texts::ResultSink {
 Outcome run_as_the_module_does(JsonParser& parser, const std::string& document, bool lend,
                                const texts::Program& program, bool first) {
   Outcome outcome;
-  if (auto error = JsonParser::size_error(document.size())) {
-    outcome.parse_error = error->message();
-    return outcome;
-  }
-  if (lend) {
-    parser.lend_text(document);
-  } else {
-    std::memcpy(parser.work_buffer(document.size()), document.data(), document.size());
-  }
+  if (!hand_to(parser, document, lend, outcome)) return outcome;
   texts::ResultForm form;
   form.first_only = first;
   const texts::RunRules rules{program, form, nullptr, TextOrigin::kDocument, false};
