@@ -113,16 +113,27 @@ RECORDS = [
     'select(.id == "7") | {id: .id}',
     "to_entries | .[] | {k: .key, v: .value.k}",
 ]
+# Entries, which a call makes from the object itself.
+ENTRIES = [
+    "to_entries",
+    ".actor | to_entries",
+    ".tags.[] | to_entries",  # of the one object among them
+    "{a: .id, t: .tags} | to_entries",  # of an object the evaluator built
+]
 
 
 @pytest.mark.parametrize("method", RUNS)
-def test_a_record_gives_what_the_evaluator_builds(method):
+def test_what_a_call_makes_without_the_evaluator_is_what_it_builds(method):
     run = RUNS[method]
     text = encoded(EVENT)
-    for query in RECORDS:
+    for query in RECORDS + ENTRIES:
         made = run(compile(query), text)
         assert made == run(compile(query + " | ."), text), query
         assert made == run(compile(query), text), query
-    one, two = (run(compile("{who: .actor.login}"), text)[0] for _ in range(2))
     shared = method not in SEPARATE
+    one, two = (run(compile("{who: .actor.login}"), text)[0] for _ in range(2))
     assert (next(iter(one)) is next(iter(two))) == shared
+    # An entry's key is a value, and values are never shared.
+    one, two = (run(compile(".actor | to_entries"), text)[0][-1] for _ in range(2))
+    assert (next(iter(one)) is next(iter(two))) == shared
+    assert one["key"] == two["key"] and one["key"] is not two["key"]

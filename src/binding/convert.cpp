@@ -176,6 +176,25 @@ PyObject* Converter::object_of(const engine::PathRecord& record, const View* val
   return dict.release();
 }
 
+PyObject* Converter::entries_of(const View& object) {
+  made(8 * object.size());
+  PyRef list(PyList_New(static_cast<Py_ssize_t>(object.size())));
+  if (!list) return nullptr;
+  Py_ssize_t i = 0;
+  for (const View::Member& member : object.members()) {
+    made(32 * 2);
+    PyRef entry(new_dict(2));
+    // The key is a value here, and a value is never shared: a str of its own.
+    const Value key =
+        Value::string_view(member.key.data(), static_cast<uint32_t>(member.key.size()));
+    if (!entry || !set_member(entry.get(), "key", key) ||
+        !set_member(entry.get(), "value", member.value))
+      return nullptr;  // the list releases what it holds so far
+    PyList_SET_ITEM(list.get(), i++, entry.release());
+  }
+  return list.release();
+}
+
 bool Converter::set_member(PyObject* dict, std::string_view key_text, const View& member) {
   PyRef value(object_of(member));
   if (!value) return false;

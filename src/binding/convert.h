@@ -39,6 +39,9 @@ class Converter {
   // The same for the object of a record program, from the values of its
   // members in the record's order.
   PyObject* object_of(const engine::PathRecord& record, const View* values);
+  // The same for to_entries of `object`, an object: a list of
+  // {"key": k, "value": v} dicts, one for each member in order.
+  PyObject* entries_of(const View& object);
   // The same for the next value of a result tape; a JSON text there becomes
   // its bytes. On failure the reader's place is lost: read no further.
   PyObject* object_of(ResultTape::Reader& reader);

@@ -44,6 +44,10 @@ class PythonSink final : public texts::ResultSink {
     lock_.take_back();
     return put_made(converter_.object_of(record, values));
   }
+  bool take_entries(View object) override {
+    lock_.take_back();
+    return put_made(converter_.entries_of(object));
+  }
   std::string& text() override { return texts_; }
   bool end_text() override {
     ends_.push_back(texts_.size());

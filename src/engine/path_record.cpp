@@ -60,4 +60,10 @@ bool PathRecord::follow(View input, Values& values) const {
   return true;
 }
 
+bool ends_in_entries(const query::Pipeline& pipeline) {
+  if (pipeline.empty()) return false;
+  const auto* builtin = std::get_if<query::Builtin>(&pipeline.back().node);
+  return builtin && builtin->kind == query::BuiltinKind::ToEntries;
+}
+
 }  // namespace tamsel::engine

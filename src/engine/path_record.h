@@ -2,9 +2,9 @@
 // alone (.actor.login), and a last stage that builds one object from paths
 // of its input and nothing more ({id: .id, type: .type, who: .actor.login},
 // the usual projection of a record, alone or after an iteration or a
-// select). Their results hold only parts of their input, so a run takes
-// them straight from those parts, with none of the evaluator's values,
-// lists and maps between.
+// select), and a last stage of to_entries. Their results hold only parts
+// of their input, so a run takes them straight from those parts, with none
+// of the evaluator's values, lists and maps between.
 #pragma once
 
 #include <cstddef>
@@ -77,5 +77,11 @@ class PathRecord {
 
   std::vector<Member> members_;
 };
+
+// Whether the last stage of `pipeline` is to_entries: an object's members,
+// each as {"key": its key, "value": its value}, in an array of their own,
+// which a run can make from the object as it stands. Any other input gives
+// nothing.
+bool ends_in_entries(const query::Pipeline& pipeline);
 
 }  // namespace tamsel::engine

@@ -18,15 +18,18 @@ struct Program {
   query::Pipeline pipeline;
   // How it reads documents for the parts it needs, or null to read them whole.
   std::unique_ptr<ReadingPlan> reading;
-  // The pipeline as a path alone, or as the record its last stage builds
-  // (engine/path_record.h), when it is one: set with the pipeline.
+  // The pipeline as a path alone, or as the record its last stage builds,
+  // and whether its last stage is to_entries (engine/path_record.h): set
+  // with the pipeline.
   std::optional<engine::Path> path;
   std::optional<engine::PathRecord> record;
+  bool entries = false;
 
   void set_pipeline(query::Pipeline stages) {
     pipeline = std::move(stages);
     path = engine::Path::of(pipeline);
     record = engine::PathRecord::of(pipeline);
+    entries = engine::ends_in_entries(pipeline);
   }
   // Where the results of its texts go in place of a run's tape, when set:
   // a table's rows (src/table).

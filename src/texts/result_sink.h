@@ -34,12 +34,16 @@ class ResultSink {
   virtual Walk take_text(const StructuralIndex&) { return Walk::kNotTaken; }
   // Whether the sink can make each result of a program that ends in a
   // record (engine/path_record.h) from the values of its members
-  // (take_record), which spares the run the objects the evaluator would
+  // (take_record), and of one that ends in to_entries from the object
+  // (take_entries), which spares the run the objects the evaluator would
   // build.
   virtual bool takes_records() const { return false; }
   // Such a result, after expect() of at most as many: the members' values
   // in the record's order; false when it cannot be taken.
   virtual bool take_record(const engine::PathRecord&, const View*) { return false; }
+  // The entries of `object`, an object, as one result: an array of
+  // {"key": k, "value": v}, one for each member in order.
+  virtual bool take_entries(View) { return false; }
   // Every result is in; false when they cannot all be taken.
   virtual bool finish() { return true; }
   // The text did not run to its end: what it gave goes.

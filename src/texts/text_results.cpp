@@ -26,6 +26,11 @@ class TapeSink final : public ResultSink {
     ++count_;
     return true;
   }
+  bool take_entries(View object) override {
+    tape_.append_entries(object);
+    ++count_;
+    return true;
+  }
   std::string& text() override {
     tape_.begin_text();
     return tape_.text();

@@ -27,19 +27,19 @@ void release_free_memory_after(int64_t peak) {
 #endif
 }
 
-// The results of a program that ends in a record, for a sink that takes
-// records: its stages before the record evaluated, then the record made of
-// each of their outputs, taken by the sink as they are followed.
-bool records_into(const RunRules& rules, DocumentRef document, runtime::CallRuntime& call,
-                  ResultSink& sink) {
-  const engine::PathRecord& record = *rules.program.record;
+// What the last stage made of one of its inputs.
+enum class Made { kNothing, kTaken, kRefused };
+
+// The results of a program whose last stage the sink makes (a record, or
+// to_entries): the stages before it evaluated, then `make(View)` for each
+// of their outputs, which hands the sink what the last stage makes of it.
+template <class Make>
+bool last_stage_into(const RunRules& rules, DocumentRef document, runtime::CallRuntime& call,
+                     ResultSink& sink, Make&& make) {
   const query::Pipeline& pipeline = rules.program.pipeline;
-  engine::PathRecord::Values values;
   if (pipeline.size() == 1) {
-    const bool made = record.follow(View(document), values);
-    sink.expect(made ? 1 : 0, 0);
-    if (made && !sink.take_record(record, values.data())) return false;
-    return sink.finish();
+    sink.expect(1, 0);  // at most
+    return make(View(document)) != Made::kRefused && sink.finish();
   }
   engine::ResultList inputs;
   {
@@ -49,11 +49,31 @@ bool records_into(const RunRules& rules, DocumentRef document, runtime::CallRunt
   }
   sink.expect(inputs.size(), 0);  // at most
   for (const engine::EvalValue& input : inputs) {
-    if (!record.follow(input.view(), values)) continue;
-    if (!sink.take_record(record, values.data())) return false;
-    if (rules.form.first_only) break;
+    const Made made = make(input.view());
+    if (made == Made::kRefused) return false;
+    if (made == Made::kTaken && rules.form.first_only) break;
   }
   return sink.finish();
+}
+
+// A record of each input whose member paths all lead somewhere.
+bool records_into(const RunRules& rules, DocumentRef document, runtime::CallRuntime& call,
+                  ResultSink& sink) {
+  const engine::PathRecord& record = *rules.program.record;
+  engine::PathRecord::Values values;
+  return last_stage_into(rules, document, call, sink, [&](View input) {
+    if (!record.follow(input, values)) return Made::kNothing;
+    return sink.take_record(record, values.data()) ? Made::kTaken : Made::kRefused;
+  });
+}
+
+// The entries of each input that is an object.
+bool entries_into(const RunRules& rules, DocumentRef document, runtime::CallRuntime& call,
+                  ResultSink& sink) {
+  return last_stage_into(rules, document, call, sink, [&](View input) {
+    if (input.kind() != Kind::Object) return Made::kNothing;
+    return sink.take_entries(input) ? Made::kTaken : Made::kRefused;
+  });
 }
 
 // Hands the `count` results, the view of each given by `result(i)`, on to
@@ -96,8 +116,10 @@ bool evaluate_into(const RunRules& rules, DocumentRef document, size_t size,
     const std::optional<View> part = program.path->follow(View(document));
     return hand_on(form, part ? 1 : 0, [&](size_t) { return *part; }, size, sink);
   }
-  if (program.record && !form.as_json && sink.takes_records())
-    return records_into(rules, document, call, sink);
+  if (!form.as_json && sink.takes_records()) {
+    if (program.record) return records_into(rules, document, call, sink);
+    if (program.entries) return entries_into(rules, document, call, sink);
+  }
   engine::ResultList found;
   {
     const runtime::ArenaInUse in_use = call.evaluating();

@@ -50,6 +50,18 @@ void ResultTape::append_member(std::string_view key, View value) {
   append(value);
 }
 
+void ResultTape::append_entries(View object) {
+  put_tag(kArray);
+  put_count(object.size());
+  for (const View::Member& member : object.members()) {
+    begin_object(2);
+    put_string("key");
+    put_tag(kString);
+    put_string(member.key);
+    append_member("value", member.value);
+  }
+}
+
 void ResultTape::begin_text() {
   put_tag(kText);
   text_start_ = bytes_.size();

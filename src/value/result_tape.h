@@ -27,6 +27,8 @@ class ResultTape {
   // Writes an object of `count` members, each then written by append_member.
   void begin_object(size_t count);
   void append_member(std::string_view key, View value);
+  // Writes to_entries of `object`, an object: an array of {key, value}.
+  void append_entries(View object);
   // Starts a JSON text, to be written to text() and closed by end_text().
   void begin_text();
   std::string& text() { return bytes_; }

@@ -40,6 +40,20 @@ class CountingSink final : public ResultSink {
     made += "};";
     return true;
   }
+  bool take_entries(View object) override {
+    ++entries;
+    made += '[';
+    for (const View::Member& member : object.members()) {
+      if (made.back() != '[') made += ',';
+      made += R"({"key":)";
+      engine::append_json_text(made, View(key_value(member)));
+      made += R"(,"value":)";
+      engine::append_json_text(made, member.value);
+      made += '}';
+    }
+    made += "];";
+    return true;
+  }
   std::string& text() override { return made; }
   bool end_text() override { return true; }
   void drop() override { made.clear(); }
@@ -47,6 +61,7 @@ class CountingSink final : public ResultSink {
   std::string made;
   int values = 0;
   int records = 0;
+  int entries = 0;
 
  private:
   const bool records_;
@@ -54,7 +69,7 @@ class CountingSink final : public ResultSink {
 
 struct Ran {
   std::string made;
-  int values, records;
+  int values, records, entries;
 };
 
 Ran run(std::string_view query, const std::string& text, bool records, bool whole) {
@@ -67,7 +82,7 @@ Ran run(std::string_view query, const std::string& text, bool records, bool whol
   CountingSink sink(records);
   const TextOutcome outcome = run_text(rules, parser, text.size(), call, sink);
   EXPECT_TRUE(outcome.ran()) << query << " " << outcome.message;
-  return {sink.made, sink.values, sink.records};
+  return {sink.made, sink.values, sink.records, sink.entries};
 }
 
 TEST(TextRun, APathAloneGivesWhatItLeadsTo) {
@@ -132,6 +147,42 @@ TEST(TextRun, ARecordIsMadeFromItsMembersWithoutTheEvaluator) {
       EXPECT_EQ(taken.records, c.record ? results : 0) << c.query;
       EXPECT_EQ(taken.values, c.record ? 0 : results) << c.query;
       EXPECT_EQ(evaluated.records, 0) << c.query;
+    }
+  }
+}
+
+TEST(TextRun, EntriesAreMadeFromTheObjectWithoutTheEvaluator) {
+  const char* doc = R"({"a":{"y":1},"b":[2],"a":"again","e":{}})";
+  struct Case {
+    const char* query;
+    const char* made;
+    int entries;  // results made by take_entries
+  };
+  const Case cases[] = {
+      {"to_entries",
+       R"([{"key":"a","value":{"y":1}},{"key":"b","value":[2]},{"key":"a","value":"again"},)"
+       R"({"key":"e","value":{}}];)",
+       1},
+      {".a | to_entries", R"([{"key":"y","value":1}];)", 1},
+      {".e | to_entries", "[];", 1},
+      // only objects give entries; other inputs give nothing
+      {".b | to_entries", "", 0},
+      {".[] | to_entries", R"([{"key":"y","value":1}];[];)", 2},
+      {".[] | select(length == 0) | to_entries", "[];", 1},
+      // of a built object
+      {"{n: .b | length, b: .b} | to_entries", R"([{"key":"n","value":1},{"key":"b","value":[2]}];)",
+       1},
+      // not the last stage: the evaluator's
+      {"to_entries | .[1]", R"({"key":"b","value":[2]};)", 0},
+  };
+  for (const Case& c : cases) {
+    for (const bool whole : {false, true}) {
+      const Ran taken = run(c.query, doc, true, whole);
+      const Ran evaluated = run(c.query, doc, false, whole);
+      EXPECT_EQ(taken.made, c.made) << c.query;
+      EXPECT_EQ(evaluated.made, c.made) << c.query;
+      EXPECT_EQ(taken.entries, c.entries) << c.query;
+      EXPECT_EQ(evaluated.entries, 0) << c.query;
     }
   }
 }
