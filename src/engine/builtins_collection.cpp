@@ -271,10 +271,10 @@ Value entries(EvalValue& input) {
   result.reserve(v.size());
   for (const View::Member& member : v.members()) {
     runtime::note_work();
-    ObjectMap pair = ObjectMap::with_capacity(2);
-    pair.insert_unchecked(fixed_text("key"), take_key(input, member));
-    pair.insert_unchecked(fixed_text("value"), take_part(input, member.value));
-    result.push_back(Value::object(std::move(pair)));
+    Value pair = Value::object_with_room(2);
+    pair.as_object().insert_unchecked(fixed_text("key"), take_key(input, member));
+    pair.as_object().insert_unchecked(fixed_text("value"), take_part(input, member.value));
+    result.push_back(std::move(pair));
   }
   return Value::array(std::move(result));
 }
@@ -294,7 +294,8 @@ std::optional<Value> entry_key(EvalValue& input, View entry) {
 
 Value object_from_entries(EvalValue& input) {
   const View items = input.view();
-  ObjectMap result = ObjectMap::with_capacity(items.size());
+  Value object = Value::object_with_room(items.size());
+  ObjectMap& result = object.as_object();
   for (View item : items.elements()) {
     runtime::note_work();
     if (item.kind() != Kind::Object) continue;
@@ -303,7 +304,7 @@ Value object_from_entries(EvalValue& input) {
     std::optional<View> value = item.member("value");
     result.insert(std::move(*key), value ? take_part(input, *value) : Value::null());
   }
-  return Value::object(std::move(result));
+  return object;
 }
 
 }  // namespace

@@ -152,16 +152,16 @@ bool apply_path_construct(const ObjectConstruct& construct, const EvalValue& v,
                           ResultList& out) {
   for (const ObjectEntry& entry : construct.entries)
     if (path_start(entry.value, entry.value.size()) != 0) return false;
-  ObjectMap map = ObjectMap::with_capacity(construct.entries.size());
+  Value object = Value::object_with_room(construct.entries.size());
   for (const ObjectEntry& entry : construct.entries) {
     std::optional<EvalValue> value = follow_path(entry.value, 0, entry.value.size(), v.borrow());
     if (!value) return true;
     runtime::note_work();
     ensure_room_to_wrap(value->view());
-    map.insert(key_of(entry), std::move(*value).take());
+    object.as_object().insert(key_of(entry), std::move(*value).take());
   }
   reserve_more(out, 1);
-  out.push_back(EvalValue::owned(Value::object(std::move(map))));
+  out.push_back(EvalValue::owned(std::move(object)));
   return true;
 }
 

@@ -34,16 +34,14 @@ ObjectMap::~ObjectMap() = default;
 ObjectMap::ObjectMap(ObjectMap&&) noexcept = default;
 ObjectMap& ObjectMap::operator=(ObjectMap&&) noexcept = default;
 
-ObjectMap ObjectMap::with_capacity(size_t n) {
+ObjectMap ObjectMap::hashed_with_capacity(size_t n) {
   check_capacity(n, kMaxEntries);
   ObjectMap map;
   map.entries_.reserve(n);
-  if (n > kListLimit) {
-    // The seed is drawn only for maps that hash: list-form maps, by far the
-    // most common, never need one.
-    map.seed_ = next_hash_seed();
-    map.rebuild_index(slots_for(n));
-  }
+  // The seed is drawn only for maps that hash: list-form maps, by far the
+  // most common, never need one.
+  map.seed_ = next_hash_seed();
+  map.rebuild_index(slots_for(n));
   return map;
 }
 
@@ -163,7 +161,7 @@ bool ObjectMap::insert(Value key, Value value) {
   return insert_hashed(std::move(key), std::move(value));
 }
 
-void ObjectMap::insert_unchecked(Value key, Value value) {
+void ObjectMap::insert_unchecked_growing(Value key, Value value) {
   reserve_one_more();
   entries_.push_back(Entry{std::move(key), std::move(value)});
   if (index_) index_entry(entries_.size() - 1);

@@ -29,7 +29,12 @@ class ObjectMap {
   ObjectMap() noexcept;
   // An empty map with room for `n` entries, already in the form that `n`
   // entries call for.
-  static ObjectMap with_capacity(size_t n);
+  static ObjectMap with_capacity(size_t n) {
+    if (n > kListLimit) return hashed_with_capacity(n);
+    ObjectMap map;
+    map.entries_.reserve(n);
+    return map;
+  }
   ~ObjectMap();
   ObjectMap(ObjectMap&&) noexcept;
   ObjectMap& operator=(ObjectMap&&) noexcept;
@@ -46,7 +51,12 @@ class ObjectMap {
   // Appends without looking for an equal key. Only for filling a map made by
   // with_capacity(entry count): from parsed text, where duplicates are kept,
   // or with keys known to differ.
-  void insert_unchecked(Value key, Value value);
+  // Inline where it is only an append, as it is in a map made at its size.
+  void insert_unchecked(Value key, Value value) {
+    if (index_ || entries_.size() == entries_.capacity())
+      return insert_unchecked_growing(std::move(key), std::move(value));
+    entries_.push_back(Entry{std::move(key), std::move(value)});
+  }
 
   // The value of the first entry with that key, or nullptr.
   const Value* get(std::string_view key) const;
@@ -69,6 +79,8 @@ class ObjectMap {
   // index keeps at least two slots per entry.
   static constexpr size_t kMaxEntries = size_t{1} << 31;
 
+  static ObjectMap hashed_with_capacity(size_t n);
+  void insert_unchecked_growing(Value key, Value value);
   bool equal_key(uint32_t position, std::string_view key) const;
   uint64_t hash(std::string_view key) const;
   // Position of the first entry (insertion order) with `key`, or -1.

@@ -11,6 +11,13 @@ Value Value::object(ObjectMap map) {
   return v;
 }
 
+Value Value::object_with_room(size_t n) {
+  Value v;
+  v.obj_ = new ObjectMap(ObjectMap::with_capacity(n));
+  v.kind_ = Kind::Object;
+  return v;
+}
+
 Value Value::copy() const {
   if (part_) return document_part(kind_, doc_, len_);
   switch (kind_) {

@@ -104,6 +104,11 @@ class Value {
     return v;
   }
   static Value object(ObjectMap map);
+  // An empty object with room for `n` entries, to be filled through
+  // as_object(): made where it stays, as a map filled first and moved in is
+  // read back right after its last writes, which the processor is slow to
+  // serve from its store buffer.
+  static Value object_with_room(size_t n);
   // An array or object of the parsed input document, by reference: its
   // document and its position there (document_ref.h makes and reads these). It
   // is read through a View (value/view.h), never through as_array() or
