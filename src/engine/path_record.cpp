@@ -5,6 +5,7 @@
 #include "engine/paths.h"
 #include "runtime/bounds.h"
 #include "value/depth.h"
+#include "value/document_ref.h"
 
 namespace tamsel::engine {
 
@@ -23,10 +24,25 @@ std::optional<Path> Path::of(const query::Pipeline& pipeline) {
 }
 
 std::optional<View> Path::follow(View input) const {
-  for (const auto& step : steps_) {
+  auto step = steps_.begin();
+  if (input.in_document()) {
+    // Fields in the document go from place to place on its tape: a View
+    // made at each step and copied on cost more than finding the key.
+    DocumentRef at = input.document_ref();
+    for (; step != steps_.end(); ++step) {
+      const auto* field = std::get_if<query::Field>(&*step);
+      if (!field) break;
+      runtime::note_work();
+      if (at.type() != simdjson::dom::element_type::OBJECT ||
+          document_object(at).at_key(field->name).get(at) != simdjson::SUCCESS)
+        return std::nullopt;
+    }
+    input = View(at);
+  }
+  for (; step != steps_.end(); ++step) {
     runtime::note_work();
     const std::optional<View> next =
-        std::visit([&](const auto& each) { return path_step(each, input); }, step);
+        std::visit([&](const auto& each) { return path_step(each, input); }, *step);
     if (!next) return std::nullopt;
     input = *next;
   }
