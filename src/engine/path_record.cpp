@@ -37,6 +37,8 @@ std::optional<View> Path::follow(View input) const {
           document_object(at).at_key(field->name).get(at) != simdjson::SUCCESS)
         return std::nullopt;
     }
+    // Made in place, for the reason View::member gives.
+    if (step == steps_.end()) return std::optional<View>(std::in_place, at);
     input = View(at);
   }
   for (; step != steps_.end(); ++step) {
