@@ -23,7 +23,7 @@ class PythonSink final : public texts::ResultSink {
     if (!first_only_) objects_.all.reserve(kept_ + count);
     if (text_room) texts_.reserve(text_room);
   }
-  bool take(View value) override {
+  bool take(const View& value) override {
     lock_.take_back();
     return put_made(converter_.object_of(value));
   }

@@ -23,25 +23,14 @@ std::optional<Path> Path::of(const query::Pipeline& pipeline) {
   return path;
 }
 
-std::optional<View> Path::follow(View input) const {
-  auto step = steps_.begin();
-  if (input.in_document()) {
-    // Fields in the document go from place to place on its tape: a View
-    // made at each step and copied on cost more than finding the key.
-    DocumentRef at = input.document_ref();
-    for (; step != steps_.end(); ++step) {
-      const auto* field = std::get_if<query::Field>(&*step);
-      if (!field) break;
-      runtime::note_work();
-      if (at.type() != simdjson::dom::element_type::OBJECT ||
-          document_object(at).at_key(field->name).get(at) != simdjson::SUCCESS)
-        return std::nullopt;
-    }
-    // Made in place, for the reason View::member gives.
-    if (step == steps_.end()) return std::optional<View>(std::in_place, at);
-    input = View(at);
-  }
-  for (; step != steps_.end(); ++step) {
+namespace {
+
+using Steps = std::vector<std::variant<query::Field, query::Index>>;
+
+// The steps from `step` on, taken in views.
+std::optional<View> follow_views(Steps::const_iterator step, Steps::const_iterator end,
+                                 View input) {
+  for (; step != end; ++step) {
     runtime::note_work();
     const std::optional<View> next =
         std::visit([&](const auto& each) { return path_step(each, input); }, *step);
@@ -49,6 +38,27 @@ std::optional<View> Path::follow(View input) const {
     input = *next;
   }
   return input;
+}
+
+}  // namespace
+
+// The input comes by reference, and the result is made in place: a view
+// just written and then copied is read back before the processor can serve
+// it from its recent writes, which cost more than a short path itself.
+std::optional<View> Path::follow(const View& input) const {
+  if (!input.in_document()) return follow_views(steps_.begin(), steps_.end(), input);
+  // Fields in the document go from place to place on its tape.
+  DocumentRef at = input.document_ref();
+  auto step = steps_.begin();
+  for (; step != steps_.end(); ++step) {
+    const auto* field = std::get_if<query::Field>(&*step);
+    if (!field) return follow_views(step, steps_.end(), View(at));
+    runtime::note_work();
+    if (at.type() != simdjson::dom::element_type::OBJECT ||
+        document_object(at).at_key(field->name).get(at) != simdjson::SUCCESS)
+      return std::nullopt;
+  }
+  return std::optional<View>(std::in_place, at);
 }
 
 std::optional<PathRecord> PathRecord::of(const query::Pipeline& pipeline) {
@@ -68,7 +78,7 @@ std::optional<PathRecord> PathRecord::of(const query::Pipeline& pipeline) {
   return record;
 }
 
-bool PathRecord::follow(View input, Values& values) const {
+bool PathRecord::follow(const View& input, Values& values) const {
   for (size_t i = 0; i < size(); ++i) {
     const std::optional<View> part = members_[i].path.follow(input);
     if (!part) return false;

@@ -29,7 +29,7 @@ class Path {
 
   // The part of `input` the path leads to, or nothing where a step does not
   // apply, as the evaluator gives. Each step counts as work.
-  std::optional<View> follow(View input) const;
+  std::optional<View> follow(const View& input) const;
 
  private:
   std::vector<std::variant<query::Field, query::Index>> steps_;
@@ -47,7 +47,7 @@ class PathRecord {
    public:
     Values() {}
     const View* data() const { return views_; }
-    void set(size_t member, View value) { new (&views_[member]) View(value); }
+    void set(size_t member, const View& value) { new (&views_[member]) View(value); }
 
    private:
     union {
@@ -67,7 +67,7 @@ class PathRecord {
   // with no result, where a path leads nowhere, as the construction gives
   // none then. Throws InternalFault where a value is too deep for an object
   // to hold.
-  bool follow(View input, Values& values) const;
+  bool follow(const View& input, Values& values) const;
 
  private:
   struct Member {

@@ -29,7 +29,7 @@ TableCells RowStore::take_cells() {
   return taken;
 }
 
-bool RowStore::Sink::take(View row) {
+bool RowStore::Sink::take(const View& row) {
   TableCells& cells = store_.cells_;
   const TableShape& shape = *store_.shape_;
   if (shape.by_key()) {

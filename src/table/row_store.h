@@ -49,7 +49,7 @@ class RowStore final : public texts::ResultStore {
    public:
     explicit Sink(RowStore& store) : store_(store) {}
     void expect(size_t, size_t) override {}
-    bool take(View row) override;
+    bool take(const View& row) override;
     std::string& text() override { return unused_; }
     bool end_text() override { return false; }
     void drop() override;

@@ -20,7 +20,7 @@ class ResultSink {
   // for their JSON text, when they come as text.
   virtual void expect(size_t count, size_t text_room) = 0;
   // A result as a value; false when it cannot be taken.
-  virtual bool take(View value) = 0;
+  virtual bool take(const View& value) = 0;
   // A result as JSON text: written to text(), then taken by end_text(),
   // false when it cannot be.
   virtual std::string& text() = 0;

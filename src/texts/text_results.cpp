@@ -13,7 +13,7 @@ class TapeSink final : public ResultSink {
   void expect(size_t, size_t text_room) override {
     if (text_room) tape_.text().reserve(tape_.size() + text_room);
   }
-  bool take(View value) override {
+  bool take(const View& value) override {
     tape_.append(value);
     ++count_;
     return true;

@@ -61,7 +61,7 @@ bool records_into(const RunRules& rules, DocumentRef document, runtime::CallRunt
                   ResultSink& sink) {
   const engine::PathRecord& record = *rules.program.record;
   engine::PathRecord::Values values;
-  return last_stage_into(rules, document, call, sink, [&](View input) {
+  return last_stage_into(rules, document, call, sink, [&](const View& input) {
     if (!record.follow(input, values)) return Made::kNothing;
     return sink.take_record(record, values.data()) ? Made::kTaken : Made::kRefused;
   });
@@ -70,7 +70,7 @@ bool records_into(const RunRules& rules, DocumentRef document, runtime::CallRunt
 // The entries of each input that is an object.
 bool entries_into(const RunRules& rules, DocumentRef document, runtime::CallRuntime& call,
                   ResultSink& sink) {
-  return last_stage_into(rules, document, call, sink, [&](View input) {
+  return last_stage_into(rules, document, call, sink, [&](const View& input) {
     if (input.kind() != Kind::Object) return Made::kNothing;
     return sink.take_entries(input) ? Made::kTaken : Made::kRefused;
   });
@@ -114,7 +114,7 @@ bool evaluate_into(const RunRules& rules, DocumentRef document, size_t size,
   const ResultForm& form = rules.form;
   if (program.path) {
     const std::optional<View> part = program.path->follow(View(document));
-    return hand_on(form, part ? 1 : 0, [&](size_t) { return *part; }, size, sink);
+    return hand_on(form, part ? 1 : 0, [&](size_t) -> const View& { return *part; }, size, sink);
   }
   if (!form.as_json && sink.takes_records()) {
     if (program.record) return records_into(rules, document, call, sink);

@@ -19,7 +19,7 @@ bool nested_deeper_than(View v, size_t levels) {
   return false;
 }
 
-void ensure_room_to_wrap(View part) {
+void ensure_room_to_wrap_built(const View& part) {
   if (nested_deeper_than(part, kMaxValueDepth - 1))
     throw InternalFault("value nested deeper than 2048 levels");
 }

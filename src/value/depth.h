@@ -19,7 +19,12 @@ namespace tamsel {
 bool nested_deeper_than(View v, size_t levels);
 
 // Throws InternalFault unless a new container holding `part` stays within
-// kMaxValueDepth levels.
-void ensure_room_to_wrap(View part);
+// kMaxValueDepth levels. A part of the document, within the document's own
+// smaller limit, or a scalar, is not walked.
+void ensure_room_to_wrap_built(const View& part);
+inline void ensure_room_to_wrap(const View& part) {
+  static_assert(kMaxJsonDepth < kMaxValueDepth);
+  if (!part.in_document() && part.is_container()) ensure_room_to_wrap_built(part);
+}
 
 }  // namespace tamsel

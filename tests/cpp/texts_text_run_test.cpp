@@ -19,7 +19,7 @@ class CountingSink final : public ResultSink {
  public:
   explicit CountingSink(bool records) : records_(records) {}
   void expect(size_t, size_t) override {}
-  bool take(View value) override {
+  bool take(const View& value) override {
     ++values;
     engine::append_json_text(made, value);
     made += ';';

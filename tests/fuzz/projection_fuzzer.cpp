@@ -539,7 +539,7 @@ class RenderingSink final : public texts::ResultSink {
  public:
   explicit RenderingSink(std::vector<std::string>& results) : results_(results) {}
   void expect(size_t, size_t) override {}
-  bool take(View value) override {
+  bool take(const View& value) override {
     results_.push_back(engine::to_json_text(value.to_value()));
     return true;
   }
