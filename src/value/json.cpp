@@ -364,10 +364,19 @@ std::variant<DocumentRef, JsonError> JsonParser::parse_work_buffer(size_t size,
   s.indexed = {};
   s.last = {};
   if (auto error = size_error(size)) return *error;
+  return parse_sized(lent, size, plan, poll);
+}
+
+// Apart from parse_work_buffer(), so that the one value it returns is made
+// where the caller takes it: moving it there read its last writes back
+// before the processor could serve them, on every small text.
+std::variant<DocumentRef, JsonError> JsonParser::parse_sized(std::string_view lent, size_t size,
+                                                             ReadingPlan* plan, bool (*poll)()) {
   const Projection* projection = plan ? plan->next_read() : nullptr;
   bool projected = false;
-  auto parsed = poll && size >= kParsedApartFrom ? parse_apart(lent, size, projection, poll, &projected)
-                                                 : s.parse(lent, size, projection, &projected);
+  auto parsed = poll && size >= kParsedApartFrom
+                    ? parse_apart(lent, size, projection, poll, &projected)
+                    : state_->parse(lent, size, projection, &projected);
   if (projected) {
     plan->projected_read(state_->parser.doc.tape[0] & simdjson::internal::JSON_VALUE_MASK,
                          state_->parser.implementation->n_structural_indexes);

@@ -124,6 +124,8 @@ class JsonParser {
   std::variant<simdjson::dom::element, JsonError> parse_apart(std::string_view lent, size_t size,
                                                               const Projection* projection,
                                                               bool (*poll)(), bool* projected);
+  std::variant<simdjson::dom::element, JsonError> parse_sized(std::string_view lent, size_t size,
+                                                              ReadingPlan* plan, bool (*poll)());
   std::unique_ptr<State> state_;
 };
 
