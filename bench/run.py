@@ -184,7 +184,9 @@ def flows_of(w):
     """The flows a workload runs in."""
     if w.group == wl.LINES:
         return [peers.BYTES]
-    if w.group in (wl.IDENTITY, wl.GROWTH) + wl.SELECTIVE:
+    # Builtins run in both: the bytes methods share their dicts' keys, which
+    # input() on a fresh str may not.
+    if w.group in (wl.IDENTITY, wl.GROWTH, wl.BUILTIN) + wl.SELECTIVE:
         return peers.FLOWS
     return [peers.FRESH]
 
