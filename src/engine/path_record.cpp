@@ -42,42 +42,23 @@ std::optional<View> follow_views(Steps::const_iterator step, Steps::const_iterat
 
 }  // namespace
 
-// The input comes by reference, and the view of the end is made where it
-// stays: a view just written and then copied is read back before the
-// processor can serve it from its recent writes, which cost more than a
-// short path itself.
-template <class Put>
-bool Path::follow(const View& input, Put&& put) const {
-  auto step = steps_.begin();
-  std::optional<View> end;
-  if (input.in_document()) {
-    // Fields in the document go from place to place on its tape.
-    DocumentRef at = input.document_ref();
-    for (; step != steps_.end(); ++step) {
-      const auto* field = std::get_if<query::Field>(&*step);
-      if (!field) break;
-      runtime::note_work();
-      if (at.type() != simdjson::dom::element_type::OBJECT ||
-          document_object(at).at_key(field->name).get(at) != simdjson::SUCCESS)
-        return false;
-    }
-    if (step == steps_.end()) {
-      put(at);
-      return true;
-    }
-    end = follow_views(step, steps_.end(), View(at));
-  } else {
-    end = follow_views(step, steps_.end(), input);
-  }
-  if (!end) return false;
-  put(*end);
-  return true;
-}
-
+// The input comes by reference, and the result is made in place: a view
+// just written and then copied is read back before the processor can serve
+// it from its recent writes, which cost more than a short path itself.
 std::optional<View> Path::follow(const View& input) const {
-  std::optional<View> end;
-  follow(input, [&](const auto& part) { end.emplace(part); });
-  return end;
+  if (!input.in_document()) return follow_views(steps_.begin(), steps_.end(), input);
+  // Fields in the document go from place to place on its tape.
+  DocumentRef at = input.document_ref();
+  auto step = steps_.begin();
+  for (; step != steps_.end(); ++step) {
+    const auto* field = std::get_if<query::Field>(&*step);
+    if (!field) return follow_views(step, steps_.end(), View(at));
+    runtime::note_work();
+    if (at.type() != simdjson::dom::element_type::OBJECT ||
+        document_object(at).at_key(field->name).get(at) != simdjson::SUCCESS)
+      return std::nullopt;
+  }
+  return std::optional<View>(std::in_place, at);
 }
 
 std::optional<PathRecord> PathRecord::of(const query::Pipeline& pipeline) {
@@ -99,9 +80,10 @@ std::optional<PathRecord> PathRecord::of(const query::Pipeline& pipeline) {
 
 bool PathRecord::follow(const View& input, Values& values) const {
   for (size_t i = 0; i < size(); ++i) {
-    if (!members_[i].path.follow(input, [&](const auto& part) { values.set(i, part); }))
-      return false;
-    ensure_room_to_wrap(values[i]);
+    const std::optional<View> part = members_[i].path.follow(input);
+    if (!part) return false;
+    ensure_room_to_wrap(*part);
+    values.set(i, *part);
   }
   return true;
 }

@@ -30,10 +30,6 @@ class Path {
   // The part of `input` the path leads to, or nothing where a step does not
   // apply, as the evaluator gives. Each step counts as work.
   std::optional<View> follow(const View& input) const;
-  // The same, the part given to `put` (as a DocumentRef or a View) to make
-  // its view where it stays: false, with nothing put, where it leads nowhere.
-  template <class Put>
-  bool follow(const View& input, Put&& put) const;
 
  private:
   std::vector<std::variant<query::Field, query::Index>> steps_;
@@ -51,12 +47,7 @@ class PathRecord {
    public:
     Values() {}
     const View* data() const { return views_; }
-    // `value` a View, or the DocumentRef of a part of the document.
-    template <class Part>
-    void set(size_t member, const Part& value) {
-      new (&views_[member]) View(value);
-    }
-    const View& operator[](size_t member) const { return views_[member]; }
+    void set(size_t member, const View& value) { new (&views_[member]) View(value); }
 
    private:
     union {
