@@ -44,7 +44,7 @@ class PythonSink final : public texts::ResultSink {
     lock_.take_back();
     return put_made(converter_.object_of(record, values));
   }
-  bool take_entries(View object) override {
+  bool take_entries(const View& object) override {
     lock_.take_back();
     return put_made(converter_.entries_of(object));
   }

@@ -43,7 +43,7 @@ class ResultSink {
   virtual bool take_record(const engine::PathRecord&, const View*) { return false; }
   // The entries of `object`, an object, as one result: an array of
   // {"key": k, "value": v}, one for each member in order.
-  virtual bool take_entries(View) { return false; }
+  virtual bool take_entries(const View&) { return false; }
   // Every result is in; false when they cannot all be taken.
   virtual bool finish() { return true; }
   // The text did not run to its end: what it gave goes.

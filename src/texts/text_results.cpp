@@ -26,7 +26,7 @@ class TapeSink final : public ResultSink {
     ++count_;
     return true;
   }
-  bool take_entries(View object) override {
+  bool take_entries(const View& object) override {
     tape_.append_entries(object);
     ++count_;
     return true;

@@ -131,7 +131,7 @@ bool evaluate_into(const RunRules& rules, DocumentRef document, size_t size,
 }
 
 // What became of a run that threw: a fault, or a stop.
-TextOutcome stopped() {
+TextOutcome threw() {
   Stop stop = current_stop();
   TextOutcome outcome;
   if (stop.failure == runtime::Failure::kFault) {
@@ -151,7 +151,7 @@ TextOutcome outcome_of(Work& work) {
   try {
     return work();
   } catch (...) {
-    return stopped();
+    return threw();
   }
 }
 

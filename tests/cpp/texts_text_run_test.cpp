@@ -40,7 +40,7 @@ class CountingSink final : public ResultSink {
     made += "};";
     return true;
   }
-  bool take_entries(View object) override {
+  bool take_entries(const View& object) override {
     ++entries;
     made += '[';
     for (const View::Member& member : object.members()) {

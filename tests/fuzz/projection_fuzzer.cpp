@@ -534,7 +534,7 @@ Outcome run_whole(JsonParser& parser, const std::string& document, bool lend,
   return outcome;
 }
 
-// Each result as JSON text, records too.
+// Each result as JSON text, records and entries too.
 class RenderingSink final : public texts::ResultSink {
  public:
   explicit RenderingSink(std::vector<std::string>& results) : results_(results) {}
@@ -553,6 +553,17 @@ class RenderingSink final : public texts::ResultSink {
     results_.push_back(engine::to_json_text(Value::object(std::move(members))));
     return true;
   }
+  bool take_entries(const View& object) override {
+    Array entries;
+    for (const View::Member& member : object.members()) {
+      ObjectMap entry = ObjectMap::with_capacity(2);
+      entry.insert_unchecked(Value::string("key"), Value::string(member.key));
+      entry.insert_unchecked(Value::string("value"), member.value.to_value());
+      entries.push_back(Value::object(std::move(entry)));
+    }
+    results_.push_back(engine::to_json_text(Value::array(std::move(entries))));
+    return true;
+  }
   std::string& text() override { return text_; }
   bool end_text() override { return true; }
   void drop() override { results_.clear(); }
@@ -563,7 +574,7 @@ class RenderingSink final : public texts::ResultSink {
 };
 
 // `program` run over `document` as the module runs a text: read for what
-// it needs, its path or record taken without the evaluator.
+// it needs, its path, record or entries taken without the evaluator.
 Outcome run_as_the_module_does(JsonParser& parser, const std::string& document, bool lend,
                                const texts::Program& program, bool first) {
   Outcome outcome;
