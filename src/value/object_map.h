@@ -80,6 +80,7 @@ class ObjectMap {
   static constexpr size_t kMaxEntries = size_t{1} << 31;
 
   static ObjectMap hashed_with_capacity(size_t n);
+  // insert_unchecked() where the map hashes, or has no room left.
   void insert_unchecked_growing(Value key, Value value);
   bool equal_key(uint32_t position, std::string_view key) const;
   uint64_t hash(std::string_view key) const;
