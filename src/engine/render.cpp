@@ -1,16 +1,24 @@
 #include "engine/render.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "runtime/bounds.h"
 
 namespace tamsel::engine {
 
 namespace {
+
+// Literals with their lengths, so that appending one needs no strlen.
+using namespace std::string_view_literals;
 
 // The largest finite double, written where JSON has no way to say infinity.
 constexpr std::string_view kMaxFloatText = "1.7976931348623157e+308";
@@ -33,8 +41,8 @@ void append_json(std::string& out, View v, const std::string_view* unit = nullpt
                  size_t depth = 0) {
   runtime::note_work();
   switch (v.kind()) {
-    case Kind::Null: out += "null"; return;
-    case Kind::Bool: out += v.as_bool() ? "true" : "false"; return;
+    case Kind::Null: out += "null"sv; return;
+    case Kind::Bool: out += v.as_bool() ? "true"sv : "false"sv; return;
     case Kind::I64: append_integer(out, v.as_i64()); return;
     case Kind::U64: append_integer(out, v.as_u64()); return;
     case Kind::F64: {
@@ -71,7 +79,7 @@ void append_json(std::string& out, View v, const std::string_view* unit = nullpt
         if (unit) new_line(out, unit, depth + 1);
         first = false;
         escape_json_string(out, member.key);
-        out += unit ? ": " : ":";
+        out += unit ? ": "sv : ":"sv;
         append_json(out, member.value, unit, depth + 1);
       }
       if (unit && !first) new_line(out, unit, depth);
@@ -134,9 +142,9 @@ size_t escape_growth(uint64_t x) {
   return count_marked(quoted) + 5 * count_marked(controls);
 }
 
-// Whether any byte of `x` needs an escape.
-bool needs_escape(uint64_t x) {
-  return (bytes_below_space(x) | bytes_equal(x, '"') | bytes_equal(x, '\\')) != 0;
+// The high bit of each byte of `x` that needs an escape.
+uint64_t escape_marks(uint64_t x) {
+  return bytes_below_space(x) | bytes_equal(x, '"') | bytes_equal(x, '\\');
 }
 
 // Text is escaped in slices of this many bytes, each counted as work, so
@@ -183,7 +191,7 @@ char* write_escaped(char* out, std::string_view text) {
     size_t i = slice;
     for (; i + 8 <= end; i += 8) {
       const uint64_t x = load_word(text.data() + i);
-      if (!needs_escape(x)) {
+      if (escape_marks(x) == 0) {
         std::memcpy(out, &x, 8);
         out += 8;
         continue;
@@ -197,25 +205,71 @@ char* write_escaped(char* out, std::string_view text) {
   return out;
 }
 
-// The length of `text` as a quoted JSON string, and the writing of it at
-// `out`: exactly that many bytes.
-size_t quoted_size(std::string_view text) { return escaped_size(text) + 2; }
-void write_quoted(char* out, std::string_view text) {
+// How many bytes of `text` come before the first that needs an escape:
+// sixteen at a time, then eight. Most strings need none, and are copied.
+size_t plain_bytes(std::string_view text) {
+  const char* const p = text.data();
+  const size_t n = text.size();
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
+  const __m128i last_control = _mm_set1_epi8(0x1F);
+  for (; i + 16 <= n; i += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    // A byte at most 0x1F is its own unsigned minimum with it.
+    const __m128i marked = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(x, quote), _mm_cmpeq_epi8(x, backslash)),
+        _mm_cmpeq_epi8(_mm_min_epu8(x, last_control), x));
+    if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(marked)))
+      return i + static_cast<size_t>(std::countr_zero(mask));
+  }
+#endif
+  for (; i + 8 <= n; i += 8) {
+    if (const uint64_t marks = escape_marks(load_word(p + i)))
+      return i + static_cast<size_t>(std::countr_zero(marks)) / 8;
+  }
+  for (; i < n; ++i)
+    if (kEscape.length[static_cast<unsigned char>(p[i])] != 1) return i;
+  return n;
+}
+
+// The same, a slice at a time, each counted as work.
+size_t plain_prefix(std::string_view text) {
+  for (size_t slice = 0; slice < text.size(); slice += kSlice) {
+    const size_t end = std::min(text.size(), slice + kSlice);
+    const size_t plain = slice + plain_bytes(text.substr(slice, end - slice));
+    runtime::note_text_work(plain - slice);
+    if (plain < end) return plain;
+  }
+  return text.size();
+}
+
+// The length of `text` as a quoted JSON string, given its first `plain`
+// bytes need no escape, and the writing of it at `out`: exactly that many
+// bytes.
+size_t quoted_size(std::string_view text, size_t plain) {
+  return plain + escaped_size(text.substr(plain)) + 2;
+}
+void write_quoted(char* out, std::string_view text, size_t plain) {
   *out++ = '"';
-  out = write_escaped(out, text);
+  if (plain != 0) std::memcpy(out, text.data(), plain);
+  out = write_escaped(out + plain, text.substr(plain));
   *out = '"';
 }
 
 }  // namespace
 
 void escape_json_string(std::string& out, std::string_view text) {
+  const size_t plain = plain_prefix(text);
   const size_t at = out.size();
-  out.resize(at + quoted_size(text));
-  write_quoted(out.data() + at, text);
+  out.resize(at + quoted_size(text, plain));
+  write_quoted(out.data() + at, text, plain);
 }
 
 Value json_string_value(std::string_view text) {
-  return Value::string_written(quoted_size(text), [&](char* out) { write_quoted(out, text); });
+  const size_t plain = plain_prefix(text);
+  return Value::string_written(quoted_size(text, plain),
+                               [&](char* out) { write_quoted(out, text, plain); });
 }
 
 void append_float(std::string& out, double x) {

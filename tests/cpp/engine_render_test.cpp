@@ -127,7 +127,9 @@ TEST(Render, Escapes) {
 // Each byte that needs an escape, at every place in a text longer than the
 // blocks the scan skips, among bytes that need none (ASCII, 0x7f, UTF-8).
 TEST(Render, EscapesAnywhereInLongText) {
-  const std::string filler = "ab\x7f\xC3\xA9" "cdefgh\xE2\x82\xAC" "ij /0~";
+  // With the byte, 41: two blocks of sixteen, a word of eight and one more.
+  const std::string filler =
+      "ab\x7f\xC3\xA9" "cdefgh\xE2\x82\xAC" "ij /0~" "KLMNOPQRSTUVWXYZ\xF0\x9F\x98\x80";
   for (char special : {'"', '\\', '\n', '\x01', '\x1f', '\0'}) {
     const std::string escaped = special == '"'    ? "\\\""
                                 : special == '\\' ? "\\\\"
