@@ -180,16 +180,36 @@ PyObject* Converter::entries_of(const View& object) {
   made(8 * object.size());
   PyRef list(PyList_New(static_cast<Py_ssize_t>(object.size())));
   if (!list) return nullptr;
+  // Shared, the two names are taken from the cache once for the whole list,
+  // and held: making a value may take their slots.
+  PyRef names[2];
+  if (share_keys_) {
+    const std::string_view texts[2] = {"key", "value"};
+    for (int i = 0; i < 2; ++i) {
+      bool borrowed;
+      PyObject* name = key_of(texts[i], &borrowed);
+      if (!name) return nullptr;
+      names[i] = borrowed ? PyRef::borrow(name) : PyRef(name);
+    }
+  }
   Py_ssize_t i = 0;
   for (const View::Member& member : object.members()) {
     made(32 * 2);
     PyRef entry(new_dict(2));
+    if (!entry) return nullptr;  // the list releases what it holds so far
     // The key is a value here, and a value is never shared: a str of its own.
     const Value key =
         Value::string_view(member.key.data(), static_cast<uint32_t>(member.key.size()));
-    if (!entry || !set_member(entry.get(), "key", key) ||
-        !set_member(entry.get(), "value", member.value))
-      return nullptr;  // the list releases what it holds so far
+    if (names[0]) {
+      PyRef key_object(object_of(key));
+      if (!key_object || PyDict_SetItem(entry.get(), names[0].get(), key_object.get()) < 0)
+        return nullptr;
+      PyRef value(object_of(member.value));
+      if (!value || PyDict_SetItem(entry.get(), names[1].get(), value.get()) < 0) return nullptr;
+    } else if (!set_member(entry.get(), "key", key) ||
+               !set_member(entry.get(), "value", member.value)) {
+      return nullptr;
+    }
     PyList_SET_ITEM(list.get(), i++, entry.release());
   }
   return list.release();
