@@ -29,20 +29,17 @@ void check_capacity(size_t n, size_t limit) {
 
 }  // namespace
 
-ObjectMap::ObjectMap() noexcept = default;
 ObjectMap::~ObjectMap() = default;
 ObjectMap::ObjectMap(ObjectMap&&) noexcept = default;
 ObjectMap& ObjectMap::operator=(ObjectMap&&) noexcept = default;
 
-ObjectMap ObjectMap::hashed_with_capacity(size_t n) {
+void ObjectMap::begin_hashed(size_t n) {
   check_capacity(n, kMaxEntries);
-  ObjectMap map;
-  map.entries_.reserve(n);
+  entries_.reserve(n);
   // The seed is drawn only for maps that hash: list-form maps, by far the
   // most common, never need one.
-  map.seed_ = next_hash_seed();
-  map.rebuild_index(slots_for(n));
-  return map;
+  seed_ = next_hash_seed();
+  rebuild_index(slots_for(n));
 }
 
 size_t ObjectMap::size() const { return entries_.size(); }

@@ -26,13 +26,17 @@ class ObjectMap {
   // Above this many entries the map is in its hashed form.
   static constexpr size_t kListLimit = 32;
 
-  ObjectMap() noexcept;
+  ObjectMap() noexcept = default;
   // An empty map with room for `n` entries, already in the form that `n`
-  // entries call for.
+  // entries call for. One named result on every path, so that it is built
+  // where the caller keeps it rather than moved there.
   static ObjectMap with_capacity(size_t n) {
-    if (n > kListLimit) return hashed_with_capacity(n);
     ObjectMap map;
-    map.entries_.reserve(n);
+    if (n > kListLimit) {
+      map.begin_hashed(n);
+    } else {
+      map.entries_.reserve(n);
+    }
     return map;
   }
   ~ObjectMap();
@@ -79,7 +83,8 @@ class ObjectMap {
   // index keeps at least two slots per entry.
   static constexpr size_t kMaxEntries = size_t{1} << 31;
 
-  static ObjectMap hashed_with_capacity(size_t n);
+  // Makes this empty map hashed, with room for `n` entries.
+  void begin_hashed(size_t n);
   // insert_unchecked() where the map hashes, or has no room left.
   void insert_unchecked_growing(Value key, Value value);
   bool equal_key(uint32_t position, std::string_view key) const;
