@@ -124,10 +124,10 @@ TEST(Render, Escapes) {
   }
 }
 
-// Each byte that needs an escape, at every place in a text longer than the
-// blocks the scan skips, among bytes that need none (ASCII, 0x7f, UTF-8).
-TEST(Render, EscapesAnywhereInLongText) {
-  // With the byte, 41: two blocks of sixteen, a word of eight and one more.
+// Each byte that needs an escape, at every place in texts of every length
+// up to past two blocks of the scan, among bytes that need none (ASCII,
+// 0x7f, UTF-8).
+TEST(Render, EscapesAnywhereInEveryLength) {
   const std::string filler =
       "ab\x7f\xC3\xA9" "cdefgh\xE2\x82\xAC" "ij /0~" "KLMNOPQRSTUVWXYZ\xF0\x9F\x98\x80";
   for (char special : {'"', '\\', '\n', '\x01', '\x1f', '\0'}) {
@@ -137,13 +137,18 @@ TEST(Render, EscapesAnywhereInLongText) {
                                 : special == '\x01' ? "\\u0001"
                                 : special == '\x1f' ? "\\u001f"
                                                     : "\\u0000";
-    for (size_t at = 0; at <= filler.size(); ++at) {
-      const std::string_view before = std::string_view(filler).substr(0, at);
-      const std::string_view after = std::string_view(filler).substr(at);
-      std::string out;
-      escape_json_string(out, cat(before, std::string_view(&special, 1), after));
-      EXPECT_EQ(out, cat("\"", before, escaped, after, "\""))
-          << "byte " << int(special) << " at " << at;
+    for (size_t length = 0; length <= filler.size(); ++length) {
+      const std::string_view text = std::string_view(filler).substr(0, length);
+      std::string plain;
+      escape_json_string(plain, text);
+      EXPECT_EQ(plain, cat("\"", text, "\"")) << "length " << length;
+      for (size_t at = 0; at <= length; ++at) {
+        const std::string_view before = text.substr(0, at), after = text.substr(at);
+        std::string out;
+        escape_json_string(out, cat(before, std::string_view(&special, 1), after));
+        EXPECT_EQ(out, cat("\"", before, escaped, after, "\""))
+            << "byte " << int(special) << " at " << at << " of " << length + 1;
+      }
     }
   }
 }
