@@ -1,5 +1,6 @@
 """Builtins with and without an argument, over the kinds they accept and a few they do not."""
 import json
+import random
 
 import pytest
 
@@ -355,6 +356,23 @@ def test_recurse_is_recursive_descent(doc):
 
 def test_recurse_order():
     assert_same(run("recurse", '{"a":[1,2]}'), [{"a": [1, 2]}, [1, 2], 1, 2])
+
+
+@pytest.mark.parametrize("count", [5, 127, 128, 129, 3000])
+def test_unique_of_many_numbers_keeps_the_first_of_each_value(count):
+    rng = random.Random(count)
+    numbers = [rng.choice([rng.randrange(-20, 20), rng.randrange(-40, 40) / 2, -0.0])
+               for _ in range(count)]
+    kept = []
+    for x in sorted(numbers):  # stable: ties in their first order
+        if not kept or kept[-1] != x:
+            kept.append(x)
+    doc = json.dumps(numbers)
+    for query in ("unique", "sort | unique", "unique | unique"):
+        assert_same(run(query, doc), [kept])
+    assert run("unique | length", doc) == [len(kept)]
+    # Any element that is not a number takes the general way, with the same result.
+    assert_same(run("unique", json.dumps(numbers + ["x", "x"])), [kept + ["x"]])
 
 
 def members(count):
