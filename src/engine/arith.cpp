@@ -79,14 +79,15 @@ Value concat_arrays(View a, View b) {
 
 // Shallow merge: members of b replace those of a with the same key.
 Value merge_objects(View a, View b) {
-  ObjectMap out = ObjectMap::with_capacity(a.size() + b.size());
+  Value merged = Value::object_with_room(a.size() + b.size());
+  ObjectMap& out = merged.as_object();
   for (const View& side : {a, b}) {
     for (const View::Member& m : side.members()) {
       runtime::note_work();
       out.insert(key_value(m), m.value.to_value());
     }
   }
-  return Value::object(std::move(out));
+  return merged;
 }
 
 Value concat_strings(std::string_view a, std::string_view b) {

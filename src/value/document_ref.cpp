@@ -41,12 +41,13 @@ Value expand_document(DocumentRef ref) {
     return Value::array(std::move(elements));
   }
   simdjson::dom::object object = document_object(ref);
-  ObjectMap map = ObjectMap::with_capacity(document_element_count(object));
+  Value expanded = Value::object_with_room(document_element_count(object));
+  ObjectMap& map = expanded.as_object();
   for (simdjson::dom::key_value_pair member : object) {
     Value key = Value::string_view(member.key.data(), static_cast<uint32_t>(member.key.size()));
     map.insert_unchecked(std::move(key), document_value(member.value));
   }
-  return Value::object(std::move(map));
+  return expanded;
 }
 
 }  // namespace tamsel

@@ -169,12 +169,13 @@ Value materialize(DocumentRef ref, bool view_strings) {
     }
     case dom::element_type::OBJECT: {
       dom::object object = ref.get_object().value_unsafe();
-      ObjectMap map = ObjectMap::with_capacity(document_element_count(object));
+      Value built = Value::object_with_room(document_element_count(object));
+      ObjectMap& map = built.as_object();
       for (dom::key_value_pair member : object) {
         Value key = materialize_string(member.key, view_strings);
         map.insert_unchecked(std::move(key), materialize(member.value, view_strings));
       }
-      return Value::object(std::move(map));
+      return built;
     }
     case dom::element_type::STRING:
       return materialize_string(ref.get_string().value_unsafe(), view_strings);
