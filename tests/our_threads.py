@@ -3,6 +3,7 @@ the module gives them. A parse another test gave up on may still be ending
 on a thread of its own, and the interpreter's threads come and go; neither
 is counted."""
 import os
+import time
 
 STREAM_THREADS = ("tv-worker", "tv-read-ahead", "tv-decode")
 
@@ -16,3 +17,13 @@ def running_threads():
         except FileNotFoundError:  # it ended as we looked
             pass
     return count
+
+
+def threads_left_after(expected, seconds=5):
+    """running_threads(), once it is down to `expected` or `seconds` have
+    passed: a joined thread is still listed for a moment while the kernel
+    finishes its exit, a long moment under emulation."""
+    deadline = time.monotonic() + seconds
+    while running_threads() > expected and time.monotonic() < deadline:
+        time.sleep(0.01)
+    return running_threads()

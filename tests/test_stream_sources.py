@@ -5,14 +5,13 @@ import gc
 import io
 import os
 import threading
-import time
 import weakref
 
 import pytest
 
 from tamsel_vonk import compile
 
-from our_threads import running_threads
+from our_threads import running_threads, threads_left_after
 
 IDENTITY = compile(".")
 THREADS = [1, 2, 4]
@@ -124,10 +123,7 @@ def test_a_stream_its_own_source_holds_is_collected_with_its_threads():
     gc.collect()
     assert [reader() for reader in readers] == [None] * 5
     # The threads are joined as their streams go.
-    deadline = time.monotonic() + 5
-    while running_threads() > before and time.monotonic() < deadline:
-        time.sleep(0.01)
-    assert running_threads() == before
+    assert threads_left_after(before) == before
 
 
 @pytest.mark.parametrize("threads", [1, 2])
