@@ -200,19 +200,19 @@ PyObject* Converter::entries_of(const View& object) {
     // The key is a value here, and a value is never shared: a str of its own.
     const Value key =
         Value::string_view(member.key.data(), static_cast<uint32_t>(member.key.size()));
-    if (names[0]) {
-      PyRef key_object(object_of(key));
-      if (!key_object || PyDict_SetItem(entry.get(), names[0].get(), key_object.get()) < 0)
-        return nullptr;
-      PyRef value(object_of(member.value));
-      if (!value || PyDict_SetItem(entry.get(), names[1].get(), value.get()) < 0) return nullptr;
-    } else if (!set_member(entry.get(), "key", key) ||
-               !set_member(entry.get(), "value", member.value)) {
-      return nullptr;
-    }
+    const bool set = names[0] ? set_member(entry.get(), names[0].get(), key) &&
+                                    set_member(entry.get(), names[1].get(), member.value)
+                              : set_member(entry.get(), "key", key) &&
+                                    set_member(entry.get(), "value", member.value);
+    if (!set) return nullptr;
     PyList_SET_ITEM(list.get(), i++, entry.release());
   }
   return list.release();
+}
+
+bool Converter::set_member(PyObject* dict, PyObject* key, const View& member) {
+  PyRef value(object_of(member));
+  return value && PyDict_SetItem(dict, key, value.get()) == 0;
 }
 
 bool Converter::set_member(PyObject* dict, std::string_view key_text, const View& member) {

@@ -62,6 +62,8 @@ class Converter {
   // Sets the member `key_text` of `dict` to the object of `member`; false
   // with an exception set.
   bool set_member(PyObject* dict, std::string_view key_text, const View& member);
+  // The same with a key the caller holds.
+  bool set_member(PyObject* dict, PyObject* key, const View& member);
   // A part of the parsed document, read off its tape: the value whose word
   // is at `at` (convert.cpp says how the tape is laid out).
   struct Tape;
