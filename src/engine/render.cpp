@@ -261,6 +261,13 @@ void write_quoted(char* out, std::string_view text, size_t plain) {
 
 void escape_json_string(std::string& out, std::string_view text) {
   const size_t plain = plain_prefix(text);
+  if (plain == text.size()) {
+    // Most strings: appended as they are, with no room cleared for them first.
+    out += '"';
+    out += text;
+    out += '"';
+    return;
+  }
   const size_t at = out.size();
   out.resize(at + quoted_size(text, plain));
   write_quoted(out.data() + at, text, plain);
