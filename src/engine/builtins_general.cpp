@@ -83,7 +83,10 @@ void tojson(EvalValue input, ResultList& out) {
   if (input.kind() == Kind::String) {
     out.push_back(EvalValue::owned(json_string_value(input.view().as_string())));
   } else {
-    out.push_back(EvalValue::owned(Value::string(to_json_text(input.view()))));
+    // A container's text starts with room for a few members, which spares
+    // the steps of growing from nothing.
+    const View v = input.view();
+    out.push_back(EvalValue::owned(Value::string(to_json_text(v, v.is_container() ? 256 : 0))));
   }
 }
 
