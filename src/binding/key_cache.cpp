@@ -1,15 +1,15 @@
 #include "binding/key_cache.h"
 
-#include <atomic>
-
 namespace tamsel::binding {
 namespace {
 
 // Made on first use and kept for the life of the process, like the class
-// objects; so are the keys it holds.
+// objects; so are the keys it holds. Conversions make Python objects, so
+// each takes and gives back the cache with the interpreter lock held, and
+// the lock orders those steps between threads: a plain flag is exact.
 struct SharedCache {
   KeyCache cache;
-  std::atomic<bool> held{false};
+  bool held = false;
 };
 
 SharedCache& shared_cache() {
@@ -21,11 +21,14 @@ SharedCache& shared_cache() {
 
 KeyCacheLease::KeyCacheLease() : cache_(nullptr) {
   SharedCache& shared = shared_cache();
-  if (!shared.held.exchange(true, std::memory_order_acquire)) cache_ = &shared.cache;
+  if (!shared.held) {
+    shared.held = true;
+    cache_ = &shared.cache;
+  }
 }
 
 KeyCacheLease::~KeyCacheLease() {
-  if (cache_) shared_cache().held.store(false, std::memory_order_release);
+  if (cache_) shared_cache().held = false;
 }
 
 }  // namespace tamsel::binding
