@@ -2,7 +2,9 @@
 first() make every object anew; the module's own methods share the str of
 a short key between the dicts they make, and must never hand out the wrong
 one, whatever keys meet in the cache behind them."""
+import gc
 import json
+import sys
 
 import pytest
 
@@ -137,3 +139,27 @@ def test_what_a_call_makes_without_the_evaluator_is_what_it_builds(method):
     one, two = (run(compile(".actor | to_entries"), text)[0][-1] for _ in range(2))
     assert (next(iter(one)) is next(iter(two))) == shared
     assert one["key"] == two["key"] and one["key"] is not two["key"]
+
+
+@pytest.mark.skipif(sys.version_info < (3, 10), reason="3.9 has no C switch for the collector")
+@pytest.mark.parametrize("method", RUNS)
+@pytest.mark.parametrize("query", [".", ".[] | {a: .a}", ".[] | to_entries", ".[] | .a"])
+def test_the_collector_never_runs_while_many_objects_are_made(method, query):
+    # Far more containers than a collection waits for, which without the
+    # pause would start one pass after another, each over all made so far.
+    text = encoded([{"a": [i]} for i in range(20_000)])
+    program = compile(query)
+    starts = []
+
+    def note(phase, info):
+        if phase == "start":
+            starts.append(info["generation"])
+
+    gc.collect()
+    gc.callbacks.append(note)
+    try:
+        made = RUNS[method](program, text)
+        during = len(starts)
+    finally:
+        gc.callbacks.remove(note)
+    assert made and during <= 1

@@ -118,6 +118,7 @@ struct Converter::Tape {
 };
 
 void Converter::settle() {
+  if (!collector_paused_) collector_paused_.emplace();
   const size_t bytes = std::exchange(owed_bytes_, 0);
   const size_t work = std::exchange(owed_work_, 0);
   runtime::charge_or_throw(bytes);

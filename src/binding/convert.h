@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "binding/collector_pause.h"
 #include "binding/key_cache.h"
 #include "engine/path_record.h"
 #include "value/document_ref.h"
@@ -107,6 +108,11 @@ class Converter {
   // Taken when the first key is made, so that a run that lets go of the
   // interpreter lock does not hold the cache meanwhile.
   std::optional<KeyCacheLease> lease_;
+  // Taken at the first settling, once a few hundred objects are made: the
+  // collector would otherwise walk every container made so far at each of
+  // its passes, which turns making millions of them quadratic. A small
+  // result, made before that, pays nothing for it.
+  std::optional<CollectorPause> collector_paused_;
 };
 
 }  // namespace tamsel::binding

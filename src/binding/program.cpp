@@ -15,7 +15,6 @@
 #include "binding/program.h"
 #include "binding/py_ref.h"
 #include "texts/parser_lease.h"
-#include "binding/collector_pause.h"
 #include "binding/python_sink.h"
 #include "runtime/call_runtime.h"
 #include "binding/types.h"
@@ -55,7 +54,6 @@ PyObject* run(const ProgramState& program, PyObject* arg, LoadText load, const R
     texts::ParserLease lease;
     size_t size = 0;
     if (!load(arg, lease.parser(), &size)) return;
-    const CollectorPause collector_paused;
     ran = run_document(*program.program, lease.parser(), size, form, results, call, ours);
   });
   if (!ran) return nullptr;

@@ -57,7 +57,8 @@ struct ResultObjects {
 //
 // The run's values come from the arena of `call`, which must outlive the
 // handling of the exception a run leaves, whose message may lie in it.
-// Call it with a CollectorPause held, so that conversion stays linear.
+// Its conversion pauses the collector once it has made many objects
+// (convert.h): a small result never pays for the pause.
 bool run_document(const texts::Program& program, JsonParser& parser, size_t size,
                   const ResultForm& form, ResultObjects& objects,
                   runtime::CallRuntime& call, bool ours);
