@@ -52,4 +52,10 @@ inline constexpr size_t kMaxThreads = 256;
 // this many, so the memory kept follows the threads that call at once.
 inline constexpr size_t kMaxKeptParsers = 8;
 
+// Large blocks that calls freed, kept for the next calls that need blocks of
+// their sizes (runtime/kept_blocks.h): at most this many, this many bytes in
+// all.
+inline constexpr size_t kMaxKeptBlocks = 8;
+inline constexpr size_t kMaxKeptBlockBytes = size_t{8} << 20;
+
 }  // namespace tamsel

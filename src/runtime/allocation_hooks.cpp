@@ -3,7 +3,8 @@
 // runtime/bounds.h), checked before the memory is taken. Small blocks
 // come from the call's arena while one serves (runtime/arena.h), where
 // the module is linked so that only its own code reaches these functions
-// (TAMSEL_CALL_ARENA); everything else is plain malloc and free.
+// (TAMSEL_CALL_ARENA); everything else is malloc and free, but for large
+// blocks that are kept for the next call that needs one (kept_blocks.h).
 #include <cstdlib>
 #include <new>
 
@@ -15,11 +16,13 @@
 
 #include "runtime/arena.h"
 #include "runtime/bounds.h"
+#include "runtime/kept_blocks.h"
 
 namespace {
 
 using tamsel::runtime::BudgetExceeded;
 using tamsel::runtime::CallArena;
+namespace kept_blocks = tamsel::runtime::kept_blocks;
 
 size_t usable_size(void* p) {
 #if defined(__APPLE__)
@@ -47,6 +50,11 @@ void* take(size_t size, size_t alignment, bool* over_budget) {
   if (*over_budget) return nullptr;
   void* p = nullptr;
   if (alignment <= alignof(std::max_align_t)) {
+    size_t kept_size = 0;
+    if ((p = kept_blocks::take(size, &kept_size))) {
+      tamsel::runtime::settle(static_cast<int64_t>(kept_size) - static_cast<int64_t>(size));
+      return p;
+    }
     p = std::malloc(size);
   } else if (posix_memalign(&p, alignment, size) != 0) {
     p = nullptr;
@@ -74,8 +82,9 @@ void give_back(void* p) noexcept {
     return;
   }
 #endif
-  tamsel::runtime::settle(-static_cast<int64_t>(usable_size(p)));
-  std::free(p);
+  const size_t usable = usable_size(p);
+  tamsel::runtime::settle(-static_cast<int64_t>(usable));
+  if (!kept_blocks::keep(p, usable)) std::free(p);
 }
 
 }  // namespace

@@ -14,22 +14,7 @@
 // poisoned, and a block is opened to the bytes asked for only: reads past
 // them, and uses of a block after it was freed, are reported as they would
 // be for the system's memory.
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TAMSEL_ASAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define TAMSEL_ASAN 1
-#endif
-#if defined(TAMSEL_ASAN)
-#include <sanitizer/asan_interface.h>
-#define POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
-#define UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
-#else
-#define POISON(p, n) ((void)(p), (void)(n))
-#define UNPOISON(p, n) ((void)(p), (void)(n))
-#endif
+#include "runtime/asan.h"
 
 namespace tamsel::runtime {
 namespace {
