@@ -22,6 +22,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "value/same_bytes.h"
+
 namespace tamsel::binding {
 
 class KeyCache {
@@ -73,20 +75,6 @@ class KeyCache {
     std::memcpy(&word, p, sizeof word);
     return word;
   }
-  // Keys are short: a word at a time, the last one overlapping, instead of
-  // a call to memcmp.
-  static bool same_bytes(const char* a, const char* b, size_t n) {
-    if (n >= 8) {
-      for (size_t i = 0; i + 8 < n; i += 8)
-        if (load8(a + i) != load8(b + i)) return false;
-      return load8(a + n - 8) == load8(b + n - 8);
-    }
-    if (n >= 4) return load4(a) == load4(b) && load4(a + n - 4) == load4(b + n - 4);
-    for (size_t i = 0; i < n; ++i)
-      if (a[i] != b[i]) return false;
-    return true;
-  }
-
   // Keys of one schema differ anywhere, mostly at their ends: the first and
   // last 16 bytes decide (every byte up to 32), with the length.
   static size_t slot_of(std::string_view text) {

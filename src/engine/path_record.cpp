@@ -54,8 +54,7 @@ std::optional<View> Path::follow(const View& input) const {
     const auto* field = std::get_if<query::Field>(&*step);
     if (!field) return follow_views(step, steps_.end(), View(at));
     runtime::note_work();
-    if (at.type() != simdjson::dom::element_type::OBJECT ||
-        document_object(at).at_key(field->name).get(at) != simdjson::SUCCESS)
+    if (at.type() != simdjson::dom::element_type::OBJECT || !document_member(at, field->name, &at))
       return std::nullopt;
   }
   return std::optional<View>(std::in_place, at);

@@ -7,7 +7,9 @@
 
 #include <bit>
 #include <cstdint>
+#include <string_view>
 
+#include "value/same_bytes.h"
 #include "value/value.h"
 
 namespace tamsel {
@@ -39,6 +41,19 @@ inline simdjson::dom::array document_array(DocumentRef ref) {
 }
 inline simdjson::dom::object document_object(DocumentRef ref) {
   return ref.get_object().value_unsafe();
+}
+
+// The value of the first member named `key` of the document object `object`,
+// in `*found`; false when it has none. simdjson's own at_key compares each
+// key with a call to memcmp, which costs more than the short keys it meets.
+inline bool document_member(DocumentRef object, std::string_view key, DocumentRef* found) {
+  for (const simdjson::dom::key_value_pair member : document_object(object)) {
+    if (same_text(member.key, key)) {
+      *found = member.value;
+      return true;
+    }
+  }
+  return false;
 }
 
 // Elements of an array or members of an object. The tape stores counts in 24

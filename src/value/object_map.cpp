@@ -9,6 +9,7 @@
 
 #include "runtime/bounds.h"
 #include "value/hash_seed.h"
+#include "value/same_bytes.h"
 
 namespace tamsel {
 namespace {
@@ -51,9 +52,7 @@ const ObjectMap::Entry* ObjectMap::begin() const { return entries_.data(); }
 const ObjectMap::Entry* ObjectMap::end() const { return entries_.data() + entries_.size(); }
 
 bool ObjectMap::equal_key(uint32_t position, std::string_view key) const {
-  std::string_view stored = entries_[position].key.as_string();
-  return stored.size() == key.size() &&
-         (key.empty() || std::memcmp(stored.data(), key.data(), key.size()) == 0);
+  return same_text(entries_[position].key.as_string(), key);
 }
 
 uint64_t ObjectMap::hash(std::string_view key) const {

@@ -7,11 +7,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "value/same_bytes.h"
 
 namespace tamsel {
 
@@ -34,8 +35,7 @@ class Projection {
     if (whole_) return this;
     // Lengths first: most keys of an object differ from a name in length.
     for (const auto& [name, need] : members_)
-      if (name.size() == key.size() && std::memcmp(name.data(), key.data(), key.size()) == 0)
-        return &need;
+      if (same_text(name, key)) return &need;
     return every_.empty() ? nullptr : &every_.front();
   }
   // What is needed of an array's element at `position`; nullptr when only

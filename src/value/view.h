@@ -246,7 +246,7 @@ inline std::optional<View> View::member(std::string_view key) const {
     return std::optional<View>(std::in_place, *v);
   }
   DocumentRef found;
-  if (document_object(document_).at_key(key).get(found) != simdjson::SUCCESS) return std::nullopt;
+  if (!document_member(document_, key, &found)) return std::nullopt;
   return std::optional<View>(std::in_place, found);
 }
 
