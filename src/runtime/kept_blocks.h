@@ -2,7 +2,7 @@
 // they fit. glibc gives the top of its heap back to the system when a large
 // block there is freed, so a call that sorts or copies an array of a few
 // thousand values would otherwise have its pages zeroed and mapped anew by
-// the kernel on every call, which costs a fifth of such a call.
+// the kernel on every call, which costs a quarter of such a call.
 //
 // At most kMaxKeptBlocks blocks are kept, each of kSmallest to kLargest
 // usable bytes, kMaxKeptBlockBytes in all, for the process (like the spare
