@@ -10,7 +10,7 @@
 // step, so a thread never waits on another, and a child made by fork()
 // finds none held. A block is handed out only to a request it fits closely
 // (at most an eighth more than asked), so that what a call is charged for
-// its memory stays what the system would have given it.
+// its memory stays within an eighth of what the system would have given it.
 #pragma once
 
 #include <cstddef>
