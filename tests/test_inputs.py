@@ -40,6 +40,19 @@ def test_str_of_every_width_reads_as_its_utf8(text):
     assert IDENTITY.first(text) == expected  # the literal may carry its UTF-8 form already
 
 
+@pytest.mark.parametrize("wide", ["\u00e9", "\u4e16", "\U0001F600"], ids=["latin1", "ucs2", "ucs4"])
+def test_ascii_runs_of_every_length_beside_a_wide_character(wide):
+    # ASCII is carried eight characters at a time both ways (str to UTF-8
+    # and back): every length of run, before and after, must come out whole.
+    letters = "abcdefghijklmnopqrstuvwxyz0123456789"
+    for before in range(0, 19):
+        for after in (0, 1, 7, 8, 9, 17):
+            value = [letters[:before] + wide + letters[:after], wide * 3 + letters[:before]]
+            text = json.dumps(value, ensure_ascii=False)
+            assert IDENTITY.first(fresh(text)) == value, (before, after)
+            assert IDENTITY.first_bytes(text.encode()) == value, (before, after)
+
+
 class Text(str):
     pass
 
