@@ -11,6 +11,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "runtime/asan.h"
 #include "runtime/bounds.h"
 
 namespace tamsel::engine {
@@ -205,23 +206,55 @@ char* write_escaped(char* out, std::string_view text) {
   return out;
 }
 
+#if defined(__SSE2__)
+// A bit for each of the 16 bytes at p that needs an escape, the first lowest.
+unsigned escape_mask16(const char* p) {
+  const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
+  const __m128i last_control = _mm_set1_epi8(0x1F);
+  const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  // A byte at most 0x1F is its own unsigned minimum with it.
+  const __m128i marked = _mm_or_si128(
+      _mm_or_si128(_mm_cmpeq_epi8(x, quote), _mm_cmpeq_epi8(x, backslash)),
+      _mm_cmpeq_epi8(_mm_min_epu8(x, last_control), x));
+  return static_cast<unsigned>(_mm_movemask_epi8(marked));
+}
+
+// Whether the 16 bytes at p lie in one page, where reading the bytes past a
+// shorter string's end cannot fault. A sanitizer counts that read as out of
+// bounds, so its builds take the word loop instead.
+bool sixteen_readable(const char* p) {
+#if defined(TAMSEL_ASAN) || defined(__SANITIZE_THREAD__)
+  (void)p;
+  return false;
+#else
+  constexpr uintptr_t kPage = 4096;
+  return (reinterpret_cast<uintptr_t>(p) & (kPage - 1)) <= kPage - 16;
+#endif
+}
+#endif
+
 // How many bytes of `text` come before the first that needs an escape:
-// sixteen at a time, then eight. Most strings need none, and are copied.
+// sixteen at a time, the last few by one load that ends at the text's end,
+// or, for a text shorter than that, by one load that stays in its page.
+// Most strings need none, and are copied; most keys are short.
 size_t plain_bytes(std::string_view text) {
   const char* const p = text.data();
   const size_t n = text.size();
   size_t i = 0;
 #if defined(__SSE2__)
-  const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
-  const __m128i last_control = _mm_set1_epi8(0x1F);
-  for (; i + 16 <= n; i += 16) {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    // A byte at most 0x1F is its own unsigned minimum with it.
-    const __m128i marked = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(x, quote), _mm_cmpeq_epi8(x, backslash)),
-        _mm_cmpeq_epi8(_mm_min_epu8(x, last_control), x));
-    if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(marked)))
+  if (n >= 16) {
+    for (; i + 16 <= n; i += 16)
+      if (const unsigned mask = escape_mask16(p + i))
+        return i + static_cast<size_t>(std::countr_zero(mask));
+    if (i == n) return n;
+    // The last n - i bytes are the top lanes of the 16 that end the text.
+    if (const unsigned mask = escape_mask16(p + n - 16) >> (16 - (n - i)))
       return i + static_cast<size_t>(std::countr_zero(mask));
+    return n;
+  }
+  if (n != 0 && sixteen_readable(p)) {
+    const unsigned mask = escape_mask16(p) & ((1u << n) - 1);
+    return mask ? static_cast<size_t>(std::countr_zero(mask)) : n;
   }
 #endif
   for (; i + 8 <= n; i += 8) {

@@ -13,6 +13,9 @@
 #include <random>
 #include <string>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include "engine/render.h"
 #include "engine_value_builders.h"
 
@@ -151,6 +154,29 @@ TEST(Render, EscapesAnywhereInEveryLength) {
       }
     }
   }
+}
+
+// The scan may read a short text's page past the text's end: what lies
+// there must not count, and a text that ends its page must be read without
+// touching the next one.
+TEST(Render, EscapeScanEndsWithTheText) {
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  void* const map = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(map, MAP_FAILED);
+  char* const page_end = static_cast<char*>(map) + page;
+  ASSERT_EQ(mprotect(page_end, page, PROT_NONE), 0);
+  std::memset(map, '"', page);
+  for (size_t length = 0; length <= 40; ++length) {
+    for (size_t after : {0, 1, 7, 15, 16, 17}) {
+      char* const text = page_end - after - length;
+      std::memset(text, 'a', length);
+      std::string out;
+      escape_json_string(out, std::string_view(text, length));
+      EXPECT_EQ(out, cat("\"", std::string(length, 'a'), "\"")) << length << " then " << after;
+      std::memset(text, '"', length);
+    }
+  }
+  munmap(map, 2 * page);
 }
 
 TEST(Render, FloatsArePositional) {
