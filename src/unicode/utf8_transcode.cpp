@@ -157,7 +157,7 @@ void decode(std::string_view text, Unit* out) {
 
 }  // namespace
 
-// Most text is ASCII, and is found so a word at a time. From the first
+// Most text is ASCII, and is found so 32 bytes at a time. From the first
 // other byte on, 16 bytes at a time: the largest byte so far in each lane,
 // and in each lane the bytes that start a character (all but 80 to BF),
 // counted in 8 bits for up to 255 blocks before they are added up.
@@ -167,6 +167,15 @@ UnitsNeeded units_needed(std::string_view text) {
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   const size_t n = text.size();
   size_t i = 0;
+#if defined(__SSE2__)
+  // 32 bytes a step while they are ASCII, which long JSON text mostly is;
+  // the word loop then finds where the first other byte lies.
+  for (; i + 32 <= n; i += 32) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 16));
+    if (_mm_movemask_epi8(_mm_or_si128(low, high)) != 0) break;
+  }
+#endif
   while (i + 8 <= n && (load_word(s + i) & kHighBits8) == 0) i += 8;
   while (i < n && s[i] < 0x80) ++i;
   UnitsNeeded needed;
