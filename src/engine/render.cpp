@@ -301,8 +301,8 @@ void escape_json_string(std::string& out, std::string_view text) {
   const size_t plain = plain_prefix(text);
   const size_t at = out.size();
   if (plain == text.size()) {
-    // Most strings: quotes and text in one append, the text copied over
-    // the quotes but the last.
+    // Most strings: n + 2 quotes in one append, then the text copied over
+    // all but the first and the last.
     out.append(text.size() + 2, '"');
     if (!text.empty()) std::memcpy(out.data() + at + 1, text.data(), text.size());
     return;

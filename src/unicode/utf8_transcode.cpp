@@ -48,9 +48,8 @@ bool narrow_ascii_block(const Unit* in, char* out) {
   // the generic narrowing gathers four-byte units a byte at a time.
   if constexpr (sizeof(Unit) > 1) {
     const auto* const from = reinterpret_cast<const __m128i*>(in);
-    const __m128i pairs = sizeof(Unit) == 2
-                              ? _mm_loadu_si128(from)
-                              : _mm_packs_epi32(_mm_loadu_si128(from), _mm_loadu_si128(from + 1));
+    __m128i pairs = _mm_loadu_si128(from);
+    if constexpr (sizeof(Unit) == 4) pairs = _mm_packs_epi32(pairs, _mm_loadu_si128(from + 1));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(pairs, pairs));
     return true;
   }

@@ -161,7 +161,8 @@ TEST(Render, EscapesAnywhereInEveryLength) {
 // touching the next one.
 TEST(Render, EscapeScanEndsWithTheText) {
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  void* const map = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* const map =
+      mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   ASSERT_NE(map, MAP_FAILED);
   char* const page_end = static_cast<char*>(map) + page;
   ASSERT_EQ(mprotect(page_end, page, PROT_NONE), 0);
