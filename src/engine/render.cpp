@@ -11,8 +11,8 @@
 #include <emmintrin.h>
 #endif
 
-#include "runtime/asan.h"
 #include "runtime/bounds.h"
+#include "runtime/page_reads.h"
 
 namespace tamsel::engine {
 
@@ -218,19 +218,6 @@ unsigned escape_mask16(const char* p) {
       _mm_cmpeq_epi8(_mm_min_epu8(x, last_control), x));
   return static_cast<unsigned>(_mm_movemask_epi8(marked));
 }
-
-// Whether the 16 bytes at p lie in one page, where reading the bytes past a
-// shorter string's end cannot fault. A sanitizer counts that read as out of
-// bounds, so its builds take the word loop instead.
-bool sixteen_readable(const char* p) {
-#if defined(TAMSEL_ASAN) || defined(__SANITIZE_THREAD__)
-  (void)p;
-  return false;
-#else
-  constexpr uintptr_t kPage = 4096;
-  return (reinterpret_cast<uintptr_t>(p) & (kPage - 1)) <= kPage - 16;
-#endif
-}
 #endif
 
 // How many bytes of `text` come before the first that needs an escape:
@@ -252,7 +239,8 @@ bool sixteen_readable(const char* p) {
       return i + static_cast<size_t>(std::countr_zero(mask));
     return n;
   }
-  if (n != 0 && sixteen_readable(p)) {
+  // Past a shorter text, within its page (runtime/page_reads.h).
+  if (n != 0 && runtime::readable_on_its_page(p, 16)) {
     const unsigned mask = escape_mask16(p) & ((1u << n) - 1);
     return mask ? static_cast<size_t>(std::countr_zero(mask)) : n;
   }

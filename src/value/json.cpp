@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "runtime/bounds.h"
+#include "runtime/page_reads.h"
 #include "runtime/quiet_thread.h"
 #include "value/document_ref.h"
 #include "value/json_scan.h"
@@ -134,21 +135,11 @@ bool has_zero_double(const dom::document& doc) {
 // Whether a lent text may be read where it lies: the caller guarantees a
 // NUL after it, and the reads of the projected reader and of simdjson may
 // reach up to simdjson's padding past its end, which must then lie on the
-// same page (pages are 4 KiB or larger). Under AddressSanitizer or
-// ThreadSanitizer, which would rightly report those reads past the object
-// (as reads of freed memory, where a block freed before lies there), lent
-// texts are always copied.
+// NUL's page. Under a sanitizer, which would rightly report those reads past
+// the object (as reads of freed memory, where a block freed before lies
+// there), lent texts are always copied.
 bool readable_past_end(const char* text, size_t size) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  return false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-  return false;
-#endif
-#endif
-  constexpr uintptr_t kPage = 4096;
-  const uintptr_t end = reinterpret_cast<uintptr_t>(text) + size;
-  return (end & (kPage - 1)) + simdjson::SIMDJSON_PADDING <= kPage;
+  return runtime::readable_on_its_page(text + size, simdjson::SIMDJSON_PADDING);
 }
 
 Value materialize_string(std::string_view s, bool view_strings) {
