@@ -42,22 +42,36 @@ std::optional<View> follow_views(Steps::const_iterator step, Steps::const_iterat
 
 }  // namespace
 
-// The input comes by reference, and the result is made in place: a view
-// just written and then copied is read back before the processor can serve
-// it from its recent writes, which cost more than a short path itself.
-std::optional<View> Path::follow(const View& input) const {
-  if (!input.in_document()) return follow_views(steps_.begin(), steps_.end(), input);
+// The input comes by reference, and the result is handed on as the tape
+// place it is at: a view just written and then copied is read back before
+// the processor can serve it from its recent writes, which cost more than a
+// short path itself.
+template <class Found>
+bool Path::reach(const View& input, Found&& found) const {
+  auto views_from = [&](Steps::const_iterator step, const View& from) {
+    const std::optional<View> part = follow_views(step, steps_.end(), from);
+    if (!part) return false;
+    found(*part);
+    return true;
+  };
+  if (!input.in_document()) return views_from(steps_.begin(), input);
   // Fields in the document go from place to place on its tape.
   DocumentRef at = input.document_ref();
-  auto step = steps_.begin();
-  for (; step != steps_.end(); ++step) {
+  for (auto step = steps_.begin(); step != steps_.end(); ++step) {
     const auto* field = std::get_if<query::Field>(&*step);
-    if (!field) return follow_views(step, steps_.end(), View(at));
+    if (!field) return views_from(step, View(at));
     runtime::note_work();
     if (at.type() != simdjson::dom::element_type::OBJECT || !document_member(at, field->name, &at))
-      return std::nullopt;
+      return false;
   }
-  return std::optional<View>(std::in_place, at);
+  found(at);
+  return true;
+}
+
+std::optional<View> Path::follow(const View& input) const {
+  std::optional<View> part;
+  reach(input, [&](const auto& found) { part.emplace(found); });
+  return part;
 }
 
 std::optional<PathRecord> PathRecord::of(const query::Pipeline& pipeline) {
@@ -78,11 +92,10 @@ std::optional<PathRecord> PathRecord::of(const query::Pipeline& pipeline) {
 }
 
 bool PathRecord::follow(const View& input, Values& values) const {
-  for (size_t i = 0; i < size(); ++i) {
-    const std::optional<View> part = members_[i].path.follow(input);
-    if (!part) return false;
-    ensure_room_to_wrap(*part);
-    values.set(i, *part);
+  size_t i = 0;
+  for (const Member& member : members_) {
+    if (!member.path.reach(input, [&](const auto& part) { values.set(i, part); })) return false;
+    ensure_room_to_wrap(values.data()[i++]);
   }
   return true;
 }

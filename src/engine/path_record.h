@@ -32,6 +32,14 @@ class Path {
   std::optional<View> follow(const View& input) const;
 
  private:
+  friend class PathRecord;
+  // The same, the part handed to `found` as the place on the document's
+  // tape it is at (a DocumentRef) or as a View, so that the caller makes
+  // its View where it keeps it: false, with no call, where a step does not
+  // apply.
+  template <class Found>
+  bool reach(const View& input, Found&& found) const;
+
   std::vector<std::variant<query::Field, query::Index>> steps_;
 };
 
@@ -47,7 +55,13 @@ class PathRecord {
    public:
     Values() {}
     const View* data() const { return views_; }
-    void set(size_t member, const View& value) { new (&views_[member]) View(value); }
+    // Makes the member's View in its room from a View or a DocumentRef:
+    // one made elsewhere and copied in is read back right after its last
+    // writes, which the processor is slow to serve.
+    template <class Part>
+    void set(size_t member, const Part& part) {
+      new (&views_[member]) View(part);
+    }
 
    private:
     union {
