@@ -223,7 +223,18 @@ size_t path_start(const Pipeline& pipeline, size_t end) {
 // where a step does not apply: the output apply() gives, step by step.
 std::optional<EvalValue> follow_path(const Pipeline& pipeline, size_t from, size_t end,
                                      EvalValue v) {
-  for (size_t i = from; i < end; ++i) {
+  size_t i = from;
+  if (v.is_document()) {
+    DocumentRef at = v.document_ref();
+    for (; i < end; ++i) {
+      const auto* field = std::get_if<query::Field>(&pipeline[i].node);
+      if (!field) break;
+      if (!field_step_on_tape(*field, &at)) return std::nullopt;
+    }
+    if (i == end) return EvalValue::document(at);
+    v = EvalValue::document(at);
+  }
+  for (; i < end; ++i) {
     runtime::note_work();
     const std::optional<View> part = path_step(pipeline[i], v.view());
     if (!part) return std::nullopt;

@@ -43,9 +43,7 @@ std::optional<View> follow_views(Steps::const_iterator step, Steps::const_iterat
 }  // namespace
 
 // The input comes by reference, and the result is handed on as the tape
-// place it is at: a view just written and then copied is read back before
-// the processor can serve it from its recent writes, which cost more than a
-// short path itself.
+// place it is at, for the reason field_step_on_tape gives.
 template <class Found>
 bool Path::reach(const View& input, Found&& found) const {
   auto views_from = [&](Steps::const_iterator step, const View& from) {
@@ -55,14 +53,11 @@ bool Path::reach(const View& input, Found&& found) const {
     return true;
   };
   if (!input.in_document()) return views_from(steps_.begin(), input);
-  // Fields in the document go from place to place on its tape.
   DocumentRef at = input.document_ref();
   for (auto step = steps_.begin(); step != steps_.end(); ++step) {
     const auto* field = std::get_if<query::Field>(&*step);
     if (!field) return views_from(step, View(at));
-    runtime::note_work();
-    if (at.type() != simdjson::dom::element_type::OBJECT || !document_member(at, field->name, &at))
-      return false;
+    if (!field_step_on_tape(*field, &at)) return false;
   }
   found(at);
   return true;

@@ -9,6 +9,8 @@
 
 #include "engine/eval_value.h"
 #include "parser/filter.h"
+#include "runtime/bounds.h"
+#include "value/document_ref.h"
 #include "value/view.h"
 
 namespace tamsel::engine {
@@ -45,6 +47,16 @@ inline std::optional<View> path_step(const query::Index& step, View value) {
 inline std::optional<View> path_step(const query::Filter& step, View value) {
   if (const auto* field = std::get_if<query::Field>(&step.node)) return path_step(*field, value);
   return path_step(std::get<query::Index>(step.node), value);
+}
+
+// The field step taken on the document's tape: `*at` moves to the member's
+// value, or false where the step does not apply. A run of fields goes from
+// place to place so, with no view made between: a view written and then
+// copied is read back before the processor can serve it from its recent
+// writes, which costs more than the step. Counts as work.
+inline bool field_step_on_tape(const query::Field& step, DocumentRef* at) {
+  runtime::note_work();
+  return at->type() == simdjson::dom::element_type::OBJECT && document_member(*at, step.name, at);
 }
 
 // Appends v and every value nested in it, parents before children, all as
