@@ -63,6 +63,27 @@ def test_paths(query, text, expected):
     assert run(query, text) == expected
 
 
+# Paths inside other filters (a condition's operands), on the document and
+# on values the query built, through both readers of a document.
+OPERAND_CASES = [
+    ('select(.b.c == "añb") | .e', DOC, [5]),
+    ("select(.a.[1] == 2) | .b.d", DOC, [None]),
+    ("select(.b.x.y == null) | .e", DOC, []),
+    ("select(.e.x == 1)", DOC, []),
+    ("select(.b.c.d == 1)", DOC, []),
+    (".[] | select(.k.[0] == 1) | .k", '[{"k":[1]},{"k":{"0":1}},{"k":[2]},3]', [[1]]),
+    ("{x: .a} | select(.x.[0] == 1) | .x.[3]", DOC, [4]),
+    (".[] | select(.a == 2) | .b", '[{"a":2,"b":1},{"a":1,"a":2,"b":3}]', [1]),
+]
+
+
+@pytest.mark.parametrize("query, text, expected", OPERAND_CASES)
+def test_paths_as_operands(query, text, expected):
+    program = compile(query)
+    assert list(program.input(text)) == expected
+    assert list(program.input_bytes(text.encode())) == expected
+
+
 def test_first():
     assert compile(".[]").first("[3, 4]") == 3
     assert compile(".[]").first("[]") is None
