@@ -55,9 +55,8 @@ class PathRecord {
    public:
     Values() {}
     const View* data() const { return views_; }
-    // Makes the member's View in its room from a View or a DocumentRef:
-    // one made elsewhere and copied in is read back right after its last
-    // writes, which the processor is slow to serve.
+    // Makes the member's View in its room from a View or a DocumentRef,
+    // not copied in (field_step_on_tape, engine/paths.h, says why).
     template <class Part>
     void set(size_t member, const Part& part) {
       new (&views_[member]) View(part);
