@@ -48,6 +48,20 @@ Projection condition_need(Analysis& analysis, const Condition& condition) {
       condition.node);
 }
 
+// Whether the builtin `kind` gives what its input's kind alone decides (type,
+// not), or does not read its input (empty, nan, infinite). Every other
+// builtin, and its error, may read all of its input.
+bool reads_kind_alone(BuiltinKind kind) {
+  switch (kind) {
+    case BuiltinKind::Type:
+    case BuiltinKind::Not:
+    case BuiltinKind::Empty:
+    case BuiltinKind::Nan:
+    case BuiltinKind::Infinite: return true;
+    default: return false;
+  }
+}
+
 // What `filter` observes of its input, given what is observed of its outputs.
 Projection node_need(Analysis& analysis, const Filter& filter, Projection output_need) {
   return std::visit(
@@ -81,6 +95,8 @@ Projection node_need(Analysis& analysis, const Filter& filter, Projection output
           need.merge(input_need(analysis, node.right, Projection::whole()));
         } else if constexpr (std::is_same_v<Node, Literal>) {
           // The input is not read.
+        } else if constexpr (std::is_same_v<Node, Builtin>) {
+          if (!reads_kind_alone(node.kind)) return Projection::whole();
         } else {
           return Projection::whole();
         }

@@ -60,8 +60,14 @@ TEST(NeededParts, KeepsWhatTheQueryCanObserve) {
       {".[0]", R"({"a":1})", "{}"},
       {".", doc.c_str(), "whole"},
       {".[] | .. ", doc.c_str(), "whole"},
-      // What a builtin or an operator reads is taken whole.
+      // What a builtin or an operator reads is taken whole, but for the
+      // builtins that see only a kind, or nothing.
       {".a | length", doc.c_str(), R"({"a":{"b":[1,2,3],"c":"x"}})"},
+      {".d.[] | type", doc.c_str(), R"({"d":[{},{}]})"},
+      {"select(.a.c | type == \"string\") | .g", doc.c_str(), R"({"a":{"c":"x"},"g":null})"},
+      {".a | not", doc.c_str(), R"({"a":{}})"},
+      {"empty", doc.c_str(), "{}"},
+      {".a | nan", doc.c_str(), R"({"a":{}})"},
       {".g + .a.c", doc.c_str(), R"({"a":{"c":"x"},"g":null})"},
   };
   for (const Case& c : cases) EXPECT_EQ(projected(c.query, c.text), c.expected) << c.query;
